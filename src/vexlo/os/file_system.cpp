@@ -1,0 +1,198 @@
+#include "vexlo/os/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "vexlo/common/utf8.h"
+
+namespace vexlo::os {
+namespace {
+
+// strerror_r comes in two flavours; overloads pick whichever libc offers.
+[[maybe_unused]] const char* strerror_result(int rc, const char* buffer) {
+  return rc == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
+
+FileType type_of(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::Regular;
+  if (S_ISDIR(mode)) return FileType::Directory;
+  return FileType::Other;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now and reports a failure of close itself.
+  int close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string error_text(int errnum) {
+  char buffer[256] = {};
+  const char* text = strerror_result(strerror_r(errnum, buffer, sizeof buffer), buffer);
+  return std::string(text) + " (os error " + std::to_string(errnum) + ")";
+}
+
+Error os_error(int errnum) { return Error{error_text(errnum), errnum}; }
+
+Result<FileStatus> stat_path(const std::string& path) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MTIME | STATX_CTIME | STATX_INO | STATX_SIZE,
+              &sx) == 0) {
+    FileStatus st;
+    st.type = type_of(sx.stx_mode);
+    st.device = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    st.inode = sx.stx_ino;
+    st.size = sx.stx_size;
+    if ((sx.stx_mask & STATX_MTIME) && sx.stx_mtime.tv_sec >= 0) st.modified = sx.stx_mtime.tv_sec;
+    st.modified_nsec = sx.stx_mtime.tv_nsec;
+    st.changed = sx.stx_ctime.tv_sec;
+    st.changed_nsec = sx.stx_ctime.tv_nsec;
+    return st;
+  }
+  if (errno != ENOSYS && errno != EPERM) return std::unexpected(os_error(errno));
+  struct stat sb;
+  if (::stat(path.c_str(), &sb) != 0) return std::unexpected(os_error(errno));
+  FileStatus st;
+  st.type = type_of(sb.st_mode);
+  st.device = sb.st_dev;
+  st.inode = sb.st_ino;
+  st.size = static_cast<std::uint64_t>(sb.st_size);
+  if (sb.st_mtim.tv_sec >= 0) st.modified = sb.st_mtim.tv_sec;
+  st.modified_nsec = sb.st_mtim.tv_nsec;
+  st.changed = sb.st_ctim.tv_sec;
+  st.changed_nsec = sb.st_ctim.tv_nsec;
+  return st;
+}
+
+Result<std::vector<std::string>> list_directory(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::unexpected(os_error(errno));
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const struct dirent64* entry = ::readdir64(dir);
+    if (entry == nullptr) {
+      const int err = errno;
+      ::closedir(dir);
+      if (err != 0) return std::unexpected(os_error(err));
+      return names;
+    }
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    names.emplace_back(name);
+  }
+}
+
+Status make_directories(const std::string& path) {
+  if (path.empty()) return {};
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  int err = errno;
+  if (err == EEXIST) {
+    struct stat sb;
+    if (::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode)) return {};
+    return std::unexpected(os_error(EEXIST));
+  }
+  if (err != ENOENT) return std::unexpected(os_error(err));
+  // A parent is missing: create it first, then try again.
+  std::string_view trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
+  const size_t slash = trimmed.rfind('/');
+  if (slash == std::string_view::npos || slash == 0) return std::unexpected(os_error(err));
+  if (auto parent = make_directories(std::string(trimmed.substr(0, slash))); !parent) return parent;
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  err = errno;
+  if (err == EEXIST) {
+    struct stat sb;
+    if (::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode)) return {};
+  }
+  return std::unexpected(os_error(err));
+}
+
+Result<std::string> read_file(const std::string& path) {
+  // O_NONBLOCK keeps the open itself from waiting on a FIFO without a
+  // writer; the type check below then refuses it.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) return std::unexpected(os_error(errno));
+  struct stat sb;
+  if (::fstat(fd.get(), &sb) != 0) return std::unexpected(os_error(errno));
+  if (S_ISDIR(sb.st_mode)) return std::unexpected(os_error(EISDIR));
+  if (!S_ISREG(sb.st_mode)) return std::unexpected(os_error(EINVAL));
+  std::string data;
+  if (sb.st_size > 0) data.reserve(static_cast<size_t>(sb.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+Result<std::string> read_text_file(const std::string& path) {
+  auto data = read_file(path);
+  if (data && !is_valid_utf8(*data)) return std::unexpected(Error{std::string(kInvalidUtf8Text)});
+  return data;
+}
+
+Status write_file(const std::string& path, std::string_view data) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return std::unexpected(os_error(errno));
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd.get(), data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  if (fd.close() != 0) return std::unexpected(os_error(errno));
+  return {};
+}
+
+Status rename_file(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(os_error(errno));
+  return {};
+}
+
+std::int64_t now_seconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec);
+}
+
+std::string join_path(std::string_view left, std::string_view right) {
+  std::string out;
+  out.reserve(left.size() + 1 + right.size());
+  out.append(left);
+  if (!left.empty() && left.back() != '/') out.push_back('/');
+  out.append(right);
+  return out;
+}
+
+}  // namespace vexlo::os

@@ -1,0 +1,66 @@
+#pragma once
+// The few operating-system calls the tool makes, wrapped so that every
+// failure comes back as an Error carrying the system's description.
+// Paths are byte strings, passed to the system unchanged.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vexlo/common/error.h"
+
+namespace vexlo::os {
+
+// "<strerror_r text> (os error N)".
+std::string error_text(int errnum);
+Error os_error(int errnum);
+
+enum class FileType { Regular, Directory, Other };
+
+struct FileStatus {
+  FileType type = FileType::Other;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  // Whole seconds since the epoch; absent when the system gives none or it
+  // lies before the epoch.
+  std::optional<std::int64_t> modified;
+  std::int64_t modified_nsec = 0;
+  std::int64_t changed = 0;
+  std::int64_t changed_nsec = 0;
+};
+
+// Status of the file a path names, following symbolic links.
+Result<FileStatus> stat_path(const std::string& path);
+
+// Names in a directory in the order the system yields them, without "." and
+// "..".
+Result<std::vector<std::string>> list_directory(const std::string& path);
+
+// Creates the directory and every missing parent (mode 0777 less the umask).
+// An existing directory is no error.
+Status make_directories(const std::string& path);
+
+// Reads a whole regular file. Anything that is not a regular file (a FIFO or
+// a device, for example) is refused rather than opened for blocking reads.
+Result<std::string> read_file(const std::string& path);
+
+// Like read_file, and the bytes must be valid UTF-8.
+Result<std::string> read_text_file(const std::string& path);
+
+// Opens (creating with mode 0666 less the umask, truncating) and writes the
+// whole text, retrying interrupted writes.
+Status write_file(const std::string& path, std::string_view data);
+
+Status rename_file(const std::string& from, const std::string& to);
+
+// Current UTC time in whole seconds since the epoch.
+std::int64_t now_seconds();
+
+// Joins two path parts with one "/" unless the left part is empty or already
+// ends with "/".
+std::string join_path(std::string_view left, std::string_view right);
+
+}  // namespace vexlo::os

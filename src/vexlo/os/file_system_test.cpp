@@ -1,0 +1,92 @@
+#include "vexlo/os/file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "testing/temp_dir.h"
+
+namespace vexlo::os {
+namespace {
+
+TEST(ErrorText, CarriesDescriptionAndNumber) {
+  EXPECT_EQ(error_text(ENOENT), "No such file or directory (os error 2)");
+  EXPECT_EQ(error_text(EACCES), "Permission denied (os error 13)");
+}
+
+TEST(JoinPath, OneSlashBetweenParts) {
+  const struct {
+    const char* left;
+    const char* right;
+    const char* joined;
+  } cases[] = {
+      {"/var/log", ".config", "/var/log/.config"},
+      {"/var/log/", ".config", "/var/log/.config"},
+      {"", ".config", ".config"},
+      {"/", "a", "/a"},
+      {"logs//", "a", "logs//a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(join_path(c.left, c.right), c.joined) << c.left;
+}
+
+TEST(MakeDirectories, CreatesMissingParentsAndAcceptsExisting) {
+  testing::ScopedTempDir dir;
+  ASSERT_TRUE(make_directories(dir / "a/b/c"));
+  ASSERT_TRUE(make_directories(dir / "a/b/c/"));
+  auto st = stat_path(dir / "a/b/c");
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->type, FileType::Directory);
+}
+
+TEST(MakeDirectories, RegularFileInTheWay) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "file", "x");
+  auto in_the_way = make_directories(dir / "file");
+  ASSERT_FALSE(in_the_way);
+  EXPECT_EQ(in_the_way.error().os_code, EEXIST);
+  auto below = make_directories(dir / "file/sub");
+  ASSERT_FALSE(below);
+  EXPECT_EQ(below.error().os_code, ENOTDIR);
+}
+
+TEST(ReadFile, RefusesFifoWithoutBlockingAndDirectories) {
+  testing::ScopedTempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "x.json").c_str(), 0644), 0);
+  auto fifo = read_file(dir / "x.json");
+  ASSERT_FALSE(fifo);
+  EXPECT_EQ(fifo.error().os_code, EINVAL);
+  auto directory = read_file(dir.path());
+  ASSERT_FALSE(directory);
+  EXPECT_EQ(directory.error().os_code, EISDIR);
+}
+
+TEST(ReadTextFile, RejectsInvalidUtf8) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "bad", "{\"a\": \"\xff\"}");
+  auto text = read_text_file(dir / "bad");
+  ASSERT_FALSE(text);
+  EXPECT_EQ(text.error().text, "stream did not contain valid UTF-8");
+  testing::write_file(dir / "good", "{\"a\": \"\xc3\xa9\"}");
+  EXPECT_EQ(read_text_file(dir / "good").value(), "{\"a\": \"\xc3\xa9\"}");
+}
+
+TEST(WriteFile, TruncatesExistingContent) {
+  testing::ScopedTempDir dir;
+  ASSERT_TRUE(write_file(dir / "f", "long content"));
+  ASSERT_TRUE(write_file(dir / "f", "short"));
+  EXPECT_EQ(testing::read_file(dir / "f"), "short");
+}
+
+TEST(StatPath, ReportsModificationTime) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "f", "x", 1700000000);
+  auto st = stat_path(dir / "f");
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->type, FileType::Regular);
+  EXPECT_EQ(st->modified, 1700000000);
+  EXPECT_EQ(st->size, 1u);
+}
+
+}  // namespace
+}  // namespace vexlo::os
