@@ -16,6 +16,8 @@ inline constexpr std::string_view kDefaultConfigPath = "/etc/orvane/orvane-rivur
 struct ListCommand {
   std::optional<std::string> filter;
   bool all = false;
+
+  bool operator==(const ListCommand&) const = default;
 };
 
 struct LogsCommand {
@@ -23,14 +25,20 @@ struct LogsCommand {
   std::optional<std::string> since;
   std::optional<std::string> before;
   std::optional<std::string> filter;
+
+  bool operator==(const LogsCommand&) const = default;
 };
 
 struct ShowCommand {
   std::uint64_t id = 0;
   bool pretty = false;
+
+  bool operator==(const ShowCommand&) const = default;
 };
 
-struct HelpCommand {};
+struct HelpCommand {
+  bool operator==(const HelpCommand&) const = default;
+};
 
 using CommandKind = std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand>;
 
@@ -38,14 +46,27 @@ struct Command {
   std::string config_path = std::string(kDefaultConfigPath);
   std::optional<std::string> log_path;
   CommandKind kind = HelpCommand{};
+
+  bool operator==(const Command&) const = default;
 };
 
 // Never fails. `args` is the full argument list of the process (element 0,
 // the program name, is skipped). An unrecognised command word is reported
 // on `err` and yields Help.
+//
+// Arguments are byte strings. Words and options are compared byte for byte,
+// so an argument that is not UTF-8 never matches one; paths and time
+// expressions are kept as received; path filters and the word in the
+// "Unknown command: " message are made valid UTF-8 (invalid bytes become
+// U+FFFD), the form in which scanned paths are matched and printed.
 Command parse_command_line(std::span<const std::string_view> args, std::ostream& err);
 
 // Writes the usage text, with `program_name` in its first line, to `err`.
 void print_usage(std::string_view program_name, std::ostream& err);
+
+// The name the usage text shows: the first process argument as received, or
+// "vexlo" when there is none. An empty first argument counts as none, since
+// Linux hands a program started with no arguments at all one empty argument.
+std::string_view usage_program_name(std::span<const std::string_view> args);
 
 }  // namespace vexlo

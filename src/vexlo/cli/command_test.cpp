@@ -1,0 +1,200 @@
+#include "vexlo/cli/command.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+namespace vexlo {
+namespace {
+
+using Args = std::vector<std::string_view>;
+
+struct Parsed {
+  Command command;
+  std::string err;
+};
+
+// Parses the words after the program name.
+Parsed parse(const Args& words) {
+  Args args = {"vexlo"};
+  args.insert(args.end(), words.begin(), words.end());
+  std::ostringstream err;
+  Command command = parse_command_line(args, err);
+  return {std::move(command), err.str()};
+}
+
+std::string describe(const Command& c) {
+  std::ostringstream s;
+  auto opt = [](const std::optional<std::string>& v) { return v ? '"' + *v + '"' : std::string("-"); };
+  s << "config=" << c.config_path << " log_path=" << opt(c.log_path) << ' ';
+  if (const auto* list = std::get_if<ListCommand>(&c.kind)) {
+    s << "List filter=" << opt(list->filter) << " all=" << list->all;
+  } else if (const auto* logs = std::get_if<LogsCommand>(&c.kind)) {
+    s << "Logs count=" << logs->count << " since=" << opt(logs->since) << " before=" << opt(logs->before)
+      << " filter=" << opt(logs->filter);
+  } else if (const auto* show = std::get_if<ShowCommand>(&c.kind)) {
+    s << "Show id=" << show->id << " pretty=" << show->pretty;
+  } else {
+    s << "Help";
+  }
+  return s.str();
+}
+
+Command command_of(CommandKind kind, std::string config = std::string(kDefaultConfigPath),
+                   std::optional<std::string> log_path = std::nullopt) {
+  return Command{std::move(config), std::move(log_path), std::move(kind)};
+}
+
+const Command kHelp = command_of(HelpCommand{});
+
+struct Case {
+  Args words;
+  Command expected;
+  std::string_view err = "";
+};
+
+void check(const Case& c) {
+  const Parsed parsed = parse(c.words);
+  std::string words;
+  for (const auto w : c.words) words += "[" + std::string(w) + "]";
+  EXPECT_EQ(describe(parsed.command), describe(c.expected)) << words;
+  EXPECT_EQ(parsed.command, c.expected) << words;
+  EXPECT_EQ(parsed.err, c.err) << words;
+}
+
+TEST(ParseCommandLine, GlobalOptionsAndCommandWord) {
+  const Case cases[] = {
+      {{}, kHelp},
+      {{"help"}, kHelp},
+      {{"-h"}, kHelp},
+      {{"--help"}, kHelp},
+      {{"help", "list", "--config", "x"}, kHelp},  // nothing after help is looked at
+      {{"--config"}, kHelp},
+      {{"--log-path"}, kHelp},
+      {{"--config", "x"}, command_of(HelpCommand{}, "x")},
+      {{"--config", "x", "--log-path"}, command_of(HelpCommand{}, "x")},
+      {{"--config", "a", "--config", "b", "list"}, command_of(ListCommand{}, "b")},
+      {{"--log-path", "/l", "list"}, command_of(ListCommand{}, std::string(kDefaultConfigPath), "/l")},
+      {{"--config", "--log-path", "list"}, command_of(ListCommand{}, "--log-path")},
+      {{"--log-path", "", "list"}, command_of(ListCommand{}, std::string(kDefaultConfigPath), "")},
+      {{"--config", "a", "list", "--config", "b"}, command_of(ListCommand{}, "b")},
+      {{"--log-path", "a", "show", "1", "--log-path", "b"},
+       command_of(ShowCommand{1, false}, std::string(kDefaultConfigPath), "b")},
+      {{"list", "--config"}, command_of(ListCommand{})},  // standing last: ignored
+      {{"help", "--config"}, kHelp},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ParseCommandLine, UnknownWordsAreReported) {
+  const Case cases[] = {
+      {{"--all", "list"}, kHelp, "Unknown command: --all\n"},
+      {{"LIST"}, kHelp, "Unknown command: LIST\n"},
+      {{"List"}, kHelp, "Unknown command: List\n"},
+      {{"lists"}, kHelp, "Unknown command: lists\n"},
+      {{""}, kHelp, "Unknown command: \n"},
+      {{"-x", "--log-path", "y"}, kHelp, "Unknown command: -x\n"},
+      {{"--config", "c", "bogus", "list"}, command_of(HelpCommand{}, "c"), "Unknown command: bogus\n"},
+      {{"--"}, kHelp, "Unknown command: --\n"},
+      // Bytes that are not UTF-8 never match a word; the message shows them
+      // replaced.
+      {{"list\xff"}, kHelp, "Unknown command: list\xEF\xBF\xBD\n"},
+      {{"\xc3"}, kHelp, "Unknown command: \xEF\xBF\xBD\n"},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ParseCommandLine, List) {
+  using L = ListCommand;
+  const Case cases[] = {
+      {{"list"}, command_of(L{})},
+      {{"list", "foo"}, command_of(L{"foo", false})},
+      {{"list", "foo", "bar"}, command_of(L{"bar", false})},
+      {{"list", "--filter", "foo"}, command_of(L{"foo", false})},
+      {{"list", "foo", "--filter", "bar"}, command_of(L{"bar", false})},
+      {{"list", "--filter", "bar", "foo"}, command_of(L{"foo", false})},
+      {{"list", "foo", "--all"}, command_of(L{"foo", true})},
+      {{"list", "--all", "--all"}, command_of(L{std::nullopt, true})},
+      {{"list", "--bogus"}, command_of(L{})},
+      {{"list", "--"}, command_of(L{})},
+      {{"list", "--filter"}, command_of(L{})},
+      {{"list", "--filter", "--all"}, command_of(L{"--all", false})},  // a value may begin with "--"
+      {{"list", ""}, command_of(L{"", false})},
+      {{"list", "-"}, command_of(L{"-", false})},
+      {{"list", "-x"}, command_of(L{"-x", false})},
+      {{"list", "--config", "/tmp/a.toml"}, command_of(L{}, "/tmp/a.toml")},
+      {{"list", "--log-path", "--all"}, command_of(L{}, std::string(kDefaultConfigPath), "--all")},
+      {{"list", "--log-path"}, command_of(L{})},
+      {{"list", "help"}, command_of(L{"help", false})},
+      {{"list", "a\xff"}, command_of(L{"a\xEF\xBF\xBD", false})},
+      {{"list", "--filter", "\xff"}, command_of(L{"\xEF\xBF\xBD", false})},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ParseCommandLine, Logs) {
+  auto logs = [](std::int64_t count, std::optional<std::string> since = std::nullopt,
+                 std::optional<std::string> before = std::nullopt,
+                 std::optional<std::string> filter = std::nullopt) {
+    return command_of(LogsCommand{count, std::move(since), std::move(before), std::move(filter)});
+  };
+  const Case cases[] = {
+      {{"logs"}, logs(-1)},
+      {{"logs", "5"}, logs(5)},
+      {{"logs", "+5"}, logs(5)},
+      {{"logs", "-5"}, logs(-5)},
+      {{"logs", "007"}, logs(7)},
+      {{"logs", "-1"}, logs(-1)},
+      {{"logs", "0"}, logs(0)},
+      {{"logs", "-9223372036854775808"}, logs(std::numeric_limits<std::int64_t>::min())},
+      {{"logs", "9223372036854775807"}, logs(std::numeric_limits<std::int64_t>::max())},
+      {{"logs", "9223372036854775808"}, logs(-1)},
+      {{"logs", "12345678901234567890"}, logs(-1)},
+      {{"logs", "abc", "--since", "-2day"}, logs(-1, "-2day")},
+      {{"logs", "-10day"}, logs(-1)},
+      {{"logs", "--since", "2024-01-01", "10"}, logs(-1, "2024-01-01")},
+      {{"logs", "--filter"}, logs(-1)},
+      {{"logs", "3", "4"}, logs(3)},
+      {{"logs", "", "--before", "x"}, logs(-1, std::nullopt, "x")},
+      {{"logs", "-", "--before", "x"}, logs(-1, std::nullopt, "x")},
+      {{"logs", "--", "5"}, logs(-1)},
+      {{"logs", "--since", "--before", "x"}, logs(-1, "--before")},
+      {{"logs", "2", "--since", "a", "--since", "b"}, logs(2, "b")},
+      {{"logs", "2", "--before", "b", "--filter", "f", "--all", "--pretty"}, logs(2, std::nullopt, "b", "f")},
+      {{"logs", "--filter", "shutdown", "--since"}, logs(-1, std::nullopt, std::nullopt, "shutdown")},
+      {{"logs", "--filter", "\xfe"}, logs(-1, std::nullopt, std::nullopt, "\xEF\xBF\xBD")},
+      {{"logs", "1", "--since", "\xfe"}, logs(1, "\xfe")},
+      {{"logs", "--config", "c", "1"}, command_of(LogsCommand{}, "c")},
+      {{"logs", "1", "--log-path", "p"}, command_of(LogsCommand{1, {}, {}, {}}, std::string(kDefaultConfigPath), "p")},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ParseCommandLine, Show) {
+  auto show = [](std::uint64_t id, bool pretty) { return command_of(ShowCommand{id, pretty}); };
+  const Case cases[] = {
+      {{"show"}, show(0, false)},
+      {{"show", "12"}, show(12, false)},
+      {{"show", "12", "--pretty"}, show(12, true)},
+      {{"show", "--pretty", "12"}, show(0, false)},
+      {{"show", "--pretty", "--pretty"}, show(0, true)},
+      {{"show", "-3"}, show(0, false)},
+      {{"show", "+3"}, show(3, false)},
+      {{"show", "0003"}, show(3, false)},
+      {{"show", "18446744073709551615"}, show(18446744073709551615u, false)},
+      {{"show", "18446744073709551616"}, show(0, false)},
+      {{"show", "1x"}, show(0, false)},
+      {{"show", ""}, show(0, false)},
+      {{"show", "5", "7"}, show(5, false)},
+      {{"show", "5", "--filter", "x"}, show(5, false)},
+      {{"show", "--config", "c"}, show(0, false)},  // the ID position swallows "--config"
+      {{"show", "1", "--config", "c"}, command_of(ShowCommand{1, false}, "c")},
+      {{"show", "1", "--config", "--pretty"}, command_of(ShowCommand{1, false}, "--pretty")},
+      {{"show", "1", "--log-path"}, show(1, false)},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+}  // namespace
+}  // namespace vexlo

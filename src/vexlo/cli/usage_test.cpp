@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+#include "vexlo/cli/command.h"
+
+namespace vexlo {
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last newline";
+  return lines;
+}
+
+TEST(PrintUsage, EighteenLinesWithTheNameInTheFirst) {
+  std::ostringstream err;
+  print_usage("/usr/bin/vexlo", err);
+  const auto lines = lines_of(err.str());
+  ASSERT_EQ(lines.size(), 18u);
+  EXPECT_EQ(lines[0], "Usage: /usr/bin/vexlo [--config <config_path>] [--log-path <path>] <command> [options]");
+  for (const std::size_t empty : {1, 5, 11, 16}) EXPECT_EQ(lines[empty], "") << "line " << empty + 1;
+  EXPECT_EQ(lines[2], "Global Options:");
+  EXPECT_EQ(lines[6], "Commands:");
+  EXPECT_EQ(lines[12], "Options for 'logs' command:");
+  EXPECT_EQ(lines[17], "Time formats: -<number>day (e.g., -10day) or YYYY-MM-DD [HH:MM[:SS]]");
+}
+
+TEST(PrintUsage, EntriesAndDescriptionsStandInTheirColumns) {
+  const struct {
+    std::size_t line;  // 1-based
+    std::string_view entry;
+    std::string_view description;
+  } cases[] = {
+      {4, "--config <path>", "Path to config file"},
+      {5, "--log-path <path>", "Path to log storage directory"},
+      {8, "list [filter] [--all]", "List all log files"},
+      {9, "logs [count] [options]", "List recent log files"},
+      {10, "show <id> [--pretty]", "Show log content by ID (default: text format)"},
+      {11, "help", "Show this help message"},
+      {14, "--since <time>", "Filter logs since time"},
+      {15, "--before <time>", "Filter logs before time"},
+      {16, "--filter <string>", "Filter logs by path string"},
+  };
+  std::ostringstream err;
+  print_usage("vexlo", err);
+  const auto lines = lines_of(err.str());
+  ASSERT_EQ(lines.size(), 18u);
+  for (const auto& c : cases) {
+    const std::string& line = lines[c.line - 1];
+    ASSERT_GE(line.size(), 35u) << line;
+    // Two spaces, the entry padded to 33 characters, the description from
+    // the 36th character on.
+    EXPECT_EQ(line.substr(0, 2), "  ");
+    EXPECT_EQ(line.substr(2, c.entry.size()), c.entry);
+    EXPECT_EQ(line.find_first_not_of(' ', 2 + c.entry.size()), 35u) << line;
+    EXPECT_EQ(line.substr(35), c.description);
+  }
+}
+
+TEST(PrintUsage, NameIsWrittenAsReceived) {
+  for (const std::string_view name : {"vexlo", "./build/vexlo", "my prog", "--help", "caf\xc3\xa9", "\xff"}) {
+    std::ostringstream err;
+    print_usage(name, err);
+    const std::string expected_start = "Usage: " + std::string(name) + " [--config <config_path>]";
+    EXPECT_EQ(err.str().substr(0, expected_start.size()), expected_start);
+  }
+}
+
+TEST(UsageProgramName, FirstArgumentOrTheToolName) {
+  const struct {
+    std::vector<std::string_view> args;
+    std::string_view name;
+  } cases[] = {
+      {{}, "vexlo"},
+      {{""}, "vexlo"},
+      {{"/usr/bin/vexlo"}, "/usr/bin/vexlo"},
+      {{"x", "list"}, "x"},
+      {{"", "help"}, "vexlo"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(usage_program_name(c.args), c.name);
+}
+
+}  // namespace
+}  // namespace vexlo
