@@ -1,0 +1,116 @@
+# bash completion for vexlo                                  -*- shell-script -*-
+#
+# Completes the command words, the options of each command, file names after
+# --config and directory names after --log-path. It never runs vexlo: every
+# list, logs and show run rewrites the database below the log root.
+
+# Completes file names (or, with -d, directory names) for the current word,
+# through bash-completion's helper when it is loaded.
+_vexlo_paths()
+{
+    # _filedir reads the word to complete from the caller's "cur".
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    if declare -F _filedir >/dev/null; then
+        _filedir "$@"
+        return
+    fi
+    if [[ ${1-} == -d ]]; then
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    else
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    fi
+    compopt -o filenames 2>/dev/null
+}
+
+# Sets COMPREPLY to the words of $1 that start with the current word.
+_vexlo_words()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    mapfile -t COMPREPLY < <(compgen -W "$1" -- "$cur")
+}
+
+# Completes the value of option $1: a path for the global options, nothing
+# for the others (filters and time expressions are free text).
+_vexlo_value()
+{
+    case ${1-} in
+        --config) _vexlo_paths ;;
+        --log-path) _vexlo_paths -d ;;
+        *) COMPREPLY=() ;;
+    esac
+}
+
+_vexlo()
+{
+    COMPREPLY=()
+    local cword=$COMP_CWORD
+    local -a words=("${COMP_WORDS[@]}")
+
+    # Walk the words before the cursor the way vexlo reads its command line:
+    # global options with their values first, then the command word.
+    local i=1
+    while ((i < cword)); do
+        case ${words[i]} in
+            --config | --log-path)
+                if ((i + 1 == cword)); then
+                    _vexlo_value "${words[i]}"
+                    return
+                fi
+                ((i += 2))
+                ;;
+            *) break ;;
+        esac
+    done
+    if ((i >= cword)); then
+        _vexlo_words "list logs show help --config --log-path --help"
+        return
+    fi
+
+    local command=${words[i]}
+    local valued options
+    local first=$((i + 1))
+    case $command in
+        list)
+            valued="--config --log-path --filter"
+            options="--all --filter --config --log-path"
+            ;;
+        logs)
+            valued="--config --log-path --since --before --filter"
+            options="--since --before --filter --config --log-path"
+            # The count, when given, is the word right after "logs".
+            if ((first < cword)) && [[ ${words[first]} != --* ]]; then
+                ((first++))
+            fi
+            ;;
+        show)
+            valued="--config --log-path"
+            options="--pretty --config --log-path"
+            # The word right after "show" is always taken as the ID, even an
+            # option, so nothing is offered there.
+            if ((first == cword)); then
+                return
+            fi
+            ((first++))
+            ;;
+        *)
+            # help, -h, --help and unknown words take nothing more.
+            return
+            ;;
+    esac
+
+    local j=$first
+    while ((j < cword)); do
+        if [[ " $valued " == *" ${words[j]} "* ]]; then
+            if ((j + 1 == cword)); then
+                _vexlo_value "${words[j]}"
+                return
+            fi
+            ((j += 2))
+        else
+            ((j++))
+        fi
+    done
+    _vexlo_words "$options"
+}
+
+complete -F _vexlo vexlo
