@@ -1,0 +1,81 @@
+#include "vexlo/os/output_buffer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "vexlo/os/file_system.h"
+
+namespace vexlo::os {
+
+Status write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n >= 0) {
+      data.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // The descriptor was handed over in non-blocking mode: wait until the
+      // reader makes room rather than dropping output.
+      struct pollfd ready = {fd, POLLOUT, 0};
+      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    return std::unexpected(os_error(errno));
+  }
+  return {};
+}
+
+// There is no put area: every character goes through overflow or xsputn,
+// so that the other buffer is always flushed first.
+OutputBuffer::OutputBuffer(int fd, std::size_t capacity) : fd_(fd), capacity_(capacity) {
+  pending_.reserve(capacity_);
+}
+
+OutputBuffer::~OutputBuffer() { (void)flush(); }
+
+Status OutputBuffer::flush() {
+  if (!pending_.empty()) {
+    write_now(pending_);
+    pending_.clear();
+  }
+  if (error_) return std::unexpected(*error_);
+  return {};
+}
+
+void OutputBuffer::before_output() {
+  if (earlier_ != nullptr && !earlier_->pending_.empty()) (void)earlier_->flush();
+}
+
+void OutputBuffer::write_now(std::string_view data) {
+  if (error_) return;
+  if (auto written = write_all(fd_, data); !written) error_ = written.error();
+}
+
+OutputBuffer::int_type OutputBuffer::overflow(int_type ch) {
+  if (traits_type::eq_int_type(ch, traits_type::eof())) return sync() == 0 ? traits_type::not_eof(ch) : ch;
+  const char c = traits_type::to_char_type(ch);
+  return xsputn(&c, 1) == 1 ? ch : traits_type::eof();
+}
+
+std::streamsize OutputBuffer::xsputn(const char* data, std::streamsize size) {
+  if (error_) return 0;
+  before_output();
+  const auto count = static_cast<std::size_t>(size);
+  if (pending_.size() + count > capacity_) {
+    (void)flush();
+    if (count >= capacity_) {
+      write_now(std::string_view(data, count));  // large blocks skip the copy
+      return error_ ? 0 : size;
+    }
+  }
+  if (error_) return 0;
+  pending_.append(data, count);
+  return size;
+}
+
+int OutputBuffer::sync() { return flush() ? 0 : -1; }
+
+}  // namespace vexlo::os

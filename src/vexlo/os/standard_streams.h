@@ -1,0 +1,21 @@
+#pragma once
+// Set-up of the standard descriptors before a run writes anything.
+
+namespace vexlo::os {
+
+inline constexpr int kStandardInput = 0;
+inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
+
+// Makes sure descriptors 0, 1 and 2 are open. A program started with one of
+// them closed would otherwise hand that number to the next file it opens
+// (the database file, say), and output meant for the terminal would land
+// in it. A closed one is replaced by /dev/null opened read-only, so writes
+// to it still fail with EBADF as they would on the closed descriptor.
+void reserve_standard_descriptors();
+
+// Lets a write to a pipe whose reader has gone fail with EPIPE instead of
+// ending the process, so that the run ends in its own orderly way.
+void ignore_broken_pipe_signal();
+
+}  // namespace vexlo::os
