@@ -1,10 +1,41 @@
-#include <iostream>
+// The process entry: sets up the standard streams, runs once, writes the
+// output out and turns a failed write into the exit status.
+
+#include <exception>
+#include <ostream>
 #include <string_view>
 #include <vector>
 
+#include "vexlo/app/output_status.h"
 #include "vexlo/app/run.h"
+#include "vexlo/os/output_buffer.h"
+#include "vexlo/os/standard_streams.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> args(argv, argv + argc);
-  return vexlo::run(args, std::cout, std::cerr);
+  vexlo::os::reserve_standard_descriptors();
+  vexlo::os::ignore_broken_pipe_signal();
+
+  vexlo::os::OutputBuffer out_buffer(vexlo::os::kStandardOutput, 64 * 1024);
+  vexlo::os::OutputBuffer err_buffer(vexlo::os::kStandardError, 8 * 1024);
+  out_buffer.flush_before_writing(err_buffer);
+  err_buffer.flush_before_writing(out_buffer);
+  std::ostream out(&out_buffer);
+  std::ostream err(&err_buffer);
+
+  // Arguments are passed on as the bytes received; the parser decides what
+  // bytes that are not UTF-8 mean.
+  const std::vector<std::string_view> args(argv, argv + argc);
+  int status = 1;
+  try {
+    status = vexlo::run(args, out, err);
+  } catch (const std::exception& e) {
+    // Only resource exhaustion gets here; end with a message, not an abort.
+    err << "vexlo: " << e.what() << '\n';
+  }
+
+  (void)out_buffer.flush();
+  status = vexlo::exit_status_after_output(status, out_buffer.error(), err);
+  // Nothing is left to tell about a failing standard error.
+  (void)err_buffer.flush();
+  return status;
 }

@@ -1,0 +1,63 @@
+// The order of one run: parse, answer help, load the configuration, settle
+// the log root, open and synchronise the database, then run the command.
+// Only a database directory that cannot be created ends a run early.
+
+#include "vexlo/app/run.h"
+
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "vexlo/cli/command.h"
+#include "vexlo/config/config.h"
+#include "vexlo/db/database.h"
+#include "vexlo/query/list.h"
+#include "vexlo/query/show.h"
+
+namespace vexlo {
+namespace {
+
+void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
+                 std::ostream& out, std::ostream& err) {
+  std::visit(
+      [&](const auto& command) {
+        using Kind = std::decay_t<decltype(command)>;
+        if constexpr (std::is_same_v<Kind, ListCommand>) {
+          list_log_files(database, log_root, make_list_query(command), out, err);
+        } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
+          // Relative time expressions count back from now, after the sync.
+          list_log_files(database, log_root, make_logs_query(command), out, err);
+        } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
+          show_log_file(database, command.id, command.pretty, out, err);
+        }
+        // Help never gets here: it ends the run before anything is opened.
+      },
+      kind);
+}
+
+}  // namespace
+
+int run(std::span<const std::string_view> args, std::ostream& out, std::ostream& err) {
+  const Command command = parse_command_line(args, err);
+  if (std::holds_alternative<HelpCommand>(command.kind)) {
+    print_usage(usage_program_name(args), err);
+    return 0;
+  }
+
+  const Config config = load_config(command.config_path, out);
+  const std::string log_root = command.log_path.value_or(config.log_root_path);
+
+  auto database = Database::open(log_root);
+  if (!database) {
+    err << "Error initializing database: " << database.error().text << '\n';
+    return 1;
+  }
+  // A failed sync leaves a database the command can still use.
+  if (const auto synced = database->sync(log_root); !synced) {
+    err << "sync error: " << synced.error().text << '\n';
+  }
+  run_command(command.kind, *database, log_root, out, err);
+  return 0;
+}
+
+}  // namespace vexlo
