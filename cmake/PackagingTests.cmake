@@ -9,9 +9,14 @@ add_test(NAME install.bash_completion
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check-completion)
 add_test(NAME install.destdir
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check-install ${PROJECT_BINARY_DIR})
-set_tests_properties(install.man_page install.bash_completion install.destdir PROPERTIES
+# Skipped (status 77) where zsh is not installed.
+add_test(NAME install.zsh_completion
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check-zsh-completion)
+set_tests_properties(install.man_page install.bash_completion install.destdir
+  install.zsh_completion PROPERTIES
   LABELS install
-  ENVIRONMENT "${packaging_test_env}")
+  ENVIRONMENT "${packaging_test_env}"
+  SKIP_RETURN_CODE 77)
 
 # Builds the .deb with cpack and checks its contents and dependencies.
 add_test(NAME package.deb
