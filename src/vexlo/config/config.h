@@ -32,6 +32,9 @@ struct MonitorConfig {
   std::uint64_t monitoring_interval_ms = 5000;
   std::uint64_t cache_mb = 100;
   std::vector<std::uint32_t> pressure_log_steps = {1, 3, 5, 10, 30, 120};
+
+  // A NaN threshold compares unequal, as floats do.
+  bool operator==(const MonitorConfig&) const = default;
 };
 
 // Module name -> option name -> option value.
@@ -47,6 +50,8 @@ struct Config {
   };
   MonitorConfig moniter_config;
   LogRetention log_retention;
+
+  bool operator==(const Config&) const = default;
 };
 
 Config default_config();

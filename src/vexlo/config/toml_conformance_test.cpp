@@ -1,0 +1,90 @@
+// Every document of the public TOML 1.0 conformance suite, loaded as a
+// configuration file. The valid documents use keys outside the schema, so
+// they must load silently; every invalid one must be reported with a
+// position, except those that are not UTF-8 text, which leave the defaults
+// silently like any unreadable file. The suite lives beside the project
+// (../shared/conformance/toml); without it the test is skipped.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "testing/temp_dir.h"
+#include "vexlo/common/utf8.h"
+#include "vexlo/config/config.h"
+
+namespace vexlo {
+namespace {
+
+// Documents on which the parser disagrees with the suite, each with the
+// reason. The parser in use agrees on every document; an upgrade that
+// changes that lists the document here.
+const std::set<std::string, std::less<>> kParserDisagrees = {};
+
+std::string suite_root() {
+  const char* source_dir = std::getenv("VEXLO_SOURCE_DIR");
+  if (source_dir == nullptr) return {};
+  return std::string(source_dir) + "/../shared/conformance/toml";
+}
+
+std::vector<std::string> suite_documents(const std::string& root) {
+  std::ifstream list(root + "/files-toml-1.0.0");
+  std::vector<std::string> documents;
+  for (std::string line; std::getline(list, line);) {
+    if (line.ends_with(".toml")) documents.push_back(line);
+  }
+  return documents;
+}
+
+std::string load_output(const std::string& path, Config* config) {
+  std::ostringstream out;
+  *config = load_config(path, out);
+  return out.str();
+}
+
+TEST(TomlConformance, EveryDocumentOfTheSuite) {
+  const std::string root = suite_root();
+  const auto documents = root.empty() ? std::vector<std::string>{} : suite_documents(root);
+  if (documents.empty()) GTEST_SKIP() << "the TOML conformance suite is not beside the project (../shared)";
+
+  const std::regex positioned(
+      "parse config error: TOML parse error at line ([0-9]+), column [0-9]+\n"
+      " +\\|\n"
+      "\\1 \\| [^\n]*\n"
+      " +\\| *\\^+\n"
+      "[^\n]+\n\n");
+  int valid = 0, rejected = 0, not_utf8 = 0;
+  for (const std::string& document : documents) {
+    if (kParserDisagrees.contains(document)) continue;
+    const std::string path = root + "/" + document;
+    Config config;
+    const std::string output = load_output(path, &config);
+    if (document.starts_with("valid/")) {
+      ++valid;
+      EXPECT_EQ(output, "") << document;
+      EXPECT_EQ(config, default_config()) << document;
+    } else if (!is_valid_utf8(testing::read_file(path))) {
+      ++not_utf8;
+      EXPECT_EQ(output, "") << document;
+      EXPECT_EQ(config, default_config()) << document;
+    } else {
+      ++rejected;
+      EXPECT_TRUE(std::regex_match(output, positioned)) << document << "\n" << output;
+      EXPECT_EQ(config, default_config()) << document;
+    }
+  }
+  // The counts of the suite as copied; a change in them means the copy
+  // changed, not the tool.
+  EXPECT_EQ(valid, 210);
+  EXPECT_EQ(rejected + not_utf8, 499);
+  std::cout << valid << " valid documents loaded, " << rejected << " invalid ones reported, " << not_utf8
+            << " not UTF-8, " << kParserDisagrees.size() << " where the parser disagrees\n";
+}
+
+}  // namespace
+}  // namespace vexlo
