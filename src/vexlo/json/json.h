@@ -6,6 +6,7 @@
 // order of their names (a repeated name keeps the later value), integers as
 // unsigned or signed 64-bit numbers and every other number as a double.
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -21,7 +22,9 @@ enum class Kind : std::uint8_t { Null, Boolean, Unsigned, Signed, Float, String,
 struct DocumentStorage;  // defined by the implementation
 
 // A read-only view of one value inside a Document; valid while the Document
-// lives.
+// lives. An accessor asked for another kind than the value's gives false, 0
+// or an empty text, except that as_signed also reads an Unsigned value that
+// fits and as_float reads any number.
 class Value {
  public:
   Kind kind() const;
@@ -62,9 +65,48 @@ struct ParseError {
   std::string description;
 };
 
+// Bytes of readable memory the parser needs after the end of a text to read
+// it in place.
+inline constexpr std::size_t kPadding = 64;
+
+// A text with at least kPadding bytes of its own allocation after its end
+// (their content does not matter), so that parsing needs no copy. Reading a
+// file into a reused std::string reserved for size + kPadding avoids copies.
+class PaddedText {
+ public:
+  // Grows the string's capacity when it lacks the padding; its size and
+  // content stay. The view is valid until the string changes.
+  explicit PaddedText(std::string& text);
+  std::string_view text() const { return text_; }
+
+ private:
+  std::string_view text_;
+};
+
+struct ParserState;  // defined by the implementation
+
+// Parses many texts one after another, reusing its buffers; the free
+// functions below make a parser for one text.
+class Parser {
+ public:
+  Parser();
+  Parser(Parser&&) noexcept;
+  Parser& operator=(Parser&&) noexcept;
+  ~Parser();
+
+  std::expected<Document, ParseError> parse(std::string_view text);
+  std::expected<Document, ParseError> parse(PaddedText text);
+  std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text);
+  std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
+
+ private:
+  std::unique_ptr<ParserState> state_;
+};
+
 // Parses one whole text: only space, tab, line feed and carriage return
 // around exactly one value, at most 127 levels of nesting.
 std::expected<Document, ParseError> parse(std::string_view text);
+std::expected<Document, ParseError> parse(PaddedText text);
 
 // Checks the text under the same rules as parse and returns the top-level
 // "boot_timestamp" member when the value is an object whose member of that
@@ -79,8 +121,36 @@ void append_quoted(std::string& out, std::string_view text);
 // in their shortest round-trip form (1.0, 1e+16, 1.5e-7, -0.0).
 void append_number(std::string& out, double value);
 
+// Appends the number text of a number value (any of the three number kinds).
+void append_number(std::string& out, Value value);
+
 // Appends the value as indented JSON (two spaces per level), without a
 // final newline.
 void append_pretty(std::string& out, Value value);
+
+// Writes the same text as append_pretty to `out` in large blocks, without
+// holding all of it in memory.
+void write_pretty(std::ostream& out, Value value);
+
+// Collects text and hands it to a stream in large blocks.
+class BlockWriter {
+ public:
+  explicit BlockWriter(std::ostream& out);
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+  ~BlockWriter();  // flushes
+
+  // The buffer to append to; call flush_if_full() after appending.
+  std::string& buffer() { return buffer_; }
+  void flush_if_full() {
+    if (buffer_.size() >= kBlockSize) flush();
+  }
+  void flush();
+
+ private:
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  std::ostream& out_;
+  std::string buffer_;
+};
 
 }  // namespace vexlo::json

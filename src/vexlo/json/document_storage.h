@@ -1,0 +1,55 @@
+#pragma once
+// What a Document holds: the parser's tape of values and its string buffer,
+// plus an index that gives arrays and objects random access to their
+// elements and objects their members in name order.
+//
+// Tape entries are 64-bit words: the top byte names the kind, the low 56
+// bits carry a payload. Numbers take two words (kind, then the raw bits);
+// strings point into the string buffer, where a 32-bit length precedes the
+// bytes. After indexing, the payload of an array or object start is the
+// offset of its entry in `children`: the count, then the tape index of each
+// element (arrays) or of each member's name (objects; the value follows the
+// name on the tape).
+
+#include <simdjson.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "vexlo/json/json.h"
+
+namespace vexlo::json {
+
+namespace tape {
+
+inline constexpr std::uint64_t kPayloadMask = (std::uint64_t{1} << 56) - 1;
+
+inline char type_of(std::uint64_t word) { return static_cast<char>(word >> 56); }
+inline std::uint64_t payload_of(std::uint64_t word) { return word & kPayloadMask; }
+inline std::uint64_t make(char type, std::uint64_t payload) {
+  return (std::uint64_t{static_cast<unsigned char>(type)} << 56) | payload;
+}
+inline bool is_number(char type) { return type == 'l' || type == 'u' || type == 'd'; }
+inline bool is_container(char type) { return type == '[' || type == '{'; }
+
+inline std::string_view string_at(const std::uint8_t* string_buf, std::uint64_t offset) {
+  std::uint32_t length;
+  std::memcpy(&length, string_buf + offset, sizeof length);
+  return {reinterpret_cast<const char*>(string_buf + offset + sizeof length), length};
+}
+
+}  // namespace tape
+
+struct DocumentStorage {
+  simdjson::dom::document doc;
+  std::vector<std::uint32_t> children;
+
+  std::uint64_t word(std::uint32_t index) const { return doc.tape[index]; }
+  std::string_view string(std::uint32_t index) const {
+    return tape::string_at(doc.string_buf.get(), tape::payload_of(word(index)));
+  }
+};
+
+}  // namespace vexlo::json

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "vexlo/json/json.h"
+
+namespace vexlo::json {
+namespace {
+
+TEST(AppendQuoted, EscapesLikeTheDatabaseFile) {
+  const struct {
+    std::string text;
+    const char* quoted;
+  } cases[] = {
+      {"", R"("")"},
+      {"plain/path.json", R"("plain/path.json")"},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
+      {std::string("\0\x01\x1f\x7f", 4), "\"\\u0000\\u0001\\u001f\x7f\""},
+      {"é€𝄞", "\"é€𝄞\""},
+  };
+  for (const auto& c : cases) {
+    std::string out = "x";
+    append_quoted(out, c.text);
+    EXPECT_EQ(out, std::string("x") + c.quoted);
+  }
+}
+
+TEST(AppendNumber, ShortestRoundTripInPlainOrScientificForm) {
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {1.0, "1.0"},
+      {-1.5, "-1.5"},
+      {100.0, "100.0"},
+      {0.5, "0.5"},
+      {0.1, "0.1"},
+      {0.00001, "0.00001"},
+      {0.000012345, "0.000012345"},
+      {0.000001, "1e-6"},
+      {1.5e-7, "1.5e-7"},
+      {1000000000000000.0, "1000000000000000.0"},
+      {1234567890123456.7, "1234567890123456.8"},
+      {1e16, "1e+16"},
+      {1.2345678901234568e+20, "1.2345678901234568e+20"},
+      {18446744073709551616.0, "1.8446744073709552e+19"},
+      {123.456, "123.456"},
+      {1e100, "1e+100"},
+      {-2.5e-300, "-2.5e-300"},
+      {std::numeric_limits<double>::max(), "1.7976931348623157e+308"},
+      {std::numeric_limits<double>::denorm_min(), "5e-324"},
+      {0.30000000000000004, "0.30000000000000004"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_number(out, c.value);
+    EXPECT_EQ(out, c.text);
+  }
+}
+
+TEST(AppendNumber, NumberValuesKeepTheirKind) {
+  const struct {
+    const char* json;
+    const char* text;
+  } cases[] = {
+      {"0", "0"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"1.0", "1.0"},
+      {"1e2", "100.0"},
+      {"1e16", "1e+16"},
+      {"-0", "-0.0"},
+      {"18446744073709551616", "1.8446744073709552e+19"},
+      {"1E-7", "1e-7"},
+  };
+  for (const auto& c : cases) {
+    auto doc = parse(c.json);
+    ASSERT_TRUE(doc) << c.json;
+    std::string out;
+    append_number(out, doc->root());
+    EXPECT_EQ(out, c.text) << c.json;
+  }
+}
+
+TEST(AppendPretty, TwoSpaceLayout) {
+  const struct {
+    const char* json;
+    const char* pretty;
+  } cases[] = {
+      {"{}", "{}"},
+      {"[]", "[]"},
+      {"42", "42"},
+      {R"("a\nb")", R"("a\nb")"},
+      {"null", "null"},
+      {R"({"b": 1, "a": 2})", "{\n  \"a\": 2,\n  \"b\": 1\n}"},
+      {R"([1, [2, 3], {}, []])", "[\n  1,\n  [\n    2,\n    3\n  ],\n  {},\n  []\n]"},
+      {R"({"ok": true, "list": [{"type": "cpu", "count": 42}, {"type": "kernel", "msg": "x"}],)"
+       R"( "boot_timestamp": 17, "note": null, "data": []})",
+       "{\n"
+       "  \"boot_timestamp\": 17,\n"
+       "  \"data\": [],\n"
+       "  \"list\": [\n"
+       "    {\n"
+       "      \"count\": 42,\n"
+       "      \"type\": \"cpu\"\n"
+       "    },\n"
+       "    {\n"
+       "      \"msg\": \"x\",\n"
+       "      \"type\": \"kernel\"\n"
+       "    }\n"
+       "  ],\n"
+       "  \"note\": null,\n"
+       "  \"ok\": true\n"
+       "}"},
+  };
+  for (const auto& c : cases) {
+    auto doc = parse(c.json);
+    ASSERT_TRUE(doc) << c.json;
+    std::string out;
+    append_pretty(out, doc->root());
+    EXPECT_EQ(out, c.pretty);
+    std::ostringstream streamed;
+    write_pretty(streamed, doc->root());
+    EXPECT_EQ(streamed.str(), c.pretty);
+  }
+}
+
+TEST(WritePretty, LargeDocumentsMatchTheAppendedText) {
+  std::string json = "[";
+  for (int i = 0; i < 100000; ++i) json += (i ? "," : "") + std::string(R"({"k": "value", "n": )") + std::to_string(i) + "}";
+  json += "]";
+  auto doc = parse(json);
+  ASSERT_TRUE(doc);
+  std::string appended;
+  append_pretty(appended, doc->root());
+  std::ostringstream streamed;
+  write_pretty(streamed, doc->root());
+  EXPECT_GT(appended.size(), std::size_t{2} << 20);
+  EXPECT_EQ(streamed.str(), appended);
+}
+
+}  // namespace
+}  // namespace vexlo::json
