@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/path_index.h"
+#include "vexlo/os/directory_lock.h"
 
 namespace vexlo {
 
@@ -23,16 +25,24 @@ struct FileEntry {
 // order, or returns the error that ended the scan.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries);
 
+// Move-only: an open database holds the lock that keeps other runs from
+// loading it until this run has saved.
 class Database {
  public:
-  // Creates "<log_root>/.config" (with missing parents) and loads the
-  // database file; a missing or broken file gives an empty database.
+  // Creates "<log_root>/.config" (with missing parents), waits for other
+  // runs on the same database to finish and loads the database file; a
+  // missing or broken file gives an empty database.
   static Result<Database> open(const std::string& log_root);
 
+  // Rewrites the whole database file so that a crash leaves either the old
+  // or the new file, never a mix; then lets other runs in.
   Status save();
+  // Brings the entries in line with the log files below `log_root` and
+  // saves. A failed scan leaves entries, counter and file as they were.
   Status sync(const std::string& log_root);
 
   const FileEntry* find_by_id(std::uint64_t id) const;
+  // The first entry whose path equals `path` byte for byte.
   const FileEntry* find_by_path(std::string_view path) const;
 
   const std::vector<FileEntry>& files() const { return files_; }
@@ -40,9 +50,15 @@ class Database {
   const std::string& db_path() const { return db_path_; }
 
  private:
+  Database() = default;
+  Status write_database_file(std::string_view text);
+
+  std::string config_dir_;
   std::string db_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
+  mutable PathIndex path_index_;  // over files_, built on first lookup
+  os::DirectoryLock lock_;        // held from loading until the end of the save
 };
 
 }  // namespace vexlo

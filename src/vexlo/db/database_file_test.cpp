@@ -1,0 +1,100 @@
+#include "vexlo/db/database_file.h"
+
+#include <gtest/gtest.h>
+
+namespace vexlo {
+namespace {
+
+TEST(RenderDatabase, ExampleLayoutByteForByte) {
+  const std::vector<FileEntry> files = {{"/var/log/orvane/a.json", 1, 55}, {"/var/log/orvane/sub/b.json", 3, 7}};
+  EXPECT_EQ(render_database(files, 4, 1764979200),
+            "{\n"
+            "  \"files\": [\n"
+            "    {\n"
+            "      \"id\": 1,\n"
+            "      \"path\": \"/var/log/orvane/a.json\"\n"
+            "    },\n"
+            "    {\n"
+            "      \"id\": 3,\n"
+            "      \"path\": \"/var/log/orvane/sub/b.json\"\n"
+            "    }\n"
+            "  ],\n"
+            "  \"last_sync\": 1764979200,\n"
+            "  \"next_file_id\": 4\n"
+            "}");
+}
+
+TEST(RenderDatabase, EmptyListOnOneLineAndExtremeNumbers) {
+  EXPECT_EQ(render_database({}, 1, 0), "{\n  \"files\": [],\n  \"last_sync\": 0,\n  \"next_file_id\": 1\n}");
+  EXPECT_EQ(render_database({{"p", 18446744073709551615u, 0}}, 18446744073709551615u, -9223372036854775807 - 1),
+            "{\n  \"files\": [\n    {\n      \"id\": 18446744073709551615,\n      \"path\": \"p\"\n    }\n  ],\n"
+            "  \"last_sync\": -9223372036854775808,\n  \"next_file_id\": 18446744073709551615\n}");
+}
+
+TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
+  const struct {
+    std::string path;
+    std::string quoted;
+  } cases[] = {
+      {"a\"b", R"("a\"b")"},
+      {"a\\b", R"("a\\b")"},
+      {"line\nbreak", R"("line\nbreak")"},
+      {std::string("\b\t\f\r", 4), R"("\b\t\f\r")"},
+      {std::string("\x00\x01\x1f", 3), R"("\u0000\u0001\u001f")"},
+      {"\x7f/slash/\xc3\xa9\xef\xbf\xbd", "\"\x7f/slash/\xc3\xa9\xef\xbf\xbd\""},
+  };
+  for (const auto& c : cases) {
+    const std::string text = render_database({{c.path, 9, 0}}, 10, 0);
+    EXPECT_NE(text.find("\"path\": " + c.quoted + "\n"), std::string::npos) << text;
+    const DatabaseContent loaded = parse_database(text);
+    ASSERT_EQ(loaded.files.size(), 1u) << c.quoted;
+    EXPECT_EQ(loaded.files[0], (FileEntry{c.path, 9, 0})) << c.quoted;
+    EXPECT_EQ(loaded.next_file_id, 10u);
+  }
+}
+
+TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
+  using Files = std::vector<FileEntry>;
+  const struct {
+    const char* name;
+    std::string text;
+    Files files;
+    std::uint64_t next_file_id;
+  } cases[] = {
+      {"empty text", "", {}, 1},
+      {"array", "[]", {}, 1},
+      {"text after the value", R"({"files": [{"id": 1, "path": "a"}], "next_file_id": 5} x)", {}, 1},
+      {"two values", R"({"next_file_id": 5}{"next_file_id": 6})", {}, 1},
+      {"truncated", "{\n  \"files\": [\n    {\n      \"id\": 1,\n      \"pa", {}, 1},
+      {"whitespace around", " \t\r\n{\"next_file_id\": 5}\n ", {}, 5},
+      {"counter negative", R"({"next_file_id": -1})", {}, 1},
+      {"counter with fraction", R"({"next_file_id": 2.0})", {}, 1},
+      {"counter with exponent", R"({"next_file_id": 2e3})", {}, 1},
+      {"counter as string", R"({"next_file_id": "5"})", {}, 1},
+      {"counter too large", R"({"next_file_id": 18446744073709551616})", {}, 1},
+      {"counter largest", R"({"next_file_id": 18446744073709551615})", {}, 18446744073709551615u},
+      {"counter zero", R"({"next_file_id": 0})", {}, 0},
+      {"counter repeated: later counts", R"({"next_file_id": 3, "next_file_id": 8})", {}, 8},
+      {"files not an array", R"({"files": {"id": 1, "path": "a"}, "next_file_id": 2})", {}, 2},
+      {"bad elements skipped, order kept",
+       R"({"files": [{"id": 7}, {"path": "x", "id": -1}, {"path": 5, "id": 2}, "bare",
+                     {"path": "b", "id": 2}, {"path": "y", "id": 1.0}, {"path": "a", "id": 1},
+                     {"path": "z", "id": "3"}, null, [1], {"path": "c", "id": 0, "extra": true}],
+           "next_file_id": 9, "last_sync": "ignored"})",
+       {{"b", 2, 0}, {"a", 1, 0}, {"c", 0, 0}},
+       9},
+      {"duplicate ids both load", R"({"files": [{"id": 4, "path": "a"}, {"id": 4, "path": "b"}]})",
+       {{"a", 4, 0}, {"b", 4, 0}},
+       1},
+      {"id above the counter loads", R"({"files": [{"id": 99, "path": "a"}], "next_file_id": 2})", {{"a", 99, 0}}, 2},
+      {"deeply nested", std::string(200, '[') + std::string(200, ']'), {}, 1},
+  };
+  for (const auto& c : cases) {
+    const DatabaseContent loaded = parse_database(c.text);
+    EXPECT_EQ(loaded.files, c.files) << c.name;
+    EXPECT_EQ(loaded.next_file_id, c.next_file_id) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace vexlo

@@ -1,0 +1,279 @@
+#include "vexlo/db/database.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "testing/temp_dir.h"
+#include "vexlo/db/child_process_test_util.h"
+#include "vexlo/db/database_file.h"
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> names_in(const std::string& dir) {
+  auto names = os::list_directory(dir);
+  EXPECT_TRUE(names) << dir;
+  if (!names) return {};
+  std::sort(names->begin(), names->end());
+  return *names;
+}
+
+std::string log_content(std::int64_t boot_timestamp) {
+  return "{\"boot_timestamp\": " + std::to_string(boot_timestamp) + "}";
+}
+
+TEST(DatabaseOpen, NewDatabaseIsEmptyAndTheFirstSaveCreatesTheFile) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "missing/logs";
+  auto db = Database::open(root);
+  ASSERT_TRUE(db) << db.error().text;
+  EXPECT_TRUE(db->files().empty());
+  EXPECT_EQ(db->next_file_id(), 1u);
+  EXPECT_EQ(db->db_path(), root + "/.config/vexlo-db.json");
+  EXPECT_TRUE(names_in(root + "/.config").empty());
+
+  const std::int64_t before = os::now_seconds();
+  ASSERT_TRUE(db->save());
+  const std::string saved = testing::read_file(db->db_path());
+  const std::string expected = render_database({}, 1, before);
+  EXPECT_TRUE(saved == expected || saved == render_database({}, 1, before + 1)) << saved;
+  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.json"});
+}
+
+TEST(DatabaseOpen, DatabasePathFollowsTheLogRootAsSpelled) {
+  const struct {
+    const char* log_root;
+    const char* db_path;
+  } cases[] = {
+      {"logs", "logs/.config/vexlo-db.json"},
+      {"logs/", "logs/.config/vexlo-db.json"},
+      {"./logs//", "./logs//.config/vexlo-db.json"},
+      {"", ".config/vexlo-db.json"},
+  };
+  testing::ScopedTempDir dir;
+  for (const auto& c : cases) {
+    // Relative roots resolve against the working directory, which only a
+    // child process may change.
+    std::string why;
+    auto result = testing::run_in_child(
+        [&] {
+          if (::chdir(dir.path().c_str()) != 0) return std::string("chdir failed");
+          auto db = Database::open(c.log_root);
+          if (!db) return db.error().text;
+          auto saved = db->save();
+          return db->db_path() + (saved ? "" : " " + saved.error().text);
+        },
+        false, &why);
+    ASSERT_TRUE(result) << why;
+    EXPECT_EQ(*result, c.db_path) << c.log_root;
+    EXPECT_NO_THROW(testing::read_file(dir / c.db_path)) << c.db_path;
+  }
+}
+
+TEST(DatabaseOpen, FailsWhenTheDatabaseDirectoryCannotBeCreated) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "plain", "x");
+  testing::write_file(dir / "root/.config", "x");
+  const struct {
+    std::string log_root;
+    std::string text;
+  } cases[] = {
+      {dir / "plain", "Not a directory (os error 20)"},
+      {dir / "plain/below", "Not a directory (os error 20)"},
+      {dir / "root", "File exists (os error 17)"},
+  };
+  for (const auto& c : cases) {
+    auto db = Database::open(c.log_root);
+    ASSERT_FALSE(db) << c.log_root;
+    EXPECT_EQ(db.error().text, c.text) << c.log_root;
+  }
+}
+
+TEST(DatabaseOpen, UnusableDatabaseFilesLoadAsEmpty) {
+  const struct {
+    const char* name;
+    std::string content;
+  } cases[] = {
+      {"empty", ""},
+      {"invalid UTF-8", "{\"files\": [{\"id\": 1, \"path\": \"a\xff\"}], \"next_file_id\": 5}"},
+      {"malformed", "{\"files\": [{\"id\": 1,"},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedTempDir dir;
+    testing::write_file(dir / ".config/vexlo-db.json", c.content);
+    auto db = Database::open(dir.path());
+    ASSERT_TRUE(db) << c.name;
+    EXPECT_TRUE(db->files().empty()) << c.name;
+    EXPECT_EQ(db->next_file_id(), 1u) << c.name;
+  }
+  testing::ScopedTempDir fifo_dir;
+  testing::make_dirs(fifo_dir / ".config");
+  ASSERT_EQ(::mkfifo((fifo_dir / ".config/vexlo-db.json").c_str(), 0644), 0);
+  auto db = Database::open(fifo_dir.path());
+  ASSERT_TRUE(db);
+  EXPECT_TRUE(db->files().empty());
+}
+
+TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {
+  testing::ScopedTempDir dir;
+  testing::make_dirs(dir / ".config/vexlo-db.json");
+  testing::write_file(dir / "a.json", log_content(10));
+  auto db = Database::open(dir.path());
+  ASSERT_TRUE(db);
+  EXPECT_TRUE(db->files().empty());
+  auto synced = db->sync(dir.path());
+  ASSERT_FALSE(synced);
+  EXPECT_EQ(synced.error().text, "Is a directory (os error 21)");
+  EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 1, 10}}));
+  EXPECT_EQ(db->next_file_id(), 2u);
+  EXPECT_EQ(names_in(dir / ".config"), std::vector<std::string>{"vexlo-db.json"});
+}
+
+TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / ".config/vexlo-db.json.tmp.4242.0", "{\n  \"files\": [");
+  testing::write_file(dir / ".config/vexlo-db.json.tmp.17.3", "");
+  testing::write_file(dir / ".config/notes.txt", "kept");
+  auto db = Database::open(dir.path());
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(db->sync(dir.path()));
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json"}));
+}
+
+TEST(DatabaseSave, ReopenedDatabaseHoldsWhatWasSaved) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "q\"uote.json", log_content(1));
+  testing::write_file(dir / "back\\slash.json", log_content(2));
+  testing::write_file(dir / "line\nfeed.json", log_content(3));
+  std::vector<FileEntry> synced;
+  {
+    auto db = Database::open(dir.path());
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->sync(dir.path()));
+    synced = db->files();
+  }
+  for (auto& entry : synced) entry.timestamp = 0;
+  auto reopened = Database::open(dir.path());
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(reopened->files(), synced);
+  EXPECT_EQ(reopened->next_file_id(), 4u);
+  const std::string saved = testing::read_file(reopened->db_path());
+  EXPECT_NE(saved.find(R"("path": ")" + dir.path() + R"(/q\"uote.json")"), std::string::npos) << saved;
+  EXPECT_NE(saved.find(R"(/back\\slash.json")"), std::string::npos) << saved;
+  EXPECT_NE(saved.find(R"(/line\nfeed.json")"), std::string::npos) << saved;
+  EXPECT_EQ(saved.back(), '}');
+}
+
+TEST(DatabaseLookup, FirstMatchWins) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / ".config/vexlo-db.json",
+                      R"({"files": [{"id": 4, "path": "a"}, {"id": 4, "path": "b"}, {"id": 5, "path": "a"},
+                                    {"id": 6, "path": "a\u0000b"}], "next_file_id": 7})");
+  auto db = Database::open(dir.path());
+  ASSERT_TRUE(db);
+  const struct {
+    std::uint64_t id;
+    std::optional<std::string> path;
+  } by_id[] = {{4, "a"}, {5, "a"}, {6, std::string("a\0b", 3)}, {7, std::nullopt}, {0, std::nullopt}};
+  for (const auto& c : by_id) {
+    const FileEntry* found = db->find_by_id(c.id);
+    EXPECT_EQ(found ? std::optional(found->path) : std::nullopt, c.path) << c.id;
+  }
+  const struct {
+    std::string path;
+    std::uint64_t id;  // 0: none
+  } by_path[] = {{"a", 4}, {"b", 4}, {std::string("a\0b", 3), 6}, {std::string("a\0", 2), 0}, {"A", 0}, {"", 0}};
+  for (const auto& c : by_path) {
+    const FileEntry* found = db->find_by_path(c.path);
+    EXPECT_EQ(found ? found->id : 0, c.id) << c.path;
+  }
+  EXPECT_EQ(db->find_by_path("b"), &db->files()[1]);
+  // The index follows the database when it is moved.
+  Database moved = std::move(*db);
+  EXPECT_EQ(moved.find_by_path("b"), &moved.files()[1]);
+}
+
+TEST(DatabaseLock, SecondRunWaitsAndLoadsWhatTheFirstSaved) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "a.json", log_content(10));
+  auto first = Database::open(dir.path());
+  ASSERT_TRUE(first);
+
+  std::atomic<bool> second_opened{false};
+  std::vector<FileEntry> second_files;
+  std::thread second([&] {
+    auto db = Database::open(dir.path());
+    second_opened = true;
+    if (db) second_files = db->files();
+  });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(second_opened) << "the second run loaded while the first had not saved";
+  ASSERT_TRUE(first->sync(dir.path()));
+  second.join();
+  EXPECT_EQ(second_files, (std::vector<FileEntry>{{dir / "a.json", 1, 0}}));
+}
+
+TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
+  testing::ScopedTempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  testing::write_file(dir / "a.json", log_content(10));
+  testing::make_dirs(dir / ".config");
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
+  const auto sync_once = [&] {
+    auto db = Database::open(dir.path());
+    if (!db) return "open: " + db.error().text;
+    auto synced = db->sync(dir.path());
+    std::string result = synced ? "saved" : synced.error().text;
+    for (const auto& entry : db->files()) result += " " + std::to_string(entry.id);
+    return result;
+  };
+
+  // No database file yet: nothing can be created, the new state stays in
+  // memory.
+  std::string why;
+  auto without_file = testing::run_unprivileged(sync_once, &why);
+  if (!without_file) GTEST_SKIP() << why;
+  EXPECT_EQ(*without_file, "Permission denied (os error 13) 1");
+  EXPECT_TRUE(names_in(dir / ".config").empty());
+
+  // A writable database file is rewritten in place.
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0755), 0);
+  testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [], "next_file_id": 7})");
+  ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
+  auto with_file = testing::run_unprivileged(sync_once, &why);
+  ASSERT_TRUE(with_file) << why;
+  EXPECT_EQ(*with_file, "saved 7");
+  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 8u);
+  EXPECT_EQ(names_in(dir / ".config"), std::vector<std::string>{"vexlo-db.json"});
+}
+
+TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {
+  testing::ScopedTempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [{"id": 3, "path": "a"}], "next_file_id": 7})");
+  ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0000), 0);
+  std::string why;
+  auto loaded = testing::run_unprivileged(
+      [&] {
+        auto db = Database::open(dir.path());
+        if (!db) return db.error().text;
+        return std::to_string(db->files().size()) + " " + std::to_string(db->next_file_id());
+      },
+      &why);
+  if (!loaded) GTEST_SKIP() << why;
+  EXPECT_EQ(*loaded, "0 1");
+}
+
+}  // namespace
+}  // namespace vexlo

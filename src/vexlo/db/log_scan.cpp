@@ -1,0 +1,105 @@
+// The scan of the log root: depth first, in the order the system lists
+// each directory, following symbolic links.
+//
+// Names are passed to the system as the raw bytes it gave; only the
+// recorded path is turned into text. A directory whose device and inode
+// match the log root or a directory on the way down is a cycle of links
+// and is not entered again. The daemon rotates its logs while we scan, so a
+// file or directory that vanishes between the listing and its inspection is
+// passed over; any other failure ends the scan.
+
+#include "vexlo/db/log_scan.h"
+
+#include <cerrno>
+
+#include "vexlo/common/utf8.h"
+#include "vexlo/db/database.h"
+#include "vexlo/json/json.h"
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+namespace {
+
+constexpr std::string_view kConfigDirName = ".config";
+
+struct DirectoryIdentity {
+  std::uint64_t device;
+  std::uint64_t inode;
+  bool operator==(const DirectoryIdentity&) const = default;
+};
+
+class LogScanner {
+ public:
+  explicit LogScanner(std::vector<FileEntry>& entries) : entries_(entries) {}
+
+  Status scan_root(const std::string& root) {
+    const auto status = os::stat_path(root);
+    if (!status || status->type != os::FileType::Directory) return {};
+    return scan_directory(root, {status->device, status->inode});
+  }
+
+ private:
+  Status scan_directory(const std::string& directory, DirectoryIdentity identity) {
+    auto names = os::list_directory(directory);
+    if (!names) {
+      if (names.error().os_code == ENOENT) return {};
+      return std::unexpected(names.error());
+    }
+    descent_.push_back(identity);
+    for (const auto& name : *names) {
+      if (auto visited = visit(directory, name); !visited) return visited;
+    }
+    descent_.pop_back();
+    return {};
+  }
+
+  Status visit(const std::string& directory, const std::string& name) {
+    const std::string path = os::join_path(directory, name);
+    // An entry that cannot be examined (a broken link, one that vanished)
+    // is neither a directory nor a regular file.
+    const auto status = os::stat_path(path);
+    if (!status) return {};
+    if (status->type == os::FileType::Directory) {
+      const DirectoryIdentity identity{status->device, status->inode};
+      if (name == kConfigDirName || on_descent_path(identity)) return {};
+      return scan_directory(path, identity);
+    }
+    if (status->type == os::FileType::Regular && has_json_extension(name)) {
+      if (const auto time = read_log_time(path, status->modified.value_or(0))) {
+        entries_.push_back(FileEntry{to_utf8_lossy(path), 0, *time});
+      }
+    }
+    return {};
+  }
+
+  bool on_descent_path(const DirectoryIdentity& identity) const {
+    for (const auto& ancestor : descent_) {
+      if (ancestor == identity) return true;
+    }
+    return false;
+  }
+
+  std::vector<FileEntry>& entries_;
+  std::vector<DirectoryIdentity> descent_;  // the log root first
+};
+
+}  // namespace
+
+bool has_json_extension(std::string_view name) {
+  const auto dot = name.rfind('.');
+  return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
+}
+
+std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified) {
+  const auto text = os::read_text_file(path);
+  if (!text) return std::nullopt;
+  const auto boot_timestamp = json::read_boot_timestamp(*text);
+  if (!boot_timestamp) return std::nullopt;
+  return boot_timestamp->value_or(modified);
+}
+
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries) {
+  return LogScanner(entries).scan_root(directory);
+}
+
+}  // namespace vexlo

@@ -1,0 +1,271 @@
+#include "vexlo/db/log_scan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "testing/temp_dir.h"
+#include "vexlo/db/child_process_test_util.h"
+#include "vexlo/db/database.h"
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+namespace {
+
+constexpr std::string_view kValid = R"({"level": "info"})";
+
+std::vector<FileEntry> scan(const std::string& root) {
+  std::vector<FileEntry> entries;
+  auto scanned = scan_log_files(root, entries);
+  EXPECT_TRUE(scanned) << scanned.error().text;
+  return entries;
+}
+
+std::vector<std::string> sorted_paths(const std::vector<FileEntry>& entries) {
+  std::vector<std::string> paths;
+  for (const auto& entry : entries) paths.push_back(entry.path);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+void symlink_or_fail(const std::string& target, const std::string& link) {
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+TEST(HasJsonExtension, OnlyTheLastDotAndNotALeadingOne) {
+  const struct {
+    const char* name;
+    bool json;
+  } cases[] = {
+      {"a.json", true},   {".x.json", true},   {"a.b.json", true}, {"..json", true},
+      {".json", false},   {"a.JSON", false},   {"a.json.bak", false}, {"json", false},
+      {"a.", false},      {"a.jsonx", false},  {"ajson", false},   {"a.json ", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(has_json_extension(c.name), c.json) << c.name;
+}
+
+TEST(ReadLogTime, BootTimestampElseModificationTime) {
+  constexpr std::int64_t kModified = 1000;
+  const struct {
+    const char* name;
+    std::string content;
+    std::optional<std::int64_t> time;
+  } cases[] = {
+      {"integer", R"({"boot_timestamp": 100})", 100},
+      {"negative", R"({"boot_timestamp": -5})", -5},
+      {"largest", R"({"boot_timestamp": 9223372036854775807})", 9223372036854775807},
+      {"smallest", R"({"boot_timestamp": -9223372036854775808})", -9223372036854775807 - 1},
+      {"too large", R"({"boot_timestamp": 9223372036854775808})", kModified},
+      {"fraction", R"({"boot_timestamp": 1.5})", kModified},
+      {"exponent", R"({"boot_timestamp": 1e9})", kModified},
+      {"string of digits", R"({"boot_timestamp": "123"})", kModified},
+      {"missing", R"({"other": 5})", kModified},
+      {"nested only", R"({"inner": {"boot_timestamp": 5}})", kModified},
+      {"array", R"([{"boot_timestamp": 5}])", kModified},
+      {"repeated: later counts", R"({"boot_timestamp": 5, "boot_timestamp": 6})", 6},
+      {"repeated: later not an integer", R"({"boot_timestamp": 5, "boot_timestamp": "x"})", kModified},
+      {"whitespace around", " \t\r\n{\"boot_timestamp\": 7}\n", 7},
+      {"127 levels", std::string(126, '[') + "{}" + std::string(126, ']'), kModified},
+      {"128 levels", std::string(127, '[') + "{}" + std::string(127, ']'), std::nullopt},
+      {"two documents", R"({"boot_timestamp": 1}{"boot_timestamp": 2})", std::nullopt},
+      {"partly written", R"({"boot_timestamp": 1, "ev)", std::nullopt},
+      {"empty", "", std::nullopt},
+      {"invalid UTF-8", "{\"boot_timestamp\": 1, \"s\": \"\xff\"}", std::nullopt},
+      {"form feed around", "\f{}", std::nullopt},
+  };
+  testing::ScopedTempDir dir;
+  for (const auto& c : cases) {
+    testing::write_file(dir / "log.json", c.content);
+    EXPECT_EQ(read_log_time(dir / "log.json", kModified), c.time) << c.name;
+  }
+  EXPECT_EQ(read_log_time(dir / "missing.json", kModified), std::nullopt);
+}
+
+TEST(ScanLogFiles, TakesRegularJsonFilesOutsideConfigDirectories) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "logs";
+  for (const char* name : {"a.json", ".x.json", "a.b.json", "config/c.json", ".Config/d.json", "deep/er/e.json",
+                           ".json", "a.JSON", "a.json.bak", "json", "notes.txt", ".config/vexlo-db.json",
+                           ".config/f.json", "deep/.config/g.json", "deep/er/.config/h.json"}) {
+    testing::write_file(root + "/" + name, kValid);
+  }
+  testing::make_dirs(root + "/dir.json");
+  for (const char* name : {"empty.json", "invalid.json", "two.json", "binary.json"}) {
+    testing::write_file(root + "/" + name, std::string_view(name) == "empty.json"     ? ""
+                                           : std::string_view(name) == "invalid.json" ? "{\"a\": }"
+                                           : std::string_view(name) == "two.json"     ? "{} {}"
+                                                                                       : "{\"a\": \"\xc0\"}");
+  }
+  ASSERT_EQ(::mkfifo((root + "/fifo.json").c_str(), 0644), 0);
+  symlink_or_fail("/dev/null", root + "/device.json");
+  EXPECT_EQ(sorted_paths(scan(root)),
+            (std::vector<std::string>{root + "/.Config/d.json", root + "/.x.json", root + "/a.b.json",
+                                      root + "/a.json", root + "/config/c.json", root + "/deep/er/e.json"}));
+}
+
+TEST(ScanLogFiles, DiscoveryOrderIsListingOrderDepthFirst) {
+  testing::ScopedTempDir dir;
+  for (int i = 0; i < 12; ++i) testing::write_file(dir / ("f" + std::to_string(i) + ".json"), kValid);
+  for (int i = 0; i < 5; ++i) testing::write_file(dir / ("sub/g" + std::to_string(i) + ".json"), kValid);
+  std::vector<std::string> expected;
+  const auto names = os::list_directory(dir.path()).value();
+  const auto inner_names = os::list_directory(dir / "sub").value();
+  for (const auto& name : names) {
+    if (name != "sub") {
+      expected.push_back(dir / name);
+      continue;
+    }
+    for (const auto& inner : inner_names) expected.push_back(dir / ("sub/" + inner));
+  }
+  std::vector<std::string> found;
+  for (const auto& entry : scan(dir.path())) found.push_back(entry.path);
+  EXPECT_EQ(found, expected);
+}
+
+TEST(ScanLogFiles, TimesFromContentOrModificationTime) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "stamped.json", R"({"boot_timestamp": 42})", 1700000000);
+  testing::write_file(dir / "plain.json", R"({"a": 1})", 1700000000);
+  testing::write_file(dir / "before-epoch.json", R"({"a": 1})", -100);
+  std::vector<FileEntry> found = scan(dir.path());
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  EXPECT_EQ(found, (std::vector<FileEntry>{{dir / "before-epoch.json", 0, 0},
+                                           {dir / "plain.json", 0, 1700000000},
+                                           {dir / "stamped.json", 0, 42}}));
+}
+
+TEST(ScanLogFiles, RootSpelledAsGiven) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "logs/a.json", kValid);
+  const struct {
+    std::string root;
+    std::string path;
+  } cases[] = {
+      {dir / "logs", dir / "logs/a.json"},
+      {dir / "logs/", dir / "logs/a.json"},
+      {dir / "./logs//", dir / "./logs//a.json"},
+      {dir / "logs/../logs", dir / "logs/../logs/a.json"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sorted_paths(scan(c.root)), std::vector<std::string>{c.path});
+}
+
+TEST(ScanLogFiles, RootThatIsNoDirectoryGivesNothing) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "a.json", kValid);
+  symlink_or_fail(dir / "missing", dir / "broken");
+  for (const std::string& root : {dir / "a.json", dir / "missing", dir / "broken"}) {
+    EXPECT_TRUE(scan(root).empty()) << root;
+  }
+}
+
+TEST(ScanLogFiles, FollowsSymbolicLinksUnderTheirOwnPaths) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "logs";
+  testing::write_file(dir / "elsewhere/x.json", kValid);
+  testing::write_file(dir / "target.json", R"({"a": 1})", 1600000000);
+  testing::make_dirs(root);
+  symlink_or_fail(dir / "elsewhere", root + "/linked");
+  symlink_or_fail(dir / "target.json", root + "/file.json");
+  symlink_or_fail(dir / "missing.json", root + "/broken.json");
+  auto found = scan(root);
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0], (FileEntry{root + "/file.json", 0, 1600000000}));
+  EXPECT_EQ(found[1].path, root + "/linked/x.json");
+}
+
+TEST(ScanLogFiles, CyclesOfLinksAreNotEnteredAgain) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "logs";
+  testing::write_file(root + "/a.json", kValid);
+  testing::write_file(root + "/sub/b.json", kValid);
+  testing::write_file(root + "/other/c.json", kValid);
+  // Two links back to the root would repeat the tree exponentially.
+  symlink_or_fail(".", root + "/self1");
+  symlink_or_fail("..", root + "/sub/up");
+  symlink_or_fail(root, root + "/sub/root");
+  symlink_or_fail("../sub", root + "/sub/again");
+  // A link to a sibling is no cycle: its files come twice.
+  symlink_or_fail("../other", root + "/sub/sibling");
+  EXPECT_EQ(sorted_paths(scan(root)),
+            (std::vector<std::string>{root + "/a.json", root + "/other/c.json", root + "/sub/b.json",
+                                      root + "/sub/sibling/c.json"}));
+  // Entering through a link to the root is caught as well.
+  EXPECT_EQ(scan(root + "/self1").size(), 4u);
+}
+
+TEST(ScanLogFiles, NamesThatAreNotUtf8BecomeReplacementCharacters) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "bad\xff.json", kValid);
+  testing::write_file(dir / "d\xe2\x82/x.json", kValid);
+  EXPECT_EQ(sorted_paths(scan(dir.path())),
+            (std::vector<std::string>{dir / "bad\xef\xbf\xbd.json", dir / "d\xef\xbf\xbd/x.json"}));
+}
+
+// The daemon rotates its logs while we scan: files and whole directories
+// vanish between the listing and their inspection.
+TEST(ScanLogFiles, FilesAndDirectoriesVanishingDuringTheScanArePassedOver) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "logs";
+  constexpr int kDirectories = 40;
+  const auto directory = [&](int i) { return root + "/d" + std::to_string(i); };
+  for (int i = 0; i < kDirectories; ++i) testing::write_file(directory(i) + "/log.json", kValid);
+  std::atomic<bool> stop{false};
+  std::thread rotator([&] {
+    for (int round = 0; !stop; ++round) {
+      const std::string path = directory(round % kDirectories);
+      ::unlink((path + "/log.json").c_str());
+      ::rmdir(path.c_str());
+      ::mkdir(path.c_str(), 0755);
+      testing::write_file(path + "/log.json", kValid);
+    }
+  });
+  int failures = 0;
+  std::string failure;
+  for (int i = 0; i < 400; ++i) {
+    std::vector<FileEntry> entries;
+    if (auto scanned = scan_log_files(root, entries); !scanned) {
+      ++failures;
+      failure = scanned.error().text;
+    }
+  }
+  stop = true;
+  rotator.join();
+  EXPECT_EQ(failures, 0) << failure;
+}
+
+TEST(ScanLogFilesPermissions, UnlistableDirectoryEndsTheScanUnreadableFileIsSkipped) {
+  testing::ScopedTempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string root = dir / "logs";
+  testing::write_file(root + "/a.json", kValid);
+  testing::write_file(root + "/secret.json", kValid);
+  ASSERT_EQ(::chmod((root + "/secret.json").c_str(), 0000), 0);
+  testing::write_file(root + "/.config/hidden/x.json", kValid);
+  ASSERT_EQ(::chmod((root + "/.config/hidden").c_str(), 0000), 0);
+  testing::make_dirs(root + "/locked");
+  const auto scan_summary = [&] {
+    std::vector<FileEntry> entries;
+    auto scanned = scan_log_files(root, entries);
+    std::string result = scanned ? "ok" : scanned.error().text;
+    for (const auto& path : sorted_paths(entries)) result += " " + path.substr(root.size());
+    return result;
+  };
+  std::string why;
+  auto readable = testing::run_unprivileged(scan_summary, &why);
+  if (!readable) GTEST_SKIP() << why;
+  EXPECT_EQ(*readable, "ok /a.json");
+
+  ASSERT_EQ(::chmod((root + "/locked").c_str(), 0000), 0);
+  auto locked = testing::run_unprivileged(scan_summary, &why);
+  ASSERT_TRUE(locked) << why;
+  EXPECT_TRUE(locked->starts_with("Permission denied (os error 13)")) << *locked;
+}
+
+}  // namespace
+}  // namespace vexlo
