@@ -1,0 +1,90 @@
+// The listing scans the log root afresh, so that every file on disk now is
+// shown with its current time; the database only lends each file its ID.
+
+#include "vexlo/query/list.h"
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+#include "vexlo/query/time_expression.h"
+
+namespace vexlo {
+namespace {
+
+std::string path_filter(const std::optional<std::string>& filter) {
+  return filter ? *filter : std::string(kDefaultPathFilter);
+}
+
+std::optional<std::int64_t> time_bound(const std::optional<std::string>& expression) {
+  if (!expression) return std::nullopt;
+  return parse_time_expression(*expression);
+}
+
+// Every scanned file is looked up, also those the selection will drop, so
+// that all warnings come before the first listing line.
+void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::ostream& err) {
+  for (FileEntry& entry : entries) {
+    if (const FileEntry* known = database.find_by_path(entry.path)) {
+      entry.id = known->id;
+    } else {
+      entry.id = 0;
+      err << "Warning: File " << entry.path << " not found in database\n";
+    }
+  }
+}
+
+bool is_selected(const FileEntry& entry, const ListQuery& query) {
+  if (entry.path.find(query.filter) == std::string::npos) return false;
+  if (query.since && entry.timestamp < *query.since) return false;
+  if (query.before && entry.timestamp >= *query.before) return false;
+  return true;
+}
+
+// How many of `selected` lines to print. -1 means no limit; any other
+// negative count prints nothing, like 0, since no line count lies below it.
+std::size_t line_count(std::int64_t limit, std::size_t selected) {
+  if (limit == -1) return selected;
+  if (limit <= 0) return 0;
+  return std::min(static_cast<std::uint64_t>(limit), static_cast<std::uint64_t>(selected));
+}
+
+}  // namespace
+
+ListQuery make_list_query(const ListCommand& command) {
+  ListQuery query;
+  query.filter = command.all ? std::string() : path_filter(command.filter);
+  return query;
+}
+
+ListQuery make_logs_query(const LogsCommand& command) {
+  ListQuery query;
+  query.filter = path_filter(command.filter);
+  query.since = time_bound(command.since);
+  query.before = time_bound(command.before);
+  query.limit = command.count;
+  return query;
+}
+
+void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
+                    std::ostream& out, std::ostream& err) {
+  std::vector<FileEntry> entries;
+  if (auto scanned = scan_log_files(log_root, entries); !scanned) {
+    err << "Error traversing " << log_root << ": " << scanned.error().text << '\n';
+    return;
+  }
+  assign_ids(database, entries, err);
+
+  std::vector<FileEntry> selected;
+  std::ranges::copy_if(entries, std::back_inserter(selected),
+                       [&](const FileEntry& entry) { return is_selected(entry, query); });
+  // Files of equal time keep the order in which the scan found them.
+  std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
+
+  const std::size_t count = line_count(query.limit, selected.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    out << "[ID:" << selected[i].id << "] " << selected[i].path << '\n';
+  }
+}
+
+}  // namespace vexlo
