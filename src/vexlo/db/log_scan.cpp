@@ -30,17 +30,17 @@ struct DirectoryIdentity {
 
 class LogScanner {
  public:
-  explicit LogScanner(std::vector<FileEntry>& entries) : entries_(entries) {}
+  LogScanner(std::vector<FileEntry>& entries, ScanSource& source) : entries_(entries), source_(source) {}
 
   Status scan_root(const std::string& root) {
-    const auto status = os::stat_path(root);
+    const auto status = source_.status(root);
     if (!status || status->type != os::FileType::Directory) return {};
     return scan_directory(root, {status->device, status->inode});
   }
 
  private:
   Status scan_directory(const std::string& directory, DirectoryIdentity identity) {
-    auto names = os::list_directory(directory);
+    auto names = source_.list(directory);
     if (!names) {
       if (names.error().os_code == ENOENT) return {};
       return std::unexpected(names.error());
@@ -57,7 +57,7 @@ class LogScanner {
     const std::string path = os::join_path(directory, name);
     // An entry that cannot be examined (a broken link, one that vanished)
     // is neither a directory nor a regular file.
-    const auto status = os::stat_path(path);
+    const auto status = source_.status(path);
     if (!status) return {};
     if (status->type == os::FileType::Directory) {
       const DirectoryIdentity identity{status->device, status->inode};
@@ -65,7 +65,7 @@ class LogScanner {
       return scan_directory(path, identity);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
-      if (const auto time = read_log_time(path, status->modified.value_or(0))) {
+      if (const auto time = source_.log_time(path, *status)) {
         entries_.push_back(FileEntry{to_utf8_lossy(path), 0, *time});
       }
     }
@@ -80,6 +80,7 @@ class LogScanner {
   }
 
   std::vector<FileEntry>& entries_;
+  ScanSource& source_;
   std::vector<DirectoryIdentity> descent_;  // the log root first
 };
 
@@ -98,8 +99,23 @@ std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t 
   return boot_timestamp->value_or(modified);
 }
 
+Result<os::FileStatus> SystemScanSource::status(const std::string& path) { return os::stat_path(path); }
+
+Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
+  return os::list_directory(directory);
+}
+
+std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status) {
+  return read_log_time(path, status.modified.value_or(0));
+}
+
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source) {
+  return LogScanner(entries, source).scan_root(directory);
+}
+
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries) {
-  return LogScanner(entries).scan_root(directory);
+  SystemScanSource system;
+  return scan_log_files(directory, entries, system);
 }
 
 }  // namespace vexlo

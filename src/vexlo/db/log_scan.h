@@ -1,12 +1,43 @@
 #pragma once
-// The pieces of the log file scan that decide what a file contributes.
+// The scan of the log root and the pieces that decide what a file
+// contributes.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "vexlo/common/error.h"
+#include "vexlo/os/file_system.h"
 
 namespace vexlo {
+
+struct FileEntry;
+
+// What the scan asks of the file system.
+class ScanSource {
+ public:
+  virtual ~ScanSource() = default;
+  // Status of the file a path names, following symbolic links.
+  virtual Result<os::FileStatus> status(const std::string& path) = 0;
+  // Names in a directory in the order the system yields them.
+  virtual Result<std::vector<std::string>> list(const std::string& directory) = 0;
+  // The time of the log file at `path` (see read_log_time), or none when it
+  // is no log file.
+  virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) = 0;
+};
+
+// The file system as it is.
+class SystemScanSource : public ScanSource {
+ public:
+  Result<os::FileStatus> status(const std::string& path) override;
+  Result<std::vector<std::string>> list(const std::string& directory) override;
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) override;
+};
+
+// scan_log_files with the file system seen through `source`.
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source);
 
 // True when the part of the name after its last "." is exactly "json" and
 // that "." is not the name's first character.
