@@ -60,6 +60,11 @@ class Document {
   std::unique_ptr<DocumentStorage> storage_;
 };
 
+// Whether two values hold the same: the same kind, equal strings and
+// integers, floats with the same bits, arrays with equal elements and
+// objects with equal names and values.
+bool equal(Value a, Value b);
+
 // Why a text is not one JSON value; never shown to users.
 struct ParseError {
   std::string description;
