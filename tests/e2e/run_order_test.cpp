@@ -1,0 +1,105 @@
+// The steps of a run that every command shares: configuration, log root,
+// database directory, synchronisation, then the command.
+
+#include <gtest/gtest.h>
+
+#include "e2e/harness.h"
+
+namespace vexlo::e2e {
+namespace {
+
+// A configuration file that does not exist: the defaults, silently.
+constexpr const char* kNoConfig = "no-such-config.toml";
+
+TEST(RunOrder, LogRootThatIsNotADirectoryEndsTheRun) {
+  Sandbox sandbox;
+  sandbox.write({"plain", "not a directory\n"});
+  sandbox.write({"root/.config", "a file where the database directory belongs\n"});
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"--config", kNoConfig, "--log-path", "plain", "list"}, "Error initializing database: Not a directory (os error 20)\n"},
+      {{"--log-path", "plain", "--config", kNoConfig, "logs", "3"}, "Error initializing database: Not a directory (os error 20)\n"},
+      {{"show", "1", "--config", kNoConfig, "--log-path", sandbox.path("plain")},
+       "Error initializing database: Not a directory (os error 20)\n"},
+      {{"--config", kNoConfig, "--log-path", "plain/sub", "list"},
+       "Error initializing database: Not a directory (os error 20)\n"},
+      {{"--config", kNoConfig, "--log-path", "root", "list", "--all"}, "Error initializing database: File exists (os error 17)\n"},
+  };
+  const auto before = sandbox.snapshot();
+  for (const auto& c : cases) {
+    const RunResult result = sandbox.run(c.args);
+    EXPECT_EQ(result.status, 1) << result;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(sandbox.snapshot(), before);
+  }
+}
+
+TEST(RunOrder, MissingLogRootIsCreatedWithItsDatabase) {
+  Sandbox sandbox;
+  const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "a/b/logs", "list", "--all"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(database_matches(sandbox.read(database_path("a/b/logs")), database_text({}, 1), result.started_at,
+                               result.ended_at));
+}
+
+TEST(RunOrder, LogPathWinsOverTheConfiguration) {
+  Sandbox sandbox;
+  sandbox.write({"vexlo.toml", "log_root_path = \"from-config\"\n"});
+  sandbox.write({"from-option/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  sandbox.write({"from-config/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
+
+  RunResult result = sandbox.run({"--config", "vexlo.toml", "list", "--log-path", "from-option"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.out, "[ID:1] from-option/shutdown/unsafe/a.json\n");
+  EXPECT_FALSE(sandbox.exists("from-config/.config"));
+
+  result = sandbox.run({"list", "--config", "vexlo.toml"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.out, "[ID:1] from-config/shutdown/unsafe/b.json\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(RunOrder, MalformedConfigurationIsReportedAndTheRunGoesOn) {
+  Sandbox sandbox;
+  sandbox.write({"broken.toml", "log_root_path = /var/log\n"});
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  const RunResult result = sandbox.run({"--config", "broken.toml", "--log-path", "logs", "list"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_TRUE(result.out.starts_with("parse config error: TOML parse error at line 1, column 17\n")) << result;
+  EXPECT_TRUE(result.out.ends_with("\n\n[ID:1] logs/shutdown/unsafe/a.json\n")) << result;
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(RunOrder, FailedSyncIsReportedAndTheCommandStillRuns) {
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/new.json", R"({"boot_timestamp": 30})"});
+  sandbox.write({"logs/shutdown/unsafe/old.json", R"({"boot_timestamp": 20})"});
+  // The database file is a directory: it loads as empty and cannot be saved.
+  sandbox.make_dir("logs/.config/vexlo-db.json");
+  const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "logs", "list"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "sync error: Is a directory (os error 21)\n");
+  EXPECT_EQ(result.out,
+            "[ID:2] logs/shutdown/unsafe/new.json\n"
+            "[ID:1] logs/shutdown/unsafe/old.json\n");
+}
+
+TEST(RunOrder, EmptyLogPathPutsTheDatabaseInTheWorkingDirectory) {
+  Sandbox sandbox;
+  sandbox.make_dir("work");
+  const RunResult result =
+      sandbox.run({"--config", kNoConfig, "--log-path", "", "list", "--all"}, {.working_directory = "work"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(database_matches(sandbox.read("work/.config/vexlo-db.json"), database_text({}, 1), result.started_at,
+                               result.ended_at));
+}
+
+}  // namespace
+}  // namespace vexlo::e2e
