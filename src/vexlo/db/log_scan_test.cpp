@@ -140,21 +140,6 @@ TEST(ScanLogFiles, TimesFromContentOrModificationTime) {
                                            {dir / "stamped.json", 0, 42}}));
 }
 
-TEST(ScanLogFiles, RootSpelledAsGiven) {
-  testing::ScopedTempDir dir;
-  testing::write_file(dir / "logs/a.json", kValid);
-  const struct {
-    std::string root;
-    std::string path;
-  } cases[] = {
-      {dir / "logs", dir / "logs/a.json"},
-      {dir / "logs/", dir / "logs/a.json"},
-      {dir / "./logs//", dir / "./logs//a.json"},
-      {dir / "logs/../logs", dir / "logs/../logs/a.json"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(sorted_paths(scan(c.root)), std::vector<std::string>{c.path});
-}
-
 TEST(ScanLogFiles, RootThatIsNoDirectoryGivesNothing) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "a.json", kValid);

@@ -39,18 +39,6 @@ TEST(TemporaryFile, CommitReplacesTheTargetAndLeavesNothingElse) {
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"db.json"});
 }
 
-TEST(TemporaryFile, RemovedWhenNotCommitted) {
-  testing::ScopedTempDir dir;
-  {
-    auto temp = TemporaryFile::create(dir.path(), "t.");
-    ASSERT_TRUE(temp);
-    ASSERT_TRUE(temp->write_all("partial"));
-    auto moved = std::move(*temp);
-    EXPECT_EQ(names_in(dir.path()).size(), 1u);
-  }
-  EXPECT_TRUE(names_in(dir.path()).empty());
-}
-
 TEST(TemporaryFile, SkipsNamesAlreadyTaken) {
   testing::ScopedTempDir dir;
   const std::string taken = dir / ("t." + std::to_string(::getpid()) + ".0");
@@ -94,17 +82,6 @@ TEST(TemporaryFile, FailuresCarryTheSystemErrorAndLeaveNoFile) {
     EXPECT_EQ(committed.error().text, "Is a directory (os error 21)");
   }
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"in-the-way"});
-}
-
-TEST(RemoveFile, RemovesAndReportsMissing) {
-  testing::ScopedTempDir dir;
-  testing::write_file(dir / "f", "x");
-  EXPECT_TRUE(remove_file(dir / "f"));
-  auto again = remove_file(dir / "f");
-  ASSERT_FALSE(again);
-  EXPECT_EQ(again.error().os_code, ENOENT);
-  EXPECT_TRUE(sync_directory(dir.path()));
-  EXPECT_FALSE(sync_directory(dir / "f"));
 }
 
 }  // namespace
