@@ -62,8 +62,8 @@ std::string positioned(std::string_view text, const ConfigError& error, const So
   const std::string line_number = std::to_string(span.begin_line);
   const std::string gutter(line_number.size() + 1, ' ');
   const std::string_view line = line_at(text, span.begin_line);
-  std::string rendered = "TOML parse error at line " + line_number + ", column " +
-                         std::to_string(span.begin_column) + "\n";
+  std::string rendered =
+      "TOML parse error at line " + line_number + ", column " + std::to_string(span.begin_column) + "\n";
   rendered += gutter + "|\n";
   rendered += line_number + " | " + displayable(line) + "\n";
   rendered += gutter + "|" + std::string(span.begin_column, ' ') + std::string(caret_count(line, span), '^') + "\n";

@@ -27,8 +27,7 @@ Assigned set(Record& record, T Record::*member, Converted<T> value) {
 // A record starts from its defaults and takes the fields the table sets.
 // A date-time where a record is expected stands for a table without keys.
 template <class Record>
-Converted<Record> map_record(const toml::node& node, std::span<const Field<Record>> fields,
-                             std::string_view word) {
+Converted<Record> map_record(const toml::node& node, std::span<const Field<Record>> fields, std::string_view word) {
   Record record{};
   if (is_date_or_time(node)) return record;
   const auto* table = node.as_table();

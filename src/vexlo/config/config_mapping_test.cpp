@@ -60,8 +60,7 @@ TEST(MapConfig, ValuesThatDoNotFit) {
       {"moniter_config.archive_weeks = 2147483648", "invalid value: integer `2147483648`, expected i32"},
       {"moniter_config.archive_weeks = -2147483649", "invalid value: integer `-2147483649`, expected i32"},
       {"moniter_config.top_number = -1", "invalid value: integer `-1`, expected usize"},
-      {"moniter_config.cache_mb = -9223372036854775808",
-       "invalid value: integer `-9223372036854775808`, expected u64"},
+      {"moniter_config.cache_mb = -9223372036854775808", "invalid value: integer `-9223372036854775808`, expected u64"},
       // Floats beyond the 64-bit range, wherever they are written.
       {"moniter_config.cpu_total_threshold = 1e400", "floating-point number overflowed"},
       {"log_root_path = -1e400", "floating-point number overflowed"},
@@ -83,7 +82,6 @@ TEST(MapConfig, ValuesThatFit) {
     std::function<bool(const Config&)> holds;
   } cases[] = {
       {"", [](const Config& c) { return c == Config{}; }},
-      {"# only a comment\n", [](const Config& c) { return c == Config{}; }},
       {"log_root_path = \"/srv/logs\"",
        [](const Config& c) {
          Config expected;
@@ -91,15 +89,12 @@ TEST(MapConfig, ValuesThatFit) {
          return c == expected;
        }},
       {"log_root_path = ''", [](const Config& c) { return c.log_root_path.empty(); }},
-      {"log_root_path = '''\n~/logs'''", [](const Config& c) { return c.log_root_path == "~/logs"; }},
       // Keys outside the schema are skipped whatever they hold.
       {"[monitor_config]\nenable = true", [](const Config& c) { return c == Config{}; }},
       {"Log_Root_Path = 1\n[moniter_config]\nEnable = \"x\"\nextra = [{ a = [1, 1e3] }]\n[unknown.deep.table]\nk = 1",
        [](const Config& c) { return c == Config{}; }},
       {"moniter_config.cpu_total_threshold = 90",
        [](const Config& c) { return c.moniter_config.cpu_total_threshold == 90.0; }},
-      {"moniter_config.memory_threshold = -9223372036854775808",
-       [](const Config& c) { return c.moniter_config.memory_threshold == -9223372036854775808.0; }},
       {"moniter_config.cpu_total_threshold = inf",
        [](const Config& c) { return std::isinf(c.moniter_config.cpu_total_threshold); }},
       {"moniter_config.memory_threshold = nan",
@@ -117,7 +112,9 @@ TEST(MapConfig, ValuesThatFit) {
        }},
       {"kernel_module_configs = {}", [](const Config& c) { return c.kernel_module_configs.empty(); }},
       {"[kernel_module_configs.orvane]",
-       [](const Config& c) { return c.kernel_module_configs == KernelModuleConfigs{{"orvane", {}}}; }},
+       [](const Config& c) {
+         return c.kernel_module_configs == KernelModuleConfigs{{"orvane", {}}};
+       }},
       {"[moniter_config]\nenable = true",
        [](const Config& c) {
          MonitorConfig expected;

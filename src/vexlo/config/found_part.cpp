@@ -3,29 +3,30 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace vexlo::config {
 namespace {
 
+constexpr std::pair<std::uint32_t, std::string_view> kShortEscapes[] = {
+    {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}};
+
 // Appends the escape for a control character (C0, DEL or C1), or returns
 // false when the code point is not one.
 bool append_control_escape(std::string& out, std::uint32_t code_point) {
-  switch (code_point) {
-    case '\n': out += "\\n"; return true;
-    case '\r': out += "\\r"; return true;
-    case '\t': out += "\\t"; return true;
-    case '\0': out += "\\0"; return true;
-    default: break;
+  for (const auto& [character, text] : kShortEscapes) {
+    if (code_point == character) {
+      out += text;
+      return true;
+    }
   }
-  if (code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F)) {
-    char digits[8];
-    const auto end = std::to_chars(digits, digits + sizeof digits, code_point, 16).ptr;
-    out += "\\u{";
-    out.append(digits, end);
-    out += '}';
-    return true;
-  }
-  return false;
+  if (code_point >= 0x20 && (code_point < 0x7F || code_point > 0x9F)) return false;
+  char digits[8];
+  char* end = std::to_chars(digits, digits + sizeof digits, code_point, 16).ptr;
+  out += "\\u{";
+  out.append(digits, end);
+  out += '}';
+  return true;
 }
 
 std::string escaped(std::string_view text, bool quotes_and_backslashes) {
@@ -74,7 +75,8 @@ std::string float_text(double value) {
   if (exponent >= count - 1) {
     text += digits + std::string(static_cast<size_t>(exponent - (count - 1)), '0') + ".0";
   } else if (exponent >= 0) {
-    text += digits.substr(0, static_cast<size_t>(exponent) + 1) + "." + digits.substr(static_cast<size_t>(exponent) + 1);
+    text +=
+        digits.substr(0, static_cast<size_t>(exponent) + 1) + "." + digits.substr(static_cast<size_t>(exponent) + 1);
   } else {
     text += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
   }

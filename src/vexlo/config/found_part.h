@@ -2,10 +2,10 @@
 // How error messages name a value met in the file: `string "x"`,
 // "integer `5`", "floating point `5.0`", "boolean `true`", "sequence", "map".
 
+#include <toml++/toml.h>
+
 #include <string>
 #include <string_view>
-
-#include <toml++/toml.h>
 
 namespace vexlo::config {
 

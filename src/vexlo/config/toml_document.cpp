@@ -5,6 +5,7 @@
 #include <string>
 
 #include "vexlo/config/found_part.h"
+#include "vexlo/config/nesting_guard.h"
 
 namespace vexlo::config {
 namespace {
@@ -28,6 +29,9 @@ SourceSpan to_span(const toml::source_region& region) {
 }  // namespace
 
 std::expected<toml::table, ConfigError> parse_toml(std::string_view text) {
+  std::string_view after_mark = text;
+  if (after_mark.starts_with("\xEF\xBB\xBF")) after_mark.remove_prefix(3);
+  if (auto too_deep = find_excessive_nesting(after_mark)) return std::unexpected(std::move(*too_deep));
   try {
     return toml::parse(text);
   } catch (const toml::parse_error& error) {
@@ -54,8 +58,6 @@ std::vector<std::pair<std::string_view, const toml::node*>> entries_in_byte_orde
   return entries;
 }
 
-bool is_date_or_time(const toml::node& node) {
-  return node.is_date() || node.is_time() || node.is_date_time();
-}
+bool is_date_or_time(const toml::node& node) { return node.is_date() || node.is_time() || node.is_date_time(); }
 
 }  // namespace vexlo::config

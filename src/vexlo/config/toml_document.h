@@ -3,20 +3,21 @@
 // parse that returns its failure as a value, and the few questions the
 // mapping asks of the tree.
 
+#include <toml++/toml.h>
+
 #include <expected>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include <toml++/toml.h>
-
 #include "vexlo/config/config_error.h"
 
 namespace vexlo::config {
 
 // Parses a whole document. A syntax error comes back with its position and
-// the parser's description; nothing is thrown.
+// the parser's description; nothing is thrown. A document nested too deeply
+// for the parser to handle safely is refused before parsing.
 std::expected<toml::table, ConfigError> parse_toml(std::string_view text);
 
 // Where a node was written; absent for a node the parser made up.

@@ -3,13 +3,13 @@
 // value of the wrong kind or out of range gives an error at the value's
 // position whose message names what was found and the field's type word.
 
+#include <toml++/toml.h>
+
 #include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <toml++/toml.h>
 
 #include "vexlo/config/config.h"
 #include "vexlo/config/config_error.h"
