@@ -12,9 +12,7 @@ namespace vexlo {
 namespace config {
 
 std::expected<Config, std::string> parse_config_text(std::string_view text) {
-  // The parser skips one byte-order mark and counts positions after it.
-  std::string_view shown = text;
-  if (shown.starts_with("\xEF\xBB\xBF")) shown.remove_prefix(3);
+  const std::string_view shown = without_byte_order_mark(text);
   try {
     auto document = parse_toml(text);
     if (!document) return std::unexpected(render_config_error(shown, document.error()));
@@ -22,8 +20,8 @@ std::expected<Config, std::string> parse_config_text(std::string_view text) {
     if (!mapped) return std::unexpected(render_config_error(shown, mapped.error()));
     return std::move(*mapped);
   } catch (const std::exception& error) {
-    // Running out of memory on a huge file is still a file that could not
-    // be taken; the caller goes on with the defaults.
+    // Running out of memory on a huge file: the file could not be taken,
+    // and the caller goes on with the defaults.
     return std::unexpected(std::string(error.what()) + "\n");
   }
 }

@@ -1,7 +1,6 @@
 #include "vexlo/config/toml_document.h"
 
 #include <algorithm>
-#include <exception>
 #include <string>
 
 #include "vexlo/config/found_part.h"
@@ -29,18 +28,21 @@ SourceSpan to_span(const toml::source_region& region) {
 }  // namespace
 
 std::expected<toml::table, ConfigError> parse_toml(std::string_view text) {
-  std::string_view after_mark = text;
-  if (after_mark.starts_with("\xEF\xBB\xBF")) after_mark.remove_prefix(3);
-  if (auto too_deep = find_excessive_nesting(after_mark)) return std::unexpected(std::move(*too_deep));
+  if (auto too_deep = find_excessive_nesting(without_byte_order_mark(text))) {
+    return std::unexpected(std::move(*too_deep));
+  }
   try {
     return toml::parse(text);
   } catch (const toml::parse_error& error) {
     ConfigError failure{description_of(error.description()), std::nullopt, {}};
     if (error.source().begin.line > 0) failure.span = to_span(error.source());
     return std::unexpected(std::move(failure));
-  } catch (const std::exception& error) {
-    return std::unexpected(ConfigError{error.what(), std::nullopt, {}});
   }
+}
+
+std::string_view without_byte_order_mark(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
 }
 
 std::optional<SourceSpan> span_of(const toml::node& node) {

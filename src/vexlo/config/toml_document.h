@@ -15,10 +15,13 @@
 
 namespace vexlo::config {
 
-// Parses a whole document. A syntax error comes back with its position and
-// the parser's description; nothing is thrown. A document nested too deeply
-// for the parser to handle safely is refused before parsing.
+// Parses a whole document. A syntax error comes back as a value with its
+// position and the parser's description. A document nested too deeply for
+// the parser to walk safely is refused before parsing.
 std::expected<toml::table, ConfigError> parse_toml(std::string_view text);
+
+// The parser skips one byte-order mark and counts positions after it.
+std::string_view without_byte_order_mark(std::string_view text);
 
 // Where a node was written; absent for a node the parser made up.
 std::optional<SourceSpan> span_of(const toml::node& node);
