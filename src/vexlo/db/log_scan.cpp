@@ -92,9 +92,10 @@ bool has_json_extension(std::string_view name) {
 }
 
 std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified) {
-  const auto text = os::read_text_file(path);
+  auto text = os::read_text_file(path);
   if (!text) return std::nullopt;
-  const auto boot_timestamp = json::read_boot_timestamp(*text);
+  // Parsed in place: a large log is not copied once more for the parser.
+  const auto boot_timestamp = json::read_boot_timestamp(json::PaddedText(*text));
   if (!boot_timestamp) return std::nullopt;
   return boot_timestamp->value_or(modified);
 }

@@ -44,10 +44,12 @@ TEST(ReadBootTimestamp, TopLevelIntegerInTheSignedRange) {
   Parser parser;
   for (const auto& c : cases) {
     auto once = read_boot_timestamp(c.text);
+    std::string once_copy = c.text;
+    auto once_padded = read_boot_timestamp(PaddedText(once_copy));
     auto reused = parser.read_boot_timestamp(c.text);
     std::string copy = c.text;
     auto padded = parser.read_boot_timestamp(PaddedText(copy));
-    for (const auto& result : {once, reused, padded}) {
+    for (const auto& result : {once, once_padded, reused, padded}) {
       ASSERT_EQ(result.has_value(), c.valid) << c.text;
       if (c.valid) {
         EXPECT_EQ(*result, c.timestamp) << c.text;

@@ -117,16 +117,20 @@ std::expected<Document, ParseError> parse(PaddedText text);
 // "boot_timestamp" member when the value is an object whose member of that
 // name (the later one if repeated) is an integer in the signed 64-bit range.
 std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text);
+std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
 
 // Appends the text in double quotes with the escaping of the database file:
 // \" \\ \b \t \n \f \r, other control characters as \u00xx, all else as is.
 void append_quoted(std::string& out, std::string_view text);
 
-// Appends a number as the tool prints it: integers in plain decimal, floats
-// in their shortest round-trip form (1.0, 1e+16, 1.5e-7, -0.0).
+// Appends a float as the tool prints it: the shortest round-trip digits, in
+// plain decimal with ".0" on whole values when the first digit's exponent is
+// from -5 to 15 (100.0, 0.00001), otherwise as 1e+16, 1.5e-7; -0.0 keeps
+// its sign.
 void append_number(std::string& out, double value);
 
-// Appends the number text of a number value (any of the three number kinds).
+// Appends the number text of a number value: integers in plain decimal,
+// floats as above.
 void append_number(std::string& out, Value value);
 
 // Appends the value as indented JSON (two spaces per level), without a

@@ -257,5 +257,8 @@ std::expected<Document, ParseError> parse(PaddedText text) { return parse_once(t
 std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text) {
   return Parser().read_boot_timestamp(text);
 }
+std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text) {
+  return Parser().read_boot_timestamp(text);
+}
 
 }  // namespace vexlo::json
