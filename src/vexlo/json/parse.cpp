@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <new>
 
 #include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
@@ -219,12 +220,29 @@ Document index_document(std::unique_ptr<DocumentStorage> storage) {
   return Document(std::move(storage));
 }
 
+std::expected<Document, ParseError> parse_and_index(ParserState& state, std::string_view text, bool padded) {
+  auto storage = state.parse_tape(text, padded);
+  if (!storage) return std::unexpected(storage.error());
+  return index_document(std::move(*storage));
+}
+
 // Parses with a parser of its own, released before the index is built so
 // that its buffers and the index are never held at the same time.
 std::expected<Document, ParseError> parse_once(std::string_view text, bool padded) {
   auto storage = ParserState().parse_tape(text, padded);
   if (!storage) return std::unexpected(storage.error());
   return index_document(std::move(*storage));
+}
+
+// A document too large for the memory left is a failure like any other,
+// not a reason to end the program.
+template <class Parse>
+auto within_memory(Parse parse) -> decltype(parse()) {
+  try {
+    return parse();
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(ParseError{"not enough memory for the document"});
+  }
 }
 
 }  // namespace
@@ -235,30 +253,30 @@ Parser& Parser::operator=(Parser&&) noexcept = default;
 Parser::~Parser() = default;
 
 std::expected<Document, ParseError> Parser::parse(std::string_view text) {
-  auto storage = state_->parse_tape(text, false);
-  if (!storage) return std::unexpected(storage.error());
-  return index_document(std::move(*storage));
+  return within_memory([&] { return parse_and_index(*state_, text, false); });
 }
 std::expected<Document, ParseError> Parser::parse(PaddedText text) {
-  auto storage = state_->parse_tape(text.text(), true);
-  if (!storage) return std::unexpected(storage.error());
-  return index_document(std::move(*storage));
+  return within_memory([&] { return parse_and_index(*state_, text.text(), true); });
 }
 std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(
     std::string_view text) {
-  return state_->read_boot_timestamp(text, false);
+  return within_memory([&] { return state_->read_boot_timestamp(text, false); });
 }
 std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(PaddedText text) {
-  return state_->read_boot_timestamp(text.text(), true);
+  return within_memory([&] { return state_->read_boot_timestamp(text.text(), true); });
 }
 
-std::expected<Document, ParseError> parse(std::string_view text) { return parse_once(text, false); }
-std::expected<Document, ParseError> parse(PaddedText text) { return parse_once(text.text(), true); }
+std::expected<Document, ParseError> parse(std::string_view text) {
+  return within_memory([&] { return parse_once(text, false); });
+}
+std::expected<Document, ParseError> parse(PaddedText text) {
+  return within_memory([&] { return parse_once(text.text(), true); });
+}
 std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text) {
-  return Parser().read_boot_timestamp(text);
+  return within_memory([&] { return ParserState().read_boot_timestamp(text, false); });
 }
 std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text) {
-  return Parser().read_boot_timestamp(text);
+  return within_memory([&] { return ParserState().read_boot_timestamp(text.text(), true); });
 }
 
 }  // namespace vexlo::json
