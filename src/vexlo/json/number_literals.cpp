@@ -39,8 +39,11 @@ void for_each_number_literal(std::string_view text, Visit visit) {
   }
 }
 
+// A JSON integer: an optional minus, then 0 or digits without a leading 0.
 bool is_integer_literal(std::string_view literal) {
-  return literal.find_first_of(".eE") == std::string_view::npos;
+  if (literal.starts_with('-')) literal.remove_prefix(1);
+  if (literal.empty() || (literal.front() == '0' && literal.size() > 1)) return false;
+  return literal.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 bool fits_64_bits(std::string_view literal) {

@@ -47,6 +47,10 @@ TEST(Parse, AcceptsOneValueWithJsonWhiteSpaceOnly) {
       {"[" + std::string(400, '9') + "]", false},
       {"-" + std::string(400, '9'), false},
       {"[18446744073709551616, 1e400]", false},     // a huge integer beside an overflow
+      {"[012345678901234567890]", false},            // a huge integer with a leading zero
+      {"[-012345678901234567890]", false},
+      {"[18446744073709551616, 01]", false},
+      {"[18446744073709551616x]", false},
       {"[1e-400]", true},                 // underflow reads as zero
       {nested_arrays(127), true},
       {nested_arrays(128), false},
