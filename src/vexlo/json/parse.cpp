@@ -143,7 +143,7 @@ struct ParserState {
   }
 
   // Parses with the huge-integer fallback. `replacement` receives the
-  // rewritten text when one was needed; the tape then refers to it.
+  // rewritten text when one was needed; the tape then describes that text.
   std::expected<void, ParseError> parse_exact(simdjson::dom::document& doc, std::string_view text,
                                               bool padded, std::string& replacement) {
     simdjson::error_code error = parse_into(doc, text, padded);
