@@ -21,6 +21,8 @@ set_tests_properties(install.man_page install.bash_completion install.destdir
 # Builds the .deb with cpack and checks its contents and dependencies.
 add_test(NAME package.deb
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/check-deb ${PROJECT_BINARY_DIR})
+# Both run the install step of the same build directory.
+set_tests_properties(install.destdir package.deb PROPERTIES RESOURCE_LOCK install_step)
 set_tests_properties(package.deb PROPERTIES
   LABELS package
   ENVIRONMENT "${packaging_test_env}"
