@@ -58,7 +58,24 @@ std::string displayable(std::string_view line) {
   return shown;
 }
 
-std::string positioned(std::string_view text, const ConfigError& error, const SourceSpan& span) {
+bool has_line(std::string_view text, std::uint32_t number) {
+  return number <= 1 || static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= number - 1;
+}
+
+// The parser may place a position one column past the newline that ends a
+// line, as it does at the end of a file that ends with a newline. Counted
+// by newlines before it, that position is the start of the next line.
+SourceSpan within_its_line(std::string_view text, SourceSpan span) {
+  const std::string_view line = line_at(text, span.begin_line);
+  const auto characters = static_cast<std::uint32_t>(
+      std::count_if(line.begin(), line.end(), [](char c) { return !is_continuation_byte(c); }));
+  if (span.begin_column <= characters + 1) return span;
+  if (has_line(text, span.begin_line + 1)) return SourceSpan{span.begin_line + 1, 1, span.begin_line + 1, 1};
+  return SourceSpan{span.begin_line, characters + 1, span.begin_line, characters + 1};
+}
+
+std::string positioned(std::string_view text, const ConfigError& error, const SourceSpan& parser_span) {
+  const SourceSpan span = within_its_line(text, parser_span);
   const std::string line_number = std::to_string(span.begin_line);
   const std::string gutter(line_number.size() + 1, ' ');
   const std::string_view line = line_at(text, span.begin_line);

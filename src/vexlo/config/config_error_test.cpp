@@ -58,6 +58,24 @@ TEST(RenderConfigError, PositionedLayout) {
        "2 | \n"
        "  | ^\n"
        "the message\n"},
+      {"a position past the newline at the end of the file", "x='''\n", at(1, 7, 1, 7),
+       "TOML parse error at line 2, column 1\n"
+       "  |\n"
+       "2 | \n"
+       "  | ^\n"
+       "the message\n"},
+      {"a position past the newline of an inner line", "a = 1\r\nb = 2\n", at(1, 8, 1, 9),
+       "TOML parse error at line 2, column 1\n"
+       "  |\n"
+       "2 | b = 2\n"
+       "  | ^\n"
+       "the message\n"},
+      {"a position past the end of the last line", "a = 1", at(1, 9, 1, 9),
+       "TOML parse error at line 1, column 6\n"
+       "  |\n"
+       "1 | a = 1\n"
+       "  |      ^\n"
+       "the message\n"},
       {"control characters are not sent to the terminal", "a = 1 \x1b[2J\x07\n", at(1, 7, 1, 7),
        "TOML parse error at line 1, column 7\n"
        "  |\n"
