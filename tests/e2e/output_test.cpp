@@ -86,6 +86,22 @@ TEST(Output, FailingStandardOutputEndsInOrder) {
   }
 }
 
+TEST(Output, ListIntoHeadEndsQuietly) {
+  // "vexlo list | head -1" in a shell: head goes away after the first line
+  // while the listing, far larger than a pipe holds, is still being written.
+  constexpr int kCount = 3000;
+  Sandbox sandbox;
+  sandbox.write_tree(many_logs(kCount));
+  const std::string script = std::string("\"$0\" --config ") + kNoConfig +
+                             " --log-path logs list | head -1; echo \"vexlo status ${PIPESTATUS[0]}\" >&2";
+  const RunResult result = sandbox.run_argv({"bash", "-c", script, binary_path()}, {.binary = "/bin/bash"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.out, listing_of(kCount).substr(0, listing_of(kCount).find('\n') + 1));
+  EXPECT_EQ(result.err, "vexlo status 141\n");
+  EXPECT_TRUE(database_matches(sandbox.read(database_path("logs")), database_of(kCount), result.started_at,
+                               result.ended_at));
+}
+
 TEST(Output, NothingToWriteIsNoFailure) {
   for (const auto target : {StdoutTarget::ClosedPipe, StdoutTarget::DevFull, StdoutTarget::Closed}) {
     Sandbox sandbox;

@@ -1,0 +1,199 @@
+// Log trees the tool may not fully read or write: a subdirectory it cannot
+// list, and a log root on a read-only file system. The run reports what
+// failed, still answers the command from the database it has, and leaves
+// the database file as it was.
+//
+// Permissions do not hold for root, so as root the runs drop to user and
+// group 65534 with setpriv; the read-only file system is a read-only bind
+// mount in a mount namespace of the run's own. Where neither can be had the
+// tests skip and say why.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "e2e/harness.h"
+
+namespace vexlo::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kNoConfig = "no-such-config.toml";
+constexpr uid_t kUnprivileged = 65534;
+
+std::vector<std::string> with_log_root(const std::string& log_root, const std::vector<std::string>& args) {
+  std::vector<std::string> all = {"--config", kNoConfig, "--log-path", log_root};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+
+std::optional<std::string> find_program(const char* name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
+    const std::string path = std::string(dir) + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return std::nullopt;
+}
+
+// Runs the tool so that file permissions apply to it: as user 65534 when
+// the tests run as root, else as the user running them.
+class UnprivilegedRunner {
+ public:
+  explicit UnprivilegedRunner(const Sandbox& sandbox) : sandbox_(sandbox) {
+    if (::geteuid() != 0) {
+      usable_ = true;
+      return;
+    }
+    setpriv_ = find_program("setpriv");
+    if (!setpriv_) return;
+    // The sandbox must be reachable by the other user.
+    usable_ = ::chmod(sandbox.root().c_str(), 0755) == 0;
+  }
+
+  // Why the runner cannot be used, or empty.
+  std::string unusable_reason() const { return usable_ ? "" : "running as root without setpriv to drop privileges"; }
+
+  // Gives a tree to the user the runs take, so that it may create the
+  // database directory and replace the database file there.
+  void hand_over(const std::string& relative) const {
+    if (::geteuid() != 0) return;
+    const std::string top = sandbox_.path(relative);
+    ASSERT_EQ(::lchown(top.c_str(), kUnprivileged, kUnprivileged), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
+      ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivileged, kUnprivileged), 0) << entry.path();
+    }
+  }
+
+  RunResult run(const std::vector<std::string>& args) const {
+    if (!setpriv_) return sandbox_.run(args, {.timeout = 20s});
+    std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return sandbox_.run_argv(argv, {.timeout = 20s, .binary = *setpriv_});
+  }
+
+ private:
+  const Sandbox& sandbox_;
+  std::optional<std::string> setpriv_;
+  bool usable_ = false;
+};
+
+TEST(RestrictedAccess, UnreadableSubdirectory) {
+  Sandbox sandbox;
+  const UnprivilegedRunner unprivileged(sandbox);
+  if (!unprivileged.unusable_reason().empty()) GTEST_SKIP() << unprivileged.unusable_reason();
+
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10, "reason": "panic"})"});
+  sandbox.write({"logs/locked/b.json", R"({"boot_timestamp": 20})"});
+  sandbox.write({"logs/shutdown/unsafe/pipe.json", R"({"boot_timestamp": 30})"});
+  sandbox.write({"logs/shutdown/unsafe/dir.json", R"({"boot_timestamp": 40})"});
+  ASSERT_EQ(sandbox.run(with_log_root("logs", {"list", "--all"})).status, 0);
+  const std::string database = sandbox.read(database_path("logs"));
+  unprivileged.hand_over("logs");
+  // Two log files change their kind after the last synchronisation.
+  ASSERT_EQ(::unlink(sandbox.path("logs/shutdown/unsafe/pipe.json").c_str()), 0);
+  ASSERT_EQ(::mkfifo(sandbox.path("logs/shutdown/unsafe/pipe.json").c_str(), 0644), 0);
+  ASSERT_EQ(::unlink(sandbox.path("logs/shutdown/unsafe/dir.json").c_str()), 0);
+  sandbox.make_dir("logs/shutdown/unsafe/dir.json");
+  ASSERT_EQ(::chmod(sandbox.path("logs/locked").c_str(), 0), 0);
+
+  const std::string denied = "Permission denied (os error 13)";
+  const std::string sync_error = "sync error: " + denied + "\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{"list", "--all"}, "", sync_error + "Error traversing logs: " + denied + "\n"},
+      // The failed synchronisation leaves the entries as loaded.
+      {{"show", "1"}, "boot_timestamp\n10\n\nreason\npanic\n\n", sync_error},
+      {{"show", "2"}, "", sync_error + "Error opening file logs/locked/b.json: " + denied + "\n"},
+      // A FIFO would block a reader until a writer comes; it is refused.
+      {{"show", "3"}, "", sync_error + "Error opening file logs/shutdown/unsafe/pipe.json: Invalid argument (os error 22)\n"},
+      {{"show", "4", "--pretty"}, "",
+       sync_error + "Error opening file logs/shutdown/unsafe/dir.json: Is a directory (os error 21)\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult result = unprivileged.run(with_log_root("logs", c.args));
+    EXPECT_FALSE(result.timed_out) << result;
+    EXPECT_EQ(result.status, 0) << result;
+    EXPECT_EQ(result.out, c.out) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(result.err, c.err) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(sandbox.read(database_path("logs")), database);
+  }
+}
+
+// Runs the tool with `directory` (relative to the sandbox) mounted read-only
+// in a mount namespace of the run's own, so nothing outlives the run.
+class ReadOnlyRunner {
+ public:
+  explicit ReadOnlyRunner(const Sandbox& sandbox) : sandbox_(sandbox) {
+    if (::geteuid() != 0) {
+      reason_ = "mounting needs root";
+      return;
+    }
+    unshare_ = find_program("unshare");
+    if (!unshare_) {
+      reason_ = "unshare is not installed";
+      return;
+    }
+    sandbox.make_dir("probe");
+    const RunResult probe = run("probe", {}, "/bin/true");
+    if (probe.status != 0) reason_ = "cannot make a read-only bind mount here: " + probe.err;
+  }
+
+  const std::string& unusable_reason() const { return reason_; }
+
+  RunResult run(const std::string& directory, const std::vector<std::string>& args,
+                std::optional<std::string> program = std::nullopt) const {
+    const char* script = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" \"$0\" && exec \"$@\"";
+    std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script,
+                                     sandbox_.path(directory), program.value_or(binary_path())};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return sandbox_.run_argv(argv, {.timeout = 20s, .binary = *unshare_});
+  }
+
+ private:
+  const Sandbox& sandbox_;
+  std::optional<std::string> unshare_;
+  std::string reason_;
+};
+
+TEST(RestrictedAccess, LogRootOnAReadOnlyFileSystem) {
+  Sandbox sandbox;
+  const ReadOnlyRunner read_only(sandbox);
+  if (!read_only.unusable_reason().empty()) GTEST_SKIP() << read_only.unusable_reason();
+  const std::string read_only_error = "Read-only file system (os error 30)";
+
+  // Never run before: the database directory cannot be made.
+  sandbox.write({"fresh/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  auto before = sandbox.snapshot();
+  RunResult result = read_only.run("fresh", with_log_root("fresh", {"list"}));
+  EXPECT_EQ(result.status, 1) << result;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Error initializing database: " + read_only_error + "\n");
+  EXPECT_EQ(sandbox.snapshot(), before);
+
+  // Run before, and a log file arrived since: listed with the ID it would
+  // get, nothing saved.
+  sandbox.write({"known/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  ASSERT_EQ(sandbox.run(with_log_root("known", {"list"})).status, 0);
+  sandbox.write({"known/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
+  before = sandbox.snapshot();
+  result = read_only.run("known", with_log_root("known", {"list"}));
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n");
+  EXPECT_EQ(result.out, "[ID:2] known/shutdown/unsafe/b.json\n[ID:1] known/shutdown/unsafe/a.json\n");
+  EXPECT_EQ(sandbox.snapshot(), before);
+
+  result = read_only.run("known", with_log_root("known", {"show", "2"}));
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n");
+  EXPECT_EQ(result.out, "boot_timestamp\n20\n\n");
+  EXPECT_EQ(sandbox.snapshot(), before);
+}
+
+}  // namespace
+}  // namespace vexlo::e2e
