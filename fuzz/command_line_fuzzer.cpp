@@ -1,0 +1,64 @@
+// Command-line parsing on argument lists taken from the input: arguments are
+// separated by NUL bytes, as the kernel lays them out. Parsing must never
+// fail, must give the same command twice, may write only the one message for
+// an unknown command word, and must leave path filters as UTF-8 text.
+
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "vexlo/cli/command.h"
+#include "vexlo/common/utf8.h"
+
+namespace {
+
+using vexlo::fuzz::require;
+
+std::vector<std::string_view> split_arguments(std::string_view bytes) {
+  std::vector<std::string_view> args;
+  if (bytes.empty()) return args;
+  for (;;) {
+    const auto nul = bytes.find('\0');
+    args.push_back(bytes.substr(0, nul));
+    if (nul == std::string_view::npos) return args;
+    bytes.remove_prefix(nul + 1);
+  }
+}
+
+void check_filter(const std::optional<std::string>& filter) {
+  if (filter) require(vexlo::is_valid_utf8(*filter), "a path filter is not UTF-8", *filter);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::vector<std::string_view> args = split_arguments({reinterpret_cast<const char*>(data), size});
+
+  std::ostringstream err;
+  const vexlo::Command command = vexlo::parse_command_line(args, err);
+  const std::string message = err.str();
+  if (!message.empty()) {
+    require(message.starts_with("Unknown command: ") && message.ends_with("\n"), "unexpected message", message);
+    require(vexlo::is_valid_utf8(message), "message is not UTF-8", message);
+    require(std::holds_alternative<vexlo::HelpCommand>(command.kind), "an unknown command that is not help");
+  }
+
+  std::ostringstream again_err;
+  require(vexlo::parse_command_line(args, again_err) == command, "a second parse differs");
+  require(again_err.str() == message, "a second parse writes another message");
+
+  if (const auto* list = std::get_if<vexlo::ListCommand>(&command.kind)) check_filter(list->filter);
+  if (const auto* logs = std::get_if<vexlo::LogsCommand>(&command.kind)) check_filter(logs->filter);
+
+  if (std::holds_alternative<vexlo::HelpCommand>(command.kind)) {
+    std::ostringstream usage;
+    vexlo::print_usage(vexlo::usage_program_name(args), usage);
+    require(usage.str().starts_with("Usage: ") && usage.str().ends_with("\n"), "malformed usage text");
+  }
+  return 0;
+}

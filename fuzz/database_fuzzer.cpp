@@ -1,0 +1,77 @@
+// Database loading with the input as the database file: opening must never
+// fail on the content, and what was loaded must survive a save and a reload
+// unchanged, entries and counter alike.
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+
+#include "fuzz_check.h"
+#include "vexlo/db/database.h"
+
+namespace {
+
+using vexlo::fuzz::require;
+
+struct Scratch {
+  std::string log_root;
+  std::string db_path;
+};
+
+const Scratch& scratch() {
+  static const Scratch paths = [] {
+    Scratch s;
+    s.log_root = vexlo::fuzz::make_scratch_directory();
+    require(::mkdir((s.log_root + "/.config").c_str(), 0755) == 0, "cannot make .config");
+    s.db_path = s.log_root + "/.config/vexlo-db.json";
+    return s;
+  }();
+  return paths;
+}
+
+void write_database(std::string_view text) {
+  std::ofstream file(scratch().db_path, std::ios::binary | std::ios::trunc);
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  require(static_cast<bool>(file.flush()), "cannot write the database file");
+}
+
+std::string describe(const std::vector<vexlo::FileEntry>& files, std::uint64_t next_file_id) {
+  std::string text = "next_file_id " + std::to_string(next_file_id) + "\n";
+  for (const auto& entry : files) text += std::to_string(entry.id) + " " + entry.path + "\n";
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  write_database({reinterpret_cast<const char*>(data), size});
+
+  std::vector<vexlo::FileEntry> loaded;
+  std::uint64_t next_file_id = 0;
+  {
+    auto database = vexlo::Database::open(scratch().log_root);
+    require(database.has_value(), "opening failed on the content of the file");
+    for (const auto& entry : database->files()) require(entry.timestamp == 0, "a loaded entry carries a time");
+    loaded = database->files();
+    next_file_id = database->next_file_id();
+    const auto saved = database->save();
+    require(saved.has_value(), "saving failed", saved ? "" : saved.error().text);
+  }
+
+  auto reloaded = vexlo::Database::open(scratch().log_root);
+  require(reloaded.has_value(), "reopening failed");
+  require(reloaded->files() == loaded && reloaded->next_file_id() == next_file_id,
+          "a save and a reload changed the database",
+          describe(loaded, next_file_id) + "--- after the reload ---\n" +
+              describe(reloaded->files(), reloaded->next_file_id()));
+  for (const auto& entry : loaded) {
+    const auto* found = reloaded->find_by_path(entry.path);
+    require(found != nullptr && found->path == entry.path, "a loaded path cannot be found", entry.path);
+    const auto* by_id = reloaded->find_by_id(entry.id);
+    require(by_id != nullptr && by_id->id == entry.id, "a loaded ID cannot be found", entry.path);
+  }
+  return 0;
+}

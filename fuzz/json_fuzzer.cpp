@@ -1,0 +1,84 @@
+// The JSON layer on arbitrary text. Every accepted document prints in both
+// output forms; its pretty text parses back to an equal document that
+// prints the same again; the reusable parser, the padded-text parse and the
+// boot timestamp reader agree with the plain parse.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "vexlo/json/json.h"
+#include "vexlo/query/show.h"
+
+namespace {
+
+using vexlo::fuzz::require;
+namespace json = vexlo::json;
+
+// The boot timestamp as the document holds it: the top-level member when it
+// is an integer in the signed 64-bit range.
+std::optional<std::int64_t> boot_timestamp_of(json::Value root) {
+  if (root.kind() != json::Kind::Object) return std::nullopt;
+  const auto member = root.find("boot_timestamp");
+  if (!member) return std::nullopt;
+  if (member->kind() == json::Kind::Signed) return member->as_signed();
+  if (member->kind() == json::Kind::Unsigned &&
+      member->as_unsigned() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+    return static_cast<std::int64_t>(member->as_unsigned());
+  }
+  return std::nullopt;
+}
+
+std::string text_form(json::Value value) {
+  std::ostringstream out;
+  vexlo::print_json_text(value, "", out);
+  return out.str();
+}
+
+// One parser for the whole run, so that reuse of its buffers between
+// documents of every size is exercised too.
+json::Parser& shared_parser() {
+  static json::Parser parser;
+  return parser;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const auto document = json::parse(text);
+  const auto boot_timestamp = json::read_boot_timestamp(text);
+  require(document.has_value() == boot_timestamp.has_value(), "parse and the boot timestamp reader disagree");
+
+  const auto reused = shared_parser().parse(text);
+  require(reused.has_value() == document.has_value(), "the reused parser disagrees");
+  std::string padded_copy(text);
+  const auto padded = json::parse(json::PaddedText(padded_copy));
+  require(padded.has_value() == document.has_value(), "the padded-text parse disagrees");
+  if (!document) return 0;
+
+  const json::Value root = document->root();
+  require(json::equal(root, reused->root()) && json::equal(root, padded->root()), "the parses differ");
+  require(*boot_timestamp == boot_timestamp_of(root), "the boot timestamp differs from the document's");
+
+  std::string pretty;
+  json::append_pretty(pretty, root);
+  std::ostringstream streamed;
+  json::write_pretty(streamed, root);
+  require(streamed.str() == pretty, "write_pretty and append_pretty differ", pretty);
+
+  const auto reparsed = json::parse(pretty);
+  require(reparsed.has_value(), "the pretty text does not parse", pretty);
+  require(json::equal(root, reparsed->root()), "the pretty text parses to another document", pretty);
+  std::string pretty_again;
+  json::append_pretty(pretty_again, reparsed->root());
+  require(pretty_again == pretty, "the pretty text is not stable", pretty_again);
+
+  require(text_form(root) == text_form(reparsed->root()), "the text form differs after a round trip");
+  return 0;
+}
