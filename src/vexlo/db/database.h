@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/log_time_memo.h"
 #include "vexlo/db/path_index.h"
 #include "vexlo/os/directory_lock.h"
 
@@ -41,6 +42,10 @@ class Database {
   // saves. A failed scan leaves entries, counter and file as they were.
   Status sync(const std::string& log_root);
 
+  // scan_log_files through this run's memo of log times, which sync fills:
+  // a file unchanged since an earlier scan of the run is not read again.
+  Status scan(const std::string& log_root, std::vector<FileEntry>& entries) const;
+
   const FileEntry* find_by_id(std::uint64_t id) const;
   // The first entry whose path equals `path` byte for byte.
   const FileEntry* find_by_path(std::string_view path) const;
@@ -58,6 +63,7 @@ class Database {
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
   mutable PathIndex path_index_;  // over files_, built on first lookup
+  mutable LogTimeMemo log_times_;  // of every scan of this run
   os::DirectoryLock lock_;        // held from loading until the end of the save
 };
 

@@ -14,6 +14,7 @@
 
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/database.h"
+#include "vexlo/db/log_time_memo.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
@@ -91,13 +92,17 @@ bool has_json_extension(std::string_view name) {
   return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
 }
 
-std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified) {
-  auto text = os::read_text_file(path);
-  if (!text) return std::nullopt;
-  // Parsed in place: a large log is not copied once more for the parser.
-  const auto boot_timestamp = json::read_boot_timestamp(json::PaddedText(*text));
+std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified) {
+  // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
+  // and either way the file is skipped.
+  if (!os::read_file_into(path, buffer_, json::kPadding)) return std::nullopt;
+  const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
   if (!boot_timestamp) return std::nullopt;
   return boot_timestamp->value_or(modified);
+}
+
+std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified) {
+  return LogTimeReader().read(path, modified);
 }
 
 Result<os::FileStatus> SystemScanSource::status(const std::string& path) { return os::stat_path(path); }
@@ -107,7 +112,7 @@ Result<std::vector<std::string>> SystemScanSource::list(const std::string& direc
 }
 
 std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status) {
-  return read_log_time(path, status.modified.value_or(0));
+  return reader_.read(path, status.modified.value_or(0));
 }
 
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source) {
@@ -117,6 +122,12 @@ Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entr
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries) {
   SystemScanSource system;
   return scan_log_files(directory, entries, system);
+}
+
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo) {
+  SystemScanSource system;
+  MemoizedScanSource memoized(system, memo);
+  return scan_log_files(directory, entries, memoized);
 }
 
 }  // namespace vexlo

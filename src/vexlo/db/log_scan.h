@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -28,16 +29,39 @@ class ScanSource {
   virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) = 0;
 };
 
-// The file system as it is.
+// Reads log files for their times one after another with one parser and
+// one buffer, so that a scan allocates for its largest file only, not for
+// every file.
+class LogTimeReader {
+ public:
+  // See read_log_time.
+  std::optional<std::int64_t> read(const std::string& path, std::int64_t modified);
+
+ private:
+  json::Parser parser_;
+  std::string buffer_;
+};
+
+// The file system as it is. Its buffers grow to the largest file read, so
+// it is meant to live for one scan.
 class SystemScanSource : public ScanSource {
  public:
   Result<os::FileStatus> status(const std::string& path) override;
   Result<std::vector<std::string>> list(const std::string& directory) override;
   std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) override;
+
+ private:
+  LogTimeReader reader_;
 };
+
+class LogTimeMemo;
 
 // scan_log_files with the file system seen through `source`.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source);
+
+// scan_log_files that reads only the files `memo` does not know in their
+// present state, and adds what it reads to the memo.
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo);
 
 // True when the part of the name after its last "." is exactly "json" and
 // that "." is not the name's first character.

@@ -87,6 +87,41 @@ TEST(ReadLogTime, BootTimestampElseModificationTime) {
   EXPECT_EQ(read_log_time(dir / "missing.json", kModified), std::nullopt);
 }
 
+TEST(LogTimeReader, OneReaderForManyFilesGivesWhatAFreshOneGives) {
+  // Large files first, so that later ones land in buffers holding the
+  // remains of earlier ones.
+  const std::string padding(200000, ' ');
+  const std::string large = "{\"boot_timestamp\": 7, \"x\": \"" + std::string(100000, 'y') + "\"}" + padding;
+  const std::string contents[] = {
+      large,
+      "{\"boot_timestamp\": 8}",
+      "{\"boot_timestamp\": ",
+      "",
+      "[" + std::string(50000, '1') + "]",
+      "{\"a\": 1}",
+      "{\"boot_timestamp\": 9} x" + padding,
+      "\"\xff\"",
+      large.substr(0, 1000),
+      "{\"boot_timestamp\": 18446744073709551616, \"s\": \"" + std::string(70000, 'z') + "\"}",
+      "{\"boot_timestamp\": -10}",
+  };
+  testing::ScopedTempDir dir;
+  LogTimeReader reader;
+  int index = 0;
+  for (const auto& content : contents) {
+    const std::string path = dir / ("f" + std::to_string(index++) + ".json");
+    testing::write_file(path, content);
+    EXPECT_EQ(reader.read(path, 1000), read_log_time(path, 1000)) << content.substr(0, 40);
+  }
+  EXPECT_EQ(reader.read(dir / "f0.json", 1000), 7);
+  EXPECT_EQ(reader.read(dir / "f1.json", 1000), 8);
+  EXPECT_EQ(reader.read(dir / "f2.json", 1000), std::nullopt);
+  EXPECT_EQ(reader.read(dir / "f5.json", 1000), 1000);
+  EXPECT_EQ(reader.read(dir / "f8.json", 1000), std::nullopt);
+  EXPECT_EQ(reader.read(dir / "f9.json", 1000), 1000);
+  EXPECT_EQ(reader.read(dir / "missing.json", 1000), std::nullopt);
+}
+
 TEST(ScanLogFiles, TakesRegularJsonFilesOutsideConfigDirectories) {
   testing::ScopedTempDir dir;
   const std::string root = dir / "logs";

@@ -8,10 +8,10 @@ namespace vexlo {
 
 Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
-  if (auto scan = scan_log_files(log_root, scanned); !scan) {
+  if (auto result = scan(log_root, scanned); !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
-    return scan;
+    return result;
   }
   std::stable_sort(scanned.begin(), scanned.end(),
                    [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
@@ -24,6 +24,10 @@ Status Database::sync(const std::string& log_root) {
   files_ = std::move(scanned);
   path_index_.clear();
   return save();
+}
+
+Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries) const {
+  return scan_log_files(log_root, entries, log_times_);
 }
 
 }  // namespace vexlo

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -130,7 +131,7 @@ Status make_directories(const std::string& path) {
   return std::unexpected(os_error(err));
 }
 
-Result<std::string> read_file(const std::string& path) {
+Status read_file_into(const std::string& path, std::string& buffer, std::size_t spare) {
   // O_NONBLOCK keeps the open itself from waiting on a FIFO without a
   // writer; the type check below then refuses it.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -139,18 +140,35 @@ Result<std::string> read_file(const std::string& path) {
   if (::fstat(fd.get(), &sb) != 0) return std::unexpected(os_error(errno));
   if (S_ISDIR(sb.st_mode)) return std::unexpected(os_error(EISDIR));
   if (!S_ISREG(sb.st_mode)) return std::unexpected(os_error(EINVAL));
-  std::string data;
-  if (sb.st_size > 0) data.reserve(static_cast<size_t>(sb.st_size));
-  char buffer[1 << 16];
+  buffer.clear();
+  // One byte more than the size, so that the first read normally takes the
+  // whole file and the second sees its end.
+  buffer.reserve(static_cast<std::size_t>(std::max<off_t>(sb.st_size, 0)) + 1 + spare);
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(errno));
+    if (buffer.capacity() - buffer.size() <= spare) {
+      // The file has grown since fstat.
+      buffer.reserve(buffer.size() + std::max<std::size_t>(buffer.size(), 1 << 16) + spare);
     }
-    if (n == 0) break;
-    data.append(buffer, static_cast<size_t>(n));
+    const std::size_t before = buffer.size();
+    const std::size_t room = buffer.capacity() - before - spare;
+    ssize_t got = 0;
+    int error = 0;
+    // Reads straight into the string's own storage, without zeroing it.
+    buffer.resize_and_overwrite(before + room, [&](char* data, std::size_t) {
+      do {
+        got = ::read(fd.get(), data + before, room);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) error = errno;
+      return before + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+    });
+    if (error != 0) return std::unexpected(os_error(error));
+    if (got == 0) return {};
   }
+}
+
+Result<std::string> read_file(const std::string& path) {
+  std::string data;
+  if (auto read = read_file_into(path, data, kReadPadding); !read) return std::unexpected(read.error());
   return data;
 }
 

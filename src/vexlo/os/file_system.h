@@ -3,6 +3,7 @@
 // failure comes back as an Error carrying the system's description.
 // Paths are byte strings, passed to the system unchanged.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,9 +44,20 @@ Result<std::vector<std::string>> list_directory(const std::string& path);
 // An existing directory is no error.
 Status make_directories(const std::string& path);
 
+// Capacity that read_file leaves after the bytes it returns, enough for
+// parsers that read a block past the end of their input (the JSON parser
+// reads up to 64 bytes), so that the text can be parsed where it lies.
+inline constexpr std::size_t kReadPadding = 64;
+
 // Reads a whole regular file. Anything that is not a regular file (a FIFO or
 // a device, for example) is refused rather than opened for blocking reads.
 Result<std::string> read_file(const std::string& path);
+
+// Like read_file, into `buffer`, whose old content is replaced and whose
+// capacity is kept, so that reading many files one after another allocates
+// only for the largest. At least `spare` bytes of capacity follow the
+// content. On failure the buffer's content is unspecified.
+Status read_file_into(const std::string& path, std::string& buffer, std::size_t spare);
 
 // Like read_file, and the bytes must be valid UTF-8.
 Result<std::string> read_text_file(const std::string& path);

@@ -61,6 +61,44 @@ TEST(ReadFile, RefusesFifoWithoutBlockingAndDirectories) {
   EXPECT_EQ(directory.error().os_code, EISDIR);
 }
 
+TEST(ReadFileInto, ReplacesTheContentKeepsTheCapacityAndLeavesTheSpare) {
+  testing::ScopedTempDir dir;
+  const std::string large(300000, 'L');
+  testing::write_file(dir / "large", large);
+  testing::write_file(dir / "small", "small");
+  testing::write_file(dir / "empty", "");
+  std::string buffer = "old content";
+  ASSERT_TRUE(read_file_into(dir / "large", buffer, 64));
+  EXPECT_EQ(buffer, large);
+  EXPECT_GE(buffer.capacity() - buffer.size(), 64u);
+  const char* storage = buffer.data();
+  const std::size_t capacity = buffer.capacity();
+  for (const char* name : {"small", "empty", "large"}) {
+    ASSERT_TRUE(read_file_into(dir / name, buffer, 64)) << name;
+    EXPECT_EQ(buffer, testing::read_file(dir / name)) << name;
+    EXPECT_EQ(buffer.data(), storage) << name << ": no new allocation";
+    EXPECT_EQ(buffer.capacity(), capacity) << name;
+  }
+  auto missing = read_file_into(dir / "missing", buffer, 64);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().os_code, ENOENT);
+  EXPECT_EQ(read_file_into(dir.path(), buffer, 64).error().os_code, EISDIR);
+}
+
+TEST(ReadFile, LeavesRoomForParsersAfterTheContent) {
+  testing::ScopedTempDir dir;
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{65536}}) {
+    testing::write_file(dir / "f", std::string(size, 'x'));
+    auto data = read_file(dir / "f");
+    ASSERT_TRUE(data) << size;
+    EXPECT_EQ(data->size(), size);
+    EXPECT_GE(data->capacity() - data->size(), kReadPadding) << size;
+    auto text = read_text_file(dir / "f");
+    ASSERT_TRUE(text) << size;
+    EXPECT_GE(text->capacity() - text->size(), kReadPadding) << size;
+  }
+}
+
 TEST(ReadTextFile, RejectsInvalidUtf8) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "bad", "{\"a\": \"\xff\"}");

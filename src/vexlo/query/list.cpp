@@ -69,7 +69,9 @@ ListQuery make_logs_query(const LogsCommand& command) {
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err) {
   std::vector<FileEntry> entries;
-  if (auto scanned = scan_log_files(log_root, entries); !scanned) {
+  // Through the database, so that files the synchronisation has just read
+  // and that have not changed since are not read again.
+  if (auto scanned = database.scan(log_root, entries); !scanned) {
     err << "Error traversing " << log_root << ": " << scanned.error().text << '\n';
     return;
   }

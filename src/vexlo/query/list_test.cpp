@@ -189,6 +189,19 @@ TEST_F(ListLogFiles, LogsWithoutOptionsListsLikeList) {
   EXPECT_EQ(logs.out, list.out);
 }
 
+TEST_F(ListLogFiles, FilesChangedSinceTheSynchronisationShowTheirNewTimes) {
+  const std::string default_filter(kDefaultPathFilter);
+  const Output before = run_listing(*database_, root_, query(default_filter));
+  EXPECT_EQ(before.out, lines({line("6", "late/shutdown/unsafe/f.json"), line("4", "shutdown/unsafe/b.json"),
+                               line("3", "other/shutdown/unsafe_e.json"), line("1", "shutdown/unsafe/a.json")}));
+  write_log(root_ + "/shutdown/unsafe/a.json", 5000000000);
+  testing::write_file(root_ + "/shutdown/unsafe/b.json", "{\"boot_timestamp\": 300");
+  const Output after = run_listing(*database_, root_, query(default_filter));
+  EXPECT_EQ(after.out, lines({line("1", "shutdown/unsafe/a.json"), line("6", "late/shutdown/unsafe/f.json"),
+                              line("3", "other/shutdown/unsafe_e.json")}));
+  EXPECT_EQ(after.err, "");
+}
+
 TEST_F(ListLogFiles, FileUnknownToTheDatabaseIsWarnedAboutAndListedWithIdZero) {
   write_log(root_ + "/shutdown/unsafe/new.json", 500);
   write_log(root_ + "/elsewhere/new.json", 600);
