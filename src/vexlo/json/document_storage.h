@@ -52,4 +52,10 @@ struct DocumentStorage {
   }
 };
 
+// Where a Value lies, for code of this module that walks the tape itself.
+struct ValueAccess {
+  static const DocumentStorage& storage(Value value) { return *value.storage_; }
+  static std::uint32_t index(Value value) { return value.index_; }
+};
+
 }  // namespace vexlo::json

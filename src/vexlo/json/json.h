@@ -44,6 +44,7 @@ class Value {
   Value(const DocumentStorage* storage, std::uint32_t index) : storage_(storage), index_(index) {}
 
  private:
+  friend struct ValueAccess;  // the implementation's own walks of the tape
   const DocumentStorage* storage_;
   std::uint32_t index_;
 };

@@ -62,6 +62,18 @@ void mark_negative_zeros(std::uint64_t* words, std::string_view text) {
   }
 }
 
+// A stable sort for short ranges.
+template <class Iterator, class Less>
+void insertion_sort(Iterator begin, Iterator end, Less less) {
+  if (begin == end) return;
+  for (auto it = begin + 1; it != end; ++it) {
+    const auto item = *it;
+    auto hole = it;
+    for (; hole != begin && less(item, *(hole - 1)); --hole) *hole = *(hole - 1);
+    *hole = item;
+  }
+}
+
 // Builds the children index of the container at `index` and, below it, of
 // every container still reachable once repeated names are dropped.
 class Indexer {
@@ -102,7 +114,12 @@ class Indexer {
     // Strictly ascending already (the usual case): nothing to sort or drop.
     const auto out_of_order = [&](std::uint32_t a, std::uint32_t b) { return !(name(a) < name(b)); };
     if (std::adjacent_find(begin, children_.end(), out_of_order) == children_.end()) return;
-    std::stable_sort(begin, children_.end(), by_name);
+    if (children_.end() - begin <= kSmallObject) {
+      // Most objects are small: an insertion sort needs no buffer.
+      insertion_sort(begin, children_.end(), by_name);
+    } else {
+      std::stable_sort(begin, children_.end(), by_name);
+    }
     auto out = begin;
     for (auto it = begin; it != children_.end(); ++it) {
       const auto next = it + 1;
@@ -111,6 +128,8 @@ class Indexer {
     }
     children_.erase(out, children_.end());
   }
+
+  static constexpr std::ptrdiff_t kSmallObject = 16;
 
   std::uint64_t* words_;
   const std::uint8_t* strings_;
@@ -216,7 +235,13 @@ struct ParserState {
 namespace {
 
 Document index_document(std::unique_ptr<DocumentStorage> storage) {
-  if (tape::is_container(tape::type_of(storage->word(1)))) Indexer(*storage).index_container(1);
+  if (tape::is_container(tape::type_of(storage->word(1)))) {
+    // Each container takes one entry plus one per child, and each of them
+    // at least one tape word: reserving the tape's length spares the copies
+    // of a growing vector. Pages not written to are never touched.
+    storage->children.reserve(tape_end(storage->doc.tape.get()));
+    Indexer(*storage).index_container(1);
+  }
   return Document(std::move(storage));
 }
 

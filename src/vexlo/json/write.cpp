@@ -1,7 +1,11 @@
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
+#include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
 
 namespace vexlo::json {
@@ -30,7 +34,24 @@ char short_escape(unsigned char c) {
   }
 }
 
-bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+constexpr auto kNeedsEscape = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
+
+bool needs_escape(unsigned char c) { return kNeedsEscape[c]; }
+
+// Whether any of eight bytes needs an escape, tested on all of them at once.
+bool block_needs_escape(std::uint64_t block) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  // A byte below n sets its high bit in (x - n) & ~x, for n up to 0x80.
+  const auto has_below = [](std::uint64_t x, std::uint64_t n) { return (x - kOnes * n) & ~x & kHighBits; };
+  return (has_below(block, 0x20) | has_below(block ^ (kOnes * '"'), 1) | has_below(block ^ (kOnes * '\\'), 1)) != 0;
+}
 
 // The shortest round-trip digits of a finite, non-negative double and the
 // decimal exponent of the first digit.
@@ -96,54 +117,70 @@ void append_integer(std::string& out, Integer value) {
 }
 
 // Renders pretty text into `out`, handing full blocks to `writer` when there
-// is one.
+// is one. It walks the document's tape and children index directly: this is
+// the path of large documents, and the checks that Value makes on every
+// access are known to hold here.
 class PrettyPrinter {
  public:
-  PrettyPrinter(std::string& out, BlockWriter* writer) : out_(out), writer_(writer) {}
+  PrettyPrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
+      : storage_(storage), out_(out), writer_(writer) {}
 
-  void value(Value v, std::size_t depth) {
-    switch (v.kind()) {
-      case Kind::Null:
+  void value(std::uint32_t index, std::size_t depth) {
+    const std::uint64_t word = storage_.word(index);
+    switch (tape::type_of(word)) {
+      case 't':
+        out_ += "true";
+        break;
+      case 'f':
+        out_ += "false";
+        break;
+      case 'l':
+        append_integer(out_, static_cast<std::int64_t>(storage_.word(index + 1)));
+        break;
+      case 'u':
+        append_integer(out_, storage_.word(index + 1));
+        break;
+      case 'd':
+        append_number(out_, std::bit_cast<double>(storage_.word(index + 1)));
+        break;
+      case '"':
+        append_quoted(out_, storage_.string(index));
+        break;
+      case '[':
+        container(word, depth, '[', ']');
+        break;
+      case '{':
+        container(word, depth, '{', '}');
+        break;
+      default:
         out_ += "null";
-        break;
-      case Kind::Boolean:
-        out_ += v.as_bool() ? "true" : "false";
-        break;
-      case Kind::Unsigned:
-      case Kind::Signed:
-      case Kind::Float:
-        append_number(out_, v);
-        break;
-      case Kind::String:
-        append_quoted(out_, v.as_string());
-        break;
-      case Kind::Array:
-        container(v, depth, '[', ']');
-        break;
-      case Kind::Object:
-        container(v, depth, '{', '}');
         break;
     }
   }
 
  private:
-  void container(Value v, std::size_t depth, char open, char close) {
-    const std::size_t size = v.size();
+  // `word` is the container's start on the tape; after indexing its payload
+  // is the offset of its entry in `children`.
+  void container(std::uint64_t word, std::size_t depth, char open, char close) {
+    const std::uint32_t* entry = storage_.children.data() + tape::payload_of(word);
+    const std::uint32_t size = entry[0];
     out_ += open;
     if (size == 0) {
       out_ += close;
       return;
     }
     const bool is_object = open == '{';
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::uint32_t i = 0; i < size; ++i) {
       out_ += i == 0 ? "\n" : ",\n";
       out_.append(2 * (depth + 1), ' ');
+      const std::uint32_t child = entry[1 + i];
       if (is_object) {
-        append_quoted(out_, v.member_name(i));
+        // A member's name, then its value on the next tape word.
+        append_quoted(out_, storage_.string(child));
         out_ += ": ";
-        value(v.member_value(i), depth + 1);
+        value(child + 1, depth + 1);
       } else {
-        value(v.element(i), depth + 1);
+        value(child, depth + 1);
       }
       if (writer_) writer_->flush_if_full();
     }
@@ -152,6 +189,7 @@ class PrettyPrinter {
     out_ += close;
   }
 
+  const DocumentStorage& storage_;
   std::string& out_;
   BlockWriter* writer_;
 };
@@ -159,12 +197,20 @@ class PrettyPrinter {
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
+  std::size_t clean = 0;  // length of the prefix that needs no escape
+  for (; clean + 8 <= text.size(); clean += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, text.data() + clean, sizeof block);
+    if (block_needs_escape(block)) break;
+  }
+  while (clean < text.size() && !needs_escape(static_cast<unsigned char>(text[clean]))) ++clean;
   out += '"';
-  std::size_t run = 0;  // start of the bytes not yet copied
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  out.append(text.data(), clean);  // the whole text, as a rule
+  std::size_t run = clean;  // start of the bytes not yet copied
+  for (std::size_t i = clean; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (!needs_escape(c)) continue;
-    out.append(text, run, i - run);
+    out.append(text.data() + run, i - run);
     run = i + 1;
     if (const char escape = short_escape(c)) {
       out += '\\';
@@ -176,7 +222,7 @@ void append_quoted(std::string& out, std::string_view text) {
       out += kHex[c & 0xF];
     }
   }
-  out.append(text, run);
+  out.append(text.data() + run, text.size() - run);
   out += '"';
 }
 
@@ -209,11 +255,13 @@ void append_number(std::string& out, Value value) {
   }
 }
 
-void append_pretty(std::string& out, Value value) { PrettyPrinter(out, nullptr).value(value, 0); }
+void append_pretty(std::string& out, Value value) {
+  PrettyPrinter(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
+}
 
 void write_pretty(std::ostream& out, Value value) {
   BlockWriter writer(out);
-  PrettyPrinter(writer.buffer(), &writer).value(value, 0);
+  PrettyPrinter(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
 }
 
 BlockWriter::BlockWriter(std::ostream& out) : out_(out) { buffer_.reserve(kBlockSize + 4096); }

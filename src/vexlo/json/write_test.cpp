@@ -28,6 +28,31 @@ TEST(AppendQuoted, EscapesLikeTheDatabaseFile) {
   }
 }
 
+TEST(AppendQuoted, FindsEscapesAtEveryPositionOfLongerTexts) {
+  // Texts are looked at eight bytes at a time: put each character that
+  // needs an escape, and its neighbours that do not, at every position.
+  const struct {
+    char c;
+    const char* written;
+  } cases[] = {
+      {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\0', "\\u0000"}, {'\x1f', "\\u001f"},
+      {' ', " "},     {'!', "!"},       {'#', "#"},     {'[', "["},          {']', "]"},
+      {'\x7f', "\x7f"}, {'\xc3', "\xc3"},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t length = 1; length <= 20; ++length) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string text(length, 'a');
+        text[at] = c.c;
+        std::string out;
+        append_quoted(out, text);
+        EXPECT_EQ(out, "\"" + std::string(at, 'a') + c.written + std::string(length - at - 1, 'a') + "\"")
+            << static_cast<int>(c.c) << " at " << at << " of " << length;
+      }
+    }
+  }
+}
+
 TEST(AppendNumber, ShortestRoundTripInPlainOrScientificForm) {
   const struct {
     double value;
