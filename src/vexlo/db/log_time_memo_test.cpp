@@ -42,6 +42,16 @@ os::FileStatus some_status() {
   return status;
 }
 
+// One scan through the memo, asking for the times of `paths` in order.
+std::vector<std::optional<std::int64_t>> scan_times(CountingSource& inner, LogTimeMemo& memo,
+                                                    const std::vector<std::string>& paths,
+                                                    const os::FileStatus& status) {
+  MemoizedScanSource source(inner, memo);
+  std::vector<std::optional<std::int64_t>> times;
+  for (const auto& path : paths) times.push_back(source.log_time(path, status));
+  return times;
+}
+
 TEST(MemoizedScanSource, ReadsAgainOnlyWhenTheFileChanged) {
   const struct {
     const char* change;
@@ -58,21 +68,30 @@ TEST(MemoizedScanSource, ReadsAgainOnlyWhenTheFileChanged) {
       {"change seconds", [](os::FileStatus& s) { s.changed = 1700000003; }, 2},
       {"change nanoseconds", [](os::FileStatus& s) { s.changed_nsec = 601; }, 2},
   };
+  const std::vector<std::string> paths = {"/logs/a.json", "/logs/b.json", "/logs/c.json"};
   for (const auto& c : cases) {
     CountingSource inner;
-    inner.times["/logs/a.json"] = 42;
+    inner.times = {{"/logs/a.json", 10}, {"/logs/b.json", 42}, {"/logs/c.json", 30}};
     LogTimeMemo memo;
-    MemoizedScanSource source(inner, memo);
     os::FileStatus status = some_status();
-    EXPECT_EQ(source.log_time("/logs/a.json", status), 42) << c.change;
-    c.apply(status);
-    inner.times["/logs/a.json"] = 43;
+    os::FileStatus changed = status;
+    c.apply(changed);
+    EXPECT_EQ(scan_times(inner, memo, paths, status), (std::vector<std::optional<std::int64_t>>{10, 42, 30}));
+    inner.times["/logs/b.json"] = 43;
     const std::optional<std::int64_t> expected = c.reads == 1 ? 42 : 43;
-    EXPECT_EQ(source.log_time("/logs/a.json", status), expected) << c.change;
-    EXPECT_EQ(inner.reads["/logs/a.json"], c.reads) << c.change;
-    // What was read last is what counts from then on.
-    EXPECT_EQ(source.log_time("/logs/a.json", status), expected) << c.change;
-    EXPECT_EQ(inner.reads["/logs/a.json"], c.reads) << c.change;
+    // Only b changes; the scans meet the files in another order as well.
+    for (const auto& order : {paths, std::vector<std::string>{"/logs/c.json", "/logs/b.json", "/logs/a.json"}}) {
+      MemoizedScanSource source(inner, memo);
+      for (const auto& path : order) {
+        EXPECT_EQ(source.log_time(path, path == "/logs/b.json" ? changed : status),
+                  path == "/logs/b.json" ? expected : inner.times[path])
+            << c.change << " " << path;
+      }
+    }
+    EXPECT_EQ(inner.reads, (std::map<std::string, int>{{"/logs/a.json", 1}, {"/logs/b.json", c.reads},
+                                                       {"/logs/c.json", 1}}))
+        << c.change;
+    EXPECT_EQ(memo.size(), 3u) << c.change;
   }
 }
 
@@ -82,17 +101,34 @@ TEST(MemoizedScanSource, RemembersFilesThatAreNoLogFilesAndKeepsPathsApart) {
   inner.times["/logs/a.json"] = 1;
   inner.times["/logs/link.json"] = 2;
   LogTimeMemo memo;
-  MemoizedScanSource source(inner, memo);
   const os::FileStatus status = some_status();
+  // Another path to the same file is keyed apart.
+  const std::vector<std::string> paths = {"/logs/partial.json", "/logs/a.json", "/logs/link.json"};
   for (int scan = 0; scan < 2; ++scan) {
-    EXPECT_EQ(source.log_time("/logs/partial.json", status), std::nullopt);
-    EXPECT_EQ(source.log_time("/logs/a.json", status), 1);
-    // Another path to the same file is keyed apart.
-    EXPECT_EQ(source.log_time("/logs/link.json", status), 2);
+    EXPECT_EQ(scan_times(inner, memo, paths, status), (std::vector<std::optional<std::int64_t>>{std::nullopt, 1, 2}));
   }
   EXPECT_EQ(inner.reads, (std::map<std::string, int>{{"/logs/a.json", 1}, {"/logs/link.json", 1},
                                                      {"/logs/partial.json", 1}}));
-  EXPECT_EQ(memo.size(), 3u);
+}
+
+TEST(MemoizedScanSource, FilesAddedRemovedAndReorderedBetweenScans) {
+  CountingSource inner;
+  for (const char* path : {"/a", "/b", "/c", "/d", "/e"}) inner.times[path] = path[1];
+  LogTimeMemo memo;
+  const os::FileStatus status = some_status();
+  const std::vector<std::vector<std::string>> scans = {
+      {"/a", "/b", "/c"},
+      {"/d", "/a", "/c"},        // one new before the known ones, one gone
+      {"/c", "/b", "/e", "/a"},  // the order turned round, the one gone is back
+      {"/a", "/b", "/c", "/d", "/e"},
+  };
+  for (const auto& paths : scans) {
+    std::vector<std::optional<std::int64_t>> expected;
+    for (const auto& path : paths) expected.push_back(path[1]);
+    EXPECT_EQ(scan_times(inner, memo, paths, status), expected);
+  }
+  EXPECT_EQ(inner.reads, (std::map<std::string, int>{{"/a", 1}, {"/b", 1}, {"/c", 1}, {"/d", 1}, {"/e", 1}}));
+  EXPECT_EQ(memo.size(), 5u);
 }
 
 // The real file system, counting the reads that reach it.
