@@ -1,10 +1,23 @@
 // Bringing the database in line with the log files on disk.
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 
 #include "vexlo/db/database.h"
 
 namespace vexlo {
+namespace {
+
+// The counter stops at its largest value, which is never handed out: the
+// counter could not move past it, and wrapping around to 0 ("no ID") and on
+// would give IDs a second time. Files that arrive then get no ID.
+std::uint64_t take_next_id(std::uint64_t& next_file_id) {
+  if (next_file_id == std::numeric_limits<std::uint64_t>::max()) return 0;
+  return next_file_id++;
+}
+
+}  // namespace
 
 Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
@@ -19,7 +32,7 @@ Status Database::sync(const std::string& log_root) {
   // IDs count arrivals.
   for (auto& entry : scanned) {
     const FileEntry* known = find_by_path(entry.path);
-    entry.id = known != nullptr ? known->id : next_file_id_++;
+    entry.id = known != nullptr ? known->id : take_next_id(next_file_id_);
   }
   files_ = std::move(scanned);
   path_index_.clear();
