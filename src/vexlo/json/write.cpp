@@ -116,6 +116,26 @@ void append_integer(std::string& out, Integer value) {
   out.append(text, written.ptr);
 }
 
+// A line break followed by the indentation of the deepest level a parsed
+// document can reach, to take line starts from in one piece.
+constexpr std::size_t kIndentWidth = 2 * 128;
+constexpr auto kLineStart = [] {
+  std::array<char, 1 + kIndentWidth> text{};
+  text[0] = '\n';
+  for (std::size_t i = 1; i < text.size(); ++i) text[i] = ' ';
+  return text;
+}();
+
+void start_line(std::string& out, std::size_t depth) {
+  const std::size_t width = 2 * depth;
+  if (width <= kIndentWidth) {
+    out.append(kLineStart.data(), 1 + width);
+  } else {
+    out += '\n';
+    out.append(width, ' ');
+  }
+}
+
 // Renders pretty text into `out`, handing full blocks to `writer` when there
 // is one. It walks the document's tape and children index directly: this is
 // the path of large documents, and the checks that Value makes on every
@@ -171,8 +191,8 @@ class PrettyPrinter {
     }
     const bool is_object = open == '{';
     for (std::uint32_t i = 0; i < size; ++i) {
-      out_ += i == 0 ? "\n" : ",\n";
-      out_.append(2 * (depth + 1), ' ');
+      if (i != 0) out_ += ',';
+      start_line(out_, depth + 1);
       const std::uint32_t child = entry[1 + i];
       if (is_object) {
         // A member's name, then its value on the next tape word.
@@ -184,8 +204,7 @@ class PrettyPrinter {
       }
       if (writer_) writer_->flush_if_full();
     }
-    out_ += '\n';
-    out_.append(2 * depth, ' ');
+    start_line(out_, depth);
     out_ += close;
   }
 
