@@ -43,18 +43,23 @@ std::optional<std::string> find_program(const char* name) {
 class UnprivilegedRunner {
  public:
   explicit UnprivilegedRunner(const Sandbox& sandbox) : sandbox_(sandbox) {
-    if (::geteuid() != 0) {
-      usable_ = true;
+    if (::geteuid() != 0) return;
+    setpriv_ = find_program("setpriv");
+    if (!setpriv_) {
+      reason_ = "running as root without setpriv to drop privileges";
       return;
     }
-    setpriv_ = find_program("setpriv");
-    if (!setpriv_) return;
-    // The sandbox must be reachable by the other user.
-    usable_ = ::chmod(sandbox.root().c_str(), 0755) == 0;
+    // The sandbox must be reachable by the other user, the directories
+    // above it included.
+    ::chmod(sandbox.root().c_str(), 0755);
+    const RunResult probe = sandbox.run_argv({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                              find_program("test").value_or("test"), "-x", sandbox.root()},
+                                             {.binary = *setpriv_});
+    if (probe.status != 0) reason_ = "user 65534 cannot reach the temporary directory " + sandbox.root();
   }
 
   // Why the runner cannot be used, or empty.
-  std::string unusable_reason() const { return usable_ ? "" : "running as root without setpriv to drop privileges"; }
+  const std::string& unusable_reason() const { return reason_; }
 
   // Gives a tree to the user the runs take, so that it may create the
   // database directory and replace the database file there.
@@ -77,7 +82,7 @@ class UnprivilegedRunner {
  private:
   const Sandbox& sandbox_;
   std::optional<std::string> setpriv_;
-  bool usable_ = false;
+  std::string reason_;
 };
 
 TEST(RestrictedAccess, UnreadableSubdirectory) {
