@@ -1,10 +1,12 @@
 // Command-line parsing on argument lists taken from the input: arguments are
 // separated by NUL bytes, as the kernel lays them out. Parsing must never
 // fail, must give the same command twice, may write only the one message for
-// an unknown command word, and must leave path filters as UTF-8 text.
+// an unknown command word, must leave path filters as UTF-8 text, and must
+// take a global option given after the command word.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -54,6 +56,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (const auto* list = std::get_if<vexlo::ListCommand>(&command.kind)) check_filter(list->filter);
   if (const auto* logs = std::get_if<vexlo::LogsCommand>(&command.kind)) check_filter(logs->filter);
+
+  // Global options may follow the command word, and the last one wins:
+  // appending one changes nothing else, unless the last argument is an
+  // option that would take it as its value.
+  const bool takes_value = !args.empty() && (args.back() == "--config" || args.back() == "--log-path" ||
+                                             args.back() == "--filter" || args.back() == "--since" ||
+                                             args.back() == "--before");
+  const bool list_or_logs = std::holds_alternative<vexlo::ListCommand>(command.kind) ||
+                            std::holds_alternative<vexlo::LogsCommand>(command.kind);
+  if (list_or_logs && !takes_value) {
+    std::vector<std::string_view> extended = args;
+    extended.insert(extended.end(), {"--log-path", "/appended"});
+    std::ostringstream extended_err;
+    vexlo::Command expected = command;
+    expected.log_path = "/appended";
+    require(vexlo::parse_command_line(extended, extended_err) == expected, "an appended --log-path was not taken");
+  }
 
   if (std::holds_alternative<vexlo::HelpCommand>(command.kind)) {
     std::ostringstream usage;
