@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <stdexcept>
 
 #include "e2e/harness.h"
