@@ -157,8 +157,9 @@ class BlockWriter {
   }
   void flush();
 
- private:
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+ private:
   std::ostream& out_;
   std::string buffer_;
 };

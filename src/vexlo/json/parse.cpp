@@ -74,66 +74,104 @@ void insertion_sort(Iterator begin, Iterator end, Less less) {
   }
 }
 
-// Builds the children index of the container at `index` and, below it, of
-// every container still reachable once repeated names are dropped.
+// Builds the children index of every container in one pass along the tape:
+// the children of each open container gather in a list of their own and go
+// to the index, objects' members in name order, when the container closes.
+// Walking the tape in order keeps the pass within the cache; containers that
+// a repeated name leaves unreachable are indexed too and simply never met.
 class Indexer {
  public:
   explicit Indexer(DocumentStorage& storage)
       : words_(storage.doc.tape.get()), strings_(storage.doc.string_buf.get()),
         children_(storage.children) {}
 
-  void index_container(std::uint32_t index) {
-    const bool is_object = tape::type_of(words_[index]) == '{';
-    const std::uint32_t end = next_index(words_, index) - 1;  // the closing word
-    const std::size_t offset = children_.size();
-    children_.push_back(0);
-    for (std::uint32_t at = index + 1; at < end;) {
-      children_.push_back(at);
-      at = next_index(words_, is_object ? at + 1 : at);
-    }
-    if (is_object) order_members(offset + 1);
-    const std::size_t count = children_.size() - offset - 1;
-    children_[offset] = static_cast<std::uint32_t>(count);
-    words_[index] = tape::make(tape::type_of(words_[index]), offset);
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t child = children_[offset + 1 + i] + (is_object ? 1 : 0);
-      if (tape::is_container(tape::type_of(words_[child]))) index_container(child);
+  // `root` is the tape index of a container.
+  void index(std::uint32_t root) {
+    const std::uint32_t end = next_index(words_, root);
+    for (std::uint32_t at = root; at < end;) {
+      const char type = tape::type_of(words_[at]);
+      if (type == '[' || type == '{') {
+        note_child(at);
+        open(at, type == '{');
+        ++at;
+      } else if (type == ']' || type == '}') {
+        close();
+        ++at;
+      } else {
+        note_child(at);
+        at += tape::is_number(type) ? 2 : 1;
+      }
     }
   }
 
  private:
+  struct OpenContainer {
+    std::uint32_t start;
+    bool is_object;
+    bool expects_name;  // objects: the next word is a member's name
+  };
+
+  std::vector<std::uint32_t>& children_of_innermost() { return pending_[open_.size() - 1]; }
+
+  // Arrays list their elements, objects the names of their members (the
+  // value follows its name on the tape).
+  void note_child(std::uint32_t at) {
+    if (open_.empty()) return;  // the root
+    OpenContainer& parent = open_.back();
+    if (!parent.is_object || parent.expects_name) children_of_innermost().push_back(at);
+    if (parent.is_object) parent.expects_name = !parent.expects_name;
+  }
+
+  void open(std::uint32_t start, bool is_object) {
+    open_.push_back({start, is_object, true});
+    if (pending_.size() < open_.size()) pending_.emplace_back();
+    children_of_innermost().clear();
+  }
+
+  void close() {
+    const OpenContainer container = open_.back();
+    std::vector<std::uint32_t>& children = children_of_innermost();
+    if (container.is_object) order_members(children);
+    const std::size_t offset = children_.size();
+    children_.push_back(static_cast<std::uint32_t>(children.size()));
+    children_.insert(children_.end(), children.begin(), children.end());
+    words_[container.start] = tape::make(tape::type_of(words_[container.start]), offset);
+    open_.pop_back();
+  }
+
   std::string_view name(std::uint32_t index) const {
     return tape::string_at(strings_, tape::payload_of(words_[index]));
   }
 
-  // Sorts the member names from `first` to the end of `children_` by their
-  // bytes and keeps only the last of each run of equal names.
-  void order_members(std::size_t first) {
-    const auto begin = children_.begin() + static_cast<std::ptrdiff_t>(first);
+  // Sorts the member names by their bytes and keeps only the last of each
+  // run of equal names.
+  void order_members(std::vector<std::uint32_t>& members) const {
     const auto by_name = [&](std::uint32_t a, std::uint32_t b) { return name(a) < name(b); };
-    // Strictly ascending already (the usual case): nothing to sort or drop.
+    // Strictly ascending already: nothing to sort or drop.
     const auto out_of_order = [&](std::uint32_t a, std::uint32_t b) { return !(name(a) < name(b)); };
-    if (std::adjacent_find(begin, children_.end(), out_of_order) == children_.end()) return;
-    if (children_.end() - begin <= kSmallObject) {
+    if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
+    if (members.size() <= kSmallObject) {
       // Most objects are small: an insertion sort needs no buffer.
-      insertion_sort(begin, children_.end(), by_name);
+      insertion_sort(members.begin(), members.end(), by_name);
     } else {
-      std::stable_sort(begin, children_.end(), by_name);
+      std::stable_sort(members.begin(), members.end(), by_name);
     }
-    auto out = begin;
-    for (auto it = begin; it != children_.end(); ++it) {
+    auto out = members.begin();
+    for (auto it = members.begin(); it != members.end(); ++it) {
       const auto next = it + 1;
-      if (next != children_.end() && name(*next) == name(*it)) continue;
+      if (next != members.end() && name(*next) == name(*it)) continue;
       *out++ = *it;
     }
-    children_.erase(out, children_.end());
+    members.erase(out, members.end());
   }
 
-  static constexpr std::ptrdiff_t kSmallObject = 16;
+  static constexpr std::size_t kSmallObject = 16;
 
   std::uint64_t* words_;
   const std::uint8_t* strings_;
   std::vector<std::uint32_t>& children_;
+  std::vector<OpenContainer> open_;                 // from the root inwards
+  std::vector<std::vector<std::uint32_t>> pending_;  // children per open level, reused
 };
 
 }  // namespace
@@ -240,7 +278,7 @@ Document index_document(std::unique_ptr<DocumentStorage> storage) {
     // at least one tape word: reserving the tape's length spares the copies
     // of a growing vector. Pages not written to are never touched.
     storage->children.reserve(tape_end(storage->doc.tape.get()));
-    Indexer(*storage).index_container(1);
+    Indexer(*storage).index(1);
   }
   return Document(std::move(storage));
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -77,44 +78,145 @@ Decimal decompose(double value) {
   return decimal;
 }
 
-void append_plain(std::string& out, const Decimal& d) {
+// The longest number text: a sign and 17 digits with "0.0000" before them,
+// or with a point and an exponent of three digits.
+constexpr std::size_t kMaxNumberText = 32;
+
+char* write_digits(char* out, std::string_view digits) {
+  std::memcpy(out, digits.data(), digits.size());
+  return out + digits.size();
+}
+
+char* write_plain(char* out, const Decimal& d) {
   const std::string_view digits(d.digits, d.count);
   if (d.exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
-    out += digits;
-    return;
+    out = write_digits(out, "0.");
+    const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
+    std::memset(out, '0', zeros);
+    return write_digits(out + zeros, digits);
   }
   const auto whole = static_cast<std::size_t>(d.exponent) + 1;
   if (digits.size() <= whole) {
-    out += digits;
-    out.append(whole - digits.size(), '0');
-    out += ".0";
-  } else {
-    out += digits.substr(0, whole);
-    out += '.';
-    out += digits.substr(whole);
+    out = write_digits(out, digits);
+    std::memset(out, '0', whole - digits.size());
+    return write_digits(out + (whole - digits.size()), ".0");
   }
+  out = write_digits(out, digits.substr(0, whole));
+  *out++ = '.';
+  return write_digits(out, digits.substr(whole));
 }
 
-void append_scientific(std::string& out, const Decimal& d) {
-  out += d.digits[0];
+char* write_scientific(char* out, const Decimal& d) {
+  *out++ = d.digits[0];
   if (d.count > 1) {
-    out += '.';
-    out.append(d.digits + 1, d.count - 1);
+    *out++ = '.';
+    out = write_digits(out, std::string_view(d.digits + 1, d.count - 1));
   }
-  out += d.exponent < 0 ? "e-" : "e+";
-  char exponent[8];
-  const auto written = std::to_chars(exponent, exponent + sizeof exponent, std::abs(d.exponent));
-  out.append(exponent, written.ptr);
+  out = write_digits(out, d.exponent < 0 ? "e-" : "e+");
+  return std::to_chars(out, out + 8, std::abs(d.exponent)).ptr;
+}
+
+// Writes the number text of a double, at most kMaxNumberText bytes.
+char* write_float(char* out, double value) {
+  if (!std::isfinite(value)) {
+    // Parsed documents never hold these; JSON has no text for them.
+    return write_digits(out, "null");
+  }
+  if (std::signbit(value)) *out++ = '-';
+  const Decimal decimal = decompose(std::fabs(value));
+  if (decimal.exponent >= -5 && decimal.exponent <= 15) return write_plain(out, decimal);
+  return write_scientific(out, decimal);
+}
+
+template <class Integer>
+char* write_integer(char* out, Integer value) {
+  return std::to_chars(out, out + kMaxNumberText, value).ptr;
 }
 
 template <class Integer>
 void append_integer(std::string& out, Integer value) {
-  char text[24];
-  const auto written = std::to_chars(text, text + sizeof text, value);
-  out.append(text, written.ptr);
+  char text[kMaxNumberText];
+  out.append(text, write_integer(text, value));
 }
+
+// Length of the part of `text` before the first byte that needs an escape.
+std::size_t clean_prefix(std::string_view text) {
+  std::size_t clean = 0;
+  for (; clean + 8 <= text.size(); clean += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, text.data() + clean, sizeof block);
+    if (block_needs_escape(block)) break;
+  }
+  while (clean < text.size() && !needs_escape(static_cast<unsigned char>(text[clean]))) ++clean;
+  return clean;
+}
+
+// The escape of a byte that needs one: a backslash and a letter, or \u00xx.
+std::string_view escape_of(unsigned char c, char (&buffer)[6]) {
+  if (const char escape = short_escape(c)) {
+    buffer[0] = '\\';
+    buffer[1] = escape;
+    return {buffer, 2};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::memcpy(buffer, "\\u00", 4);
+  buffer[4] = kHex[c >> 4];
+  buffer[5] = kHex[c & 0xF];
+  return {buffer, 6};
+}
+
+// A string written through a pointer: it is kept longer than its content,
+// so that a piece costs a copy and one check of the room left rather than
+// the string's own bookkeeping, and short pieces can be copied in blocks of
+// a fixed size that may run past their end. The string gets its content's
+// length back when this ends and around settle().
+class RawText {
+ public:
+  explicit RawText(std::string& text) : text_(text), end_(text.size()) {}
+  RawText(const RawText&) = delete;
+  RawText& operator=(const RawText&) = delete;
+  ~RawText() { text_.resize(end_); }
+
+  // At least `n` writable bytes after the content; wrote() then moves the
+  // end of the content.
+  char* room(std::size_t n) {
+    if (text_.size() - end_ < n) [[unlikely]] make_room(n);
+    return text_.data() + end_;
+  }
+  void wrote(const char* until) { end_ = static_cast<std::size_t>(until - text_.data()); }
+
+  void put(char c) {
+    *room(1) = c;
+    ++end_;
+  }
+  void put(std::string_view piece) {
+    if (piece.empty()) return;
+    std::memcpy(room(piece.size()), piece.data(), piece.size());
+    end_ += piece.size();
+  }
+  std::size_t size() const { return end_; }
+
+  // Runs `use` with the string at its content's length, and goes on after
+  // whatever content `use` leaves.
+  template <class Use>
+  void settle(Use use) {
+    text_.resize(end_);
+    use();
+    end_ = text_.size();
+  }
+
+ private:
+  [[gnu::noinline]] void make_room(std::size_t n) {
+    text_.resize(end_);
+    if (text_.capacity() - end_ < n) text_.reserve(std::max(end_ + n, 2 * text_.capacity()));
+    // Lengthens the string to its capacity without writing the new bytes;
+    // the capacity suffices, so nothing moves.
+    text_.resize_and_overwrite(text_.capacity(), [](char*, std::size_t size) { return size; });
+  }
+
+  std::string& text_;
+  std::size_t end_;  // of the content
+};
 
 // A line break followed by the indentation of the deepest level a parsed
 // document can reach, to take line starts from in one piece.
@@ -126,14 +228,72 @@ constexpr auto kLineStart = [] {
   return text;
 }();
 
-void start_line(std::string& out, std::size_t depth) {
+constexpr std::size_t kLineBlock = 32;
+constexpr std::size_t kStringBlock = 32;
+
+void start_line(RawText& out, std::size_t depth) {
   const std::size_t width = 2 * depth;
-  if (width <= kIndentWidth) {
-    out.append(kLineStart.data(), 1 + width);
+  if (1 + width <= kLineBlock) {
+    // One block of fixed size, of which the line start is a prefix.
+    char* at = out.room(kLineBlock);
+    std::memcpy(at, kLineStart.data(), kLineBlock);
+    out.wrote(at + 1 + width);
+  } else if (width <= kIndentWidth) {
+    out.put(std::string_view(kLineStart.data(), 1 + width));
   } else {
-    out += '\n';
-    out.append(width, ' ');
+    out.put('\n');
+    char* at = out.room(width);
+    std::memset(at, ' ', width);
+    out.wrote(at + width);
   }
+}
+
+// Whether a string of the document shorter than kStringBlock needs an
+// escape, tested eight bytes at a time (see put_document_string); the bytes
+// past its end count as letters.
+bool short_document_string_needs_escape(std::string_view text) {
+  for (std::size_t at = 0; at < text.size(); at += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, text.data() + at, sizeof block);
+    const std::size_t bytes = text.size() - at;
+    if (bytes < 8) {
+      // Keeps the text's bytes, which come first in memory.
+      const unsigned shift = 8 * static_cast<unsigned>(8 - bytes);
+      const std::uint64_t text_bytes =
+          std::endian::native == std::endian::little ? ~std::uint64_t{0} >> shift : ~std::uint64_t{0} << shift;
+      block = (block & text_bytes) | (0x6161616161616161ull & ~text_bytes);
+    }
+    if (block_needs_escape(block)) return true;
+  }
+  return false;
+}
+
+// A string of the document. The parser's string buffer holds each string
+// followed by a terminating zero and, after the last one, padding of its
+// full width, so kPadding bytes past a string's end are readable: short
+// strings are copied in one block of fixed size.
+void put_document_string(RawText& out, std::string_view text) {
+  static_assert(simdjson::SIMDJSON_PADDING >= kStringBlock);
+  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text)) {
+    char* at = out.room(kStringBlock + 2);
+    at[0] = '"';
+    std::memcpy(at + 1, text.data(), kStringBlock);
+    at[1 + text.size()] = '"';
+    out.wrote(at + 2 + text.size());
+    return;
+  }
+  out.put('"');
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = clean_prefix(text); i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!needs_escape(c)) continue;
+    out.put(text.substr(run, i - run));
+    char escape[6];
+    out.put(escape_of(c, escape));
+    run = i + 1;
+  }
+  out.put(text.substr(run));
+  out.put('"');
 }
 
 // Renders pretty text into `out`, handing full blocks to `writer` when there
@@ -149,22 +309,22 @@ class PrettyPrinter {
     const std::uint64_t word = storage_.word(index);
     switch (tape::type_of(word)) {
       case 't':
-        out_ += "true";
+        out_.put("true");
         break;
       case 'f':
-        out_ += "false";
+        out_.put("false");
         break;
       case 'l':
-        append_integer(out_, static_cast<std::int64_t>(storage_.word(index + 1)));
+        out_.wrote(write_integer(out_.room(kMaxNumberText), static_cast<std::int64_t>(storage_.word(index + 1))));
         break;
       case 'u':
-        append_integer(out_, storage_.word(index + 1));
+        out_.wrote(write_integer(out_.room(kMaxNumberText), storage_.word(index + 1)));
         break;
       case 'd':
-        append_number(out_, std::bit_cast<double>(storage_.word(index + 1)));
+        out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(storage_.word(index + 1))));
         break;
       case '"':
-        append_quoted(out_, storage_.string(index));
+        put_document_string(out_, storage_.string(index));
         break;
       case '[':
         container(word, depth, '[', ']');
@@ -173,7 +333,7 @@ class PrettyPrinter {
         container(word, depth, '{', '}');
         break;
       default:
-        out_ += "null";
+        out_.put("null");
         break;
     }
   }
@@ -184,45 +344,39 @@ class PrettyPrinter {
   void container(std::uint64_t word, std::size_t depth, char open, char close) {
     const std::uint32_t* entry = storage_.children.data() + tape::payload_of(word);
     const std::uint32_t size = entry[0];
-    out_ += open;
+    out_.put(open);
     if (size == 0) {
-      out_ += close;
+      out_.put(close);
       return;
     }
     const bool is_object = open == '{';
     for (std::uint32_t i = 0; i < size; ++i) {
-      if (i != 0) out_ += ',';
+      if (i != 0) out_.put(',');
       start_line(out_, depth + 1);
       const std::uint32_t child = entry[1 + i];
       if (is_object) {
         // A member's name, then its value on the next tape word.
-        append_quoted(out_, storage_.string(child));
-        out_ += ": ";
+        put_document_string(out_, storage_.string(child));
+        out_.put(": ");
         value(child + 1, depth + 1);
       } else {
         value(child, depth + 1);
       }
-      if (writer_) writer_->flush_if_full();
+      if (writer_ != nullptr && out_.size() >= BlockWriter::kBlockSize) out_.settle([&] { writer_->flush(); });
     }
     start_line(out_, depth);
-    out_ += close;
+    out_.put(close);
   }
 
   const DocumentStorage& storage_;
-  std::string& out_;
+  RawText out_;
   BlockWriter* writer_;
 };
 
 }  // namespace
 
 void append_quoted(std::string& out, std::string_view text) {
-  std::size_t clean = 0;  // length of the prefix that needs no escape
-  for (; clean + 8 <= text.size(); clean += 8) {
-    std::uint64_t block;
-    std::memcpy(&block, text.data() + clean, sizeof block);
-    if (block_needs_escape(block)) break;
-  }
-  while (clean < text.size() && !needs_escape(static_cast<unsigned char>(text[clean]))) ++clean;
+  const std::size_t clean = clean_prefix(text);
   out += '"';
   out.append(text.data(), clean);  // the whole text, as a rule
   std::size_t run = clean;  // start of the bytes not yet copied
@@ -230,34 +384,17 @@ void append_quoted(std::string& out, std::string_view text) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (!needs_escape(c)) continue;
     out.append(text.data() + run, i - run);
+    char escape[6];
+    out += escape_of(c, escape);
     run = i + 1;
-    if (const char escape = short_escape(c)) {
-      out += '\\';
-      out += escape;
-    } else {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
   }
   out.append(text.data() + run, text.size() - run);
   out += '"';
 }
 
 void append_number(std::string& out, double value) {
-  if (!std::isfinite(value)) {
-    // Parsed documents never hold these; JSON has no text for them.
-    out += "null";
-    return;
-  }
-  if (std::signbit(value)) out += '-';
-  const Decimal decimal = decompose(std::fabs(value));
-  if (decimal.exponent >= -5 && decimal.exponent <= 15) {
-    append_plain(out, decimal);
-  } else {
-    append_scientific(out, decimal);
-  }
+  char text[kMaxNumberText];
+  out.append(text, write_float(text, value));
 }
 
 void append_number(std::string& out, Value value) {

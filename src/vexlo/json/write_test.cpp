@@ -155,6 +155,32 @@ TEST(AppendPretty, TwoSpaceLayout) {
   }
 }
 
+TEST(WritePretty, StringsAndNamesOfEveryLengthWithEscapesAnywhere) {
+  // Short strings take another path than long ones; escapes and characters
+  // next to them in value at every position of every length up to past it.
+  const char* pieces[] = {"\\\"", "\\\\", "\\n", "\\u0001", "\\u001f", " ", "#", "]", "~", "\xc3\xa9"};
+  for (const char* piece : pieces) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        const std::string text = std::string(at, 'a') + piece + std::string(length - at, 'b');
+        for (const bool as_name : {false, true}) {
+          const std::string json = as_name ? "{\"" + text + "\": 1}" : "[\"" + text + "\"]";
+          auto doc = parse(json);
+          ASSERT_TRUE(doc) << json;
+          const std::string expected =
+              as_name ? "{\n  \"" + text + "\": 1\n}" : "[\n  \"" + text + "\"\n]";
+          std::string out;
+          append_pretty(out, doc->root());
+          EXPECT_EQ(out, expected) << json;
+          std::ostringstream streamed;
+          write_pretty(streamed, doc->root());
+          EXPECT_EQ(streamed.str(), expected) << json;
+        }
+      }
+    }
+  }
+}
+
 TEST(WritePretty, LargeDocumentsMatchTheAppendedText) {
   std::string json = "[";
   for (int i = 0; i < 100000; ++i) json += (i ? "," : "") + std::string(R"({"k": "value", "n": )") + std::to_string(i) + "}";
