@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::string_view kConfigDirName = ".config";
 
+// The path as text: itself when it is UTF-8 (as a rule), without a copy.
+std::string path_text(std::string&& path) {
+  if (is_valid_utf8(path)) return std::move(path);
+  return to_utf8_lossy(path);
+}
+
 struct DirectoryIdentity {
   std::uint64_t device;
   std::uint64_t inode;
@@ -55,7 +61,7 @@ class LogScanner {
   }
 
   Status visit(const std::string& directory, const std::string& name) {
-    const std::string path = os::join_path(directory, name);
+    std::string path = os::join_path(directory, name);
     // An entry that cannot be examined (a broken link, one that vanished)
     // is neither a directory nor a regular file.
     const auto status = source_.status(path);
@@ -67,7 +73,7 @@ class LogScanner {
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
       if (const auto time = source_.log_time(path, *status)) {
-        entries_.push_back(FileEntry{to_utf8_lossy(path), 0, *time});
+        entries_.push_back(FileEntry{path_text(std::move(path)), 0, *time});
       }
     }
     return {};

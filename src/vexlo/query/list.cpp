@@ -4,7 +4,6 @@
 #include "vexlo/query/list.h"
 
 #include <algorithm>
-#include <iterator>
 #include <vector>
 
 #include "vexlo/query/time_expression.h"
@@ -78,8 +77,9 @@ void list_log_files(const Database& database, const std::string& log_root, const
   assign_ids(database, entries, err);
 
   std::vector<FileEntry> selected;
-  std::ranges::copy_if(entries, std::back_inserter(selected),
-                       [&](const FileEntry& entry) { return is_selected(entry, query); });
+  for (FileEntry& entry : entries) {
+    if (is_selected(entry, query)) selected.push_back(std::move(entry));
+  }
   // Files of equal time keep the order in which the scan found them.
   std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
 
