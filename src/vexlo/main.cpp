@@ -8,12 +8,15 @@
 
 #include "vexlo/app/output_status.h"
 #include "vexlo/app/run.h"
+#include "vexlo/os/memory.h"
 #include "vexlo/os/output_buffer.h"
 #include "vexlo/os/standard_streams.h"
 
 int main(int argc, char** argv) {
   vexlo::os::reserve_standard_descriptors();
   vexlo::os::ignore_broken_pipe_signal();
+  // A run may parse a large log twice (sync, then show): reuse the pages.
+  vexlo::os::retain_freed_memory();
 
   vexlo::os::OutputBuffer out_buffer(vexlo::os::kStandardOutput, 64 * 1024);
   vexlo::os::OutputBuffer err_buffer(vexlo::os::kStandardError, 8 * 1024);
