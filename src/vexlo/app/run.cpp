@@ -1,13 +1,19 @@
-// The order of one run: parse, answer help, load the configuration, settle
-// the log root, open and synchronise the database, then run the command.
-// Only a database directory that cannot be created ends a run early.
+// The order of one run: parse, answer help and --version, load the
+// configuration, settle the log root, open and synchronise the database,
+// then run the command. Only a database directory that cannot be created
+// ends a run early.
+//
+// With --read-only the database is only read: nothing is created, written
+// or locked, and the command answers with the IDs the database file holds.
 
 #include "vexlo/app/run.h"
 
+#include <cerrno>
 #include <string>
 #include <type_traits>
 #include <variant>
 
+#include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
 #include "vexlo/config/config.h"
 #include "vexlo/db/database.h"
@@ -26,13 +32,23 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
           list_log_files(database, log_root, make_list_query(command), out, err);
         } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
           // Relative time expressions count back from now, after the sync.
-          list_log_files(database, log_root, make_logs_query(command), out, err);
+          list_log_files(database, log_root, make_logs_query(command, err), out, err);
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          show_log_file(database, command.id, command.pretty, out, err);
+          show_log_file(database, command.id, show_format(command), out, err);
         }
-        // Help never gets here: it ends the run before anything is opened.
+        // Help and Version never get here: they end the run before anything
+        // is opened.
       },
       kind);
+}
+
+// The errors that writing to the log root meets when the user may read it
+// but not write it, or the file system is mounted read-only.
+bool is_write_refused(int os_code) { return os_code == EACCES || os_code == EPERM || os_code == EROFS; }
+
+Result<Database> open_database(const Command& command, const std::string& log_root) {
+  if (command.read_only) return Database::open_read_only(log_root);
+  return Database::open(log_root);
 }
 
 }  // namespace
@@ -43,13 +59,20 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     print_usage(usage_program_name(args), err);
     return 0;
   }
+  if (std::holds_alternative<VersionCommand>(command.kind)) {
+    out << "vexlo " << VEXLO_VERSION << '\n';
+    return 0;
+  }
 
   const Config config = load_config(command.config_path, out);
   const std::string log_root = command.log_path.value_or(config.log_root_path);
 
-  auto database = Database::open(log_root);
+  auto database = open_database(command, log_root);
   if (!database) {
     err << "Error initializing database: " << database.error().text << '\n';
+    if (is_write_refused(database.error().os_code)) {
+      err << "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
+    }
     return 1;
   }
   // A failed sync leaves a database the command can still use.

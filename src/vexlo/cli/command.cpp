@@ -1,10 +1,16 @@
 // The command-line grammar: global options, one command word, then the
 // options of that command. Parsing never fails; whatever cannot be used is
 // dropped, and a missing or unknown command word becomes Help.
+//
+// The flags added after the first release ("--read-only", "--version",
+// "--json", "--time") are words that begin with "--", which the grammar
+// ignored before, so no command line that worked then means anything else
+// now, except that "--read-only" and "--version" before the command word
+// are no longer taken for an unknown command word.
 
 #include "vexlo/cli/command.h"
 
-#include "vexlo/cli/decimal.h"
+#include "vexlo/common/decimal.h"
 #include "vexlo/common/utf8.h"
 
 namespace vexlo {
@@ -38,6 +44,26 @@ bool take_global_option(Arguments args, std::size_t i, Command& command) {
   return false;
 }
 
+// Takes the global flag "--read-only", which may stand anywhere.
+bool take_global_flag(std::string_view arg, Command& command) {
+  if (arg != "--read-only") return false;
+  command.read_only = true;
+  return true;
+}
+
+// Takes "--json" or "--time", the output forms of `list` and `logs`.
+template <class Listing>
+bool take_listing_flag(std::string_view arg, Listing& listing) {
+  if (arg == "--json") {
+    listing.json = true;
+  } else if (arg == "--time") {
+    listing.time = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 ListCommand parse_list(Arguments args, std::size_t start, Command& command) {
   ListCommand list;
   for (std::size_t j = start; j < args.size();) {
@@ -51,6 +77,8 @@ ListCommand parse_list(Arguments args, std::size_t start, Command& command) {
         list.all = true;
       } else if (!begins_with_dashes(args[j])) {
         list.filter = filter_text(args[j]);  // positional filter; a later one wins
+      } else if (!take_global_flag(args[j], command)) {
+        take_listing_flag(args[j], list);  // any other option is ignored
       }
       ++j;
     }
@@ -85,6 +113,8 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command) {
     if (take_global_option(args, j, command) || take_logs_option(args, j, logs)) {
       j += 2;
     } else {
+      // Any other word, a flag included, is passed over.
+      if (!take_global_flag(args[j], command)) take_listing_flag(args[j], logs);
       ++j;
     }
   }
@@ -100,6 +130,8 @@ ShowCommand parse_show(Arguments args, std::size_t start, Command& command) {
       j += 2;
     } else {
       if (args[j] == "--pretty") show.pretty = true;
+      if (args[j] == "--json") show.json = true;
+      take_global_flag(args[j], command);
       ++j;
     }
   }
@@ -111,10 +143,17 @@ ShowCommand parse_show(Arguments args, std::size_t start, Command& command) {
 Command parse_command_line(Arguments args, std::ostream& err) {
   Command command;
   std::size_t i = 1;
-  while (i < args.size() && (args[i] == "--config" || args[i] == "--log-path")) {
+  for (; i < args.size(); ++i) {
+    if (args[i] == "--version") {
+      // Nothing after it is looked at, as after "help".
+      command.kind = VersionCommand{};
+      return command;
+    }
+    if (take_global_flag(args[i], command)) continue;
+    if (args[i] != "--config" && args[i] != "--log-path") break;
     // A global option without its value leaves no room for a command word.
     if (!take_global_option(args, i, command)) return command;
-    i += 2;
+    ++i;
   }
   if (i >= args.size()) return command;
 

@@ -1,5 +1,5 @@
 #pragma once
-// The parsed command line: two global options and one command.
+// The parsed command line: the global options and one command.
 
 #include <cstdint>
 #include <optional>
@@ -16,6 +16,8 @@ inline constexpr std::string_view kDefaultConfigPath = "/etc/orvane/orvane-rivur
 struct ListCommand {
   std::optional<std::string> filter;
   bool all = false;
+  bool json = false;  // one JSON object per line
+  bool time = false;  // the time between ID and path
 
   bool operator==(const ListCommand&) const = default;
 };
@@ -25,6 +27,8 @@ struct LogsCommand {
   std::optional<std::string> since;
   std::optional<std::string> before;
   std::optional<std::string> filter;
+  bool json = false;
+  bool time = false;
 
   bool operator==(const LogsCommand&) const = default;
 };
@@ -32,6 +36,7 @@ struct LogsCommand {
 struct ShowCommand {
   std::uint64_t id = 0;
   bool pretty = false;
+  bool json = false;  // compact JSON on one line, unless pretty
 
   bool operator==(const ShowCommand&) const = default;
 };
@@ -40,12 +45,19 @@ struct HelpCommand {
   bool operator==(const HelpCommand&) const = default;
 };
 
-using CommandKind = std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand>;
+// "--version" before the command word.
+struct VersionCommand {
+  bool operator==(const VersionCommand&) const = default;
+};
+
+using CommandKind = std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand, VersionCommand>;
 
 struct Command {
   std::string config_path = std::string(kDefaultConfigPath);
   std::optional<std::string> log_path;
   CommandKind kind = HelpCommand{};
+  // "--read-only", before or after the command word: nothing is written.
+  bool read_only = false;
 
   bool operator==(const Command&) const = default;
 };

@@ -27,14 +27,17 @@ Parsed parse(const Args& words) {
 std::string describe(const Command& c) {
   std::ostringstream s;
   auto opt = [](const std::optional<std::string>& v) { return v ? '"' + *v + '"' : std::string("-"); };
-  s << "config=" << c.config_path << " log_path=" << opt(c.log_path) << ' ';
+  s << "config=" << c.config_path << " log_path=" << opt(c.log_path) << " read_only=" << c.read_only << ' ';
   if (const auto* list = std::get_if<ListCommand>(&c.kind)) {
-    s << "List filter=" << opt(list->filter) << " all=" << list->all;
+    s << "List filter=" << opt(list->filter) << " all=" << list->all << " json=" << list->json
+      << " time=" << list->time;
   } else if (const auto* logs = std::get_if<LogsCommand>(&c.kind)) {
     s << "Logs count=" << logs->count << " since=" << opt(logs->since) << " before=" << opt(logs->before)
-      << " filter=" << opt(logs->filter);
+      << " filter=" << opt(logs->filter) << " json=" << logs->json << " time=" << logs->time;
   } else if (const auto* show = std::get_if<ShowCommand>(&c.kind)) {
-    s << "Show id=" << show->id << " pretty=" << show->pretty;
+    s << "Show id=" << show->id << " pretty=" << show->pretty << " json=" << show->json;
+  } else if (std::holds_alternative<VersionCommand>(c.kind)) {
+    s << "Version";
   } else {
     s << "Help";
   }
@@ -192,6 +195,68 @@ TEST(ParseCommandLine, Show) {
       {{"show", "1", "--config", "c"}, command_of(ShowCommand{1, false}, "c")},
       {{"show", "1", "--config", "--pretty"}, command_of(ShowCommand{1, false}, "--pretty")},
       {{"show", "1", "--log-path"}, show(1, false)},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+// --read-only may stand before or after the command word; --version only
+// before it, and then nothing after it counts.
+TEST(ParseCommandLine, ReadOnlyAndVersion) {
+  auto read_only = [](Command command) {
+    command.read_only = true;
+    return command;
+  };
+  const Command version = command_of(VersionCommand{});
+  const Case cases[] = {
+      {{"--read-only", "list"}, read_only(command_of(ListCommand{}))},
+      {{"list", "--read-only"}, read_only(command_of(ListCommand{}))},
+      {{"--config", "c", "--read-only", "--log-path", "l", "list"}, read_only(command_of(ListCommand{}, "c", "l"))},
+      {{"--read-only", "--read-only", "logs", "3"}, read_only(command_of(LogsCommand{3, {}, {}, {}}))},
+      {{"logs", "--read-only", "3"}, read_only(command_of(LogsCommand{}))},  // not a count after an option
+      {{"logs", "3", "--read-only"}, read_only(command_of(LogsCommand{3, {}, {}, {}}))},
+      {{"show", "4", "--read-only"}, read_only(command_of(ShowCommand{4}))},
+      // The word after "show" is the ID, whatever it is.
+      {{"show", "--read-only", "4"}, command_of(ShowCommand{0})},
+      {{"--read-only"}, read_only(command_of(HelpCommand{}))},
+      {{"--read-only", "help"}, read_only(command_of(HelpCommand{}))},
+      {{"list", "--filter", "--read-only"}, command_of(ListCommand{"--read-only"})},
+      {{"--config", "--read-only", "list"}, command_of(ListCommand{}, "--read-only")},
+      {{"--READ-ONLY", "list"}, kHelp, "Unknown command: --READ-ONLY\n"},
+      {{"--version"}, version},
+      {{"--version", "list", "--bogus"}, version},
+      {{"--version", "--config"}, version},
+      {{"--config", "c", "--version"}, command_of(VersionCommand{}, "c")},
+      {{"--read-only", "--version"}, read_only(command_of(VersionCommand{}))},
+      {{"--config", "--version"}, command_of(HelpCommand{}, "--version")},  // the value of --config
+      {{"list", "--version"}, command_of(ListCommand{})},  // after the command word: ignored
+      {{"help", "--version"}, kHelp},
+      {{"-V"}, kHelp, "Unknown command: -V\n"},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+TEST(ParseCommandLine, OutputForms) {
+  auto list = [](bool json, bool time, std::optional<std::string> filter = std::nullopt) {
+    return command_of(ListCommand{std::move(filter), false, json, time});
+  };
+  auto logs = [](std::int64_t count, bool json, bool time) {
+    return command_of(LogsCommand{count, std::nullopt, std::nullopt, std::nullopt, json, time});
+  };
+  auto show = [](std::uint64_t id, bool pretty, bool json) { return command_of(ShowCommand{id, pretty, json}); };
+  const Case cases[] = {
+      {{"list", "--json"}, list(true, false)},
+      {{"list", "--time"}, list(false, true)},
+      {{"list", "--time", "x", "--json"}, list(true, true, "x")},
+      {{"list", "--filter", "--json"}, list(false, false, "--json")},
+      {{"list", "--JSON"}, list(false, false)},
+      {{"logs", "--json"}, logs(-1, true, false)},
+      {{"logs", "2", "--time"}, logs(2, false, true)},
+      {{"logs", "--time", "2"}, logs(-1, false, true)},
+      {{"logs", "--since", "--json"}, command_of(LogsCommand{-1, "--json", {}, {}})},
+      {{"show", "3", "--json"}, show(3, false, true)},
+      {{"show", "3", "--json", "--pretty"}, show(3, true, true)},
+      {{"show", "3", "--time"}, show(3, false, false)},
+      {{"show", "--json"}, show(0, false, false)},
   };
   for (const auto& c : cases) check(c);
 }

@@ -48,15 +48,30 @@ Result<Database> Database::open(const std::string& log_root) {
   db.db_path_ = os::join_path(db.config_dir_, kDatabaseFileName);
   if (auto made = os::make_directories(db.config_dir_); !made) return std::unexpected(made.error());
   if (auto lock = os::DirectoryLock::acquire(db.config_dir_)) db.lock_ = std::move(*lock);
-  if (auto text = os::read_text_file(db.db_path_)) {
-    DatabaseContent content = parse_database(*text);
-    db.files_ = std::move(content.files);
-    db.next_file_id_ = content.next_file_id;
-  }
+  db.load(log_root);
   return db;
 }
 
+Database Database::open_read_only(const std::string& log_root) {
+  Database db;
+  db.read_only_ = true;
+  db.load(log_root);
+  return db;
+}
+
+// A missing or unreadable database file leaves the database empty.
+void Database::load(const std::string& log_root) {
+  config_dir_ = os::join_path(log_root, kConfigDirName);
+  db_path_ = os::join_path(config_dir_, kDatabaseFileName);
+  if (auto text = os::read_text_file(db_path_)) {
+    DatabaseContent content = parse_database(*text);
+    files_ = std::move(content.files);
+    next_file_id_ = content.next_file_id;
+  }
+}
+
 Status Database::save() {
+  if (read_only_) return std::unexpected(Error{"the database was opened for reading only", 0});
   const std::string text = render_database(files_, next_file_id_, os::now_seconds());
   Status written = write_database_file(text);
   lock_.release();

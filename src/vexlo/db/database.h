@@ -34,12 +34,18 @@ class Database {
   // runs on the same database to finish and loads the database file; a
   // missing or broken file gives an empty database.
   static Result<Database> open(const std::string& log_root);
+  // Loads the database file if it can be read, and nothing else: no
+  // directory is made, no lock taken, and neither sync nor save ever
+  // writes. A missing or unreadable file gives an empty database.
+  static Database open_read_only(const std::string& log_root);
 
   // Rewrites the whole database file so that a crash leaves either the old
   // or the new file, never a mix; then lets other runs in.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
+  // Opened read-only, it only drops the entries whose files the scan did
+  // not find, and hands out no IDs.
   Status sync(const std::string& log_root);
 
   // scan_log_files through this run's memo of log times, which sync fills:
@@ -57,6 +63,7 @@ class Database {
  private:
   Database() = default;
   Status write_database_file(std::string_view text);
+  void load(const std::string& log_root);
 
   std::string config_dir_;
   std::string db_path_;
@@ -65,6 +72,7 @@ class Database {
   mutable PathIndex path_index_;  // over files_, built on first lookup
   mutable LogTimeMemo log_times_;  // of every scan of this run
   os::DirectoryLock lock_;        // held from loading until the end of the save
+  bool read_only_ = false;
 };
 
 }  // namespace vexlo

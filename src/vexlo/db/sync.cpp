@@ -29,13 +29,23 @@ Status Database::sync(const std::string& log_root) {
   std::stable_sort(scanned.begin(), scanned.end(),
                    [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
   // Known paths keep their IDs; new files are numbered in time order, so
-  // IDs count arrivals.
+  // IDs count arrivals. A read-only database numbers nothing: an ID that is
+  // not saved would name another file in the next run.
+  std::vector<FileEntry> kept;
+  kept.reserve(scanned.size());
   for (auto& entry : scanned) {
-    const FileEntry* known = find_by_path(entry.path);
-    entry.id = known != nullptr ? known->id : take_next_id(next_file_id_);
+    if (const FileEntry* known = find_by_path(entry.path)) {
+      entry.id = known->id;
+    } else if (read_only_) {
+      continue;
+    } else {
+      entry.id = take_next_id(next_file_id_);
+    }
+    kept.push_back(std::move(entry));
   }
-  files_ = std::move(scanned);
+  files_ = std::move(kept);
   path_index_.clear();
+  if (read_only_) return {};
   return save();
 }
 

@@ -124,6 +124,12 @@ std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(Padde
 // \" \\ \b \t \n \f \r, other control characters as \u00xx, all else as is.
 void append_quoted(std::string& out, std::string_view text);
 
+// Like append_quoted, and also escapes DEL and the C1 controls U+0080 to
+// U+009F (\u007f, \u0080 ...), so that the quoted text holds no control
+// character at all and may go to a terminal as it is. A JSON reader gets
+// the same string back.
+void append_quoted_without_controls(std::string& out, std::string_view text);
+
 // Appends a float as the tool prints it: the shortest round-trip digits, in
 // plain decimal with ".0" on whole values when the first digit's exponent is
 // from -5 to 15 (100.0, 0.00001), otherwise as 1e+16, 1.5e-7; -0.0 keeps
@@ -141,6 +147,12 @@ void append_pretty(std::string& out, Value value);
 // Writes the same text as append_pretty to `out` in large blocks, without
 // holding all of it in memory.
 void write_pretty(std::ostream& out, Value value);
+
+// Appends the value as compact JSON on one line: no white space, members in
+// the order held, numbers as append_number, strings as
+// append_quoted_without_controls. No final newline.
+void append_compact(std::string& out, Value value);
+void write_compact(std::ostream& out, Value value);
 
 // Collects text and hands it to a stream in large blocks.
 class BlockWriter {

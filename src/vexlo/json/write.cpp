@@ -375,21 +375,106 @@ class PrettyPrinter {
 
 }  // namespace
 
-void append_quoted(std::string& out, std::string_view text) {
-  const std::size_t clean = clean_prefix(text);
+namespace {
+
+// The length of the DEL or C1 control (U+0080..U+009F, in UTF-8 0xC2 and a
+// byte from 0x80 to 0x9F) at `at`, or 0.
+std::size_t other_control_length(std::string_view text, std::size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c == 0x7F) return 1;
+  if (c != 0xC2 || at + 1 >= text.size()) return 0;
+  const auto next = static_cast<unsigned char>(text[at + 1]);
+  return next >= 0x80 && next <= 0x9F ? 2 : 0;
+}
+
+// The escaping of append_quoted; with `all_controls` DEL and the C1
+// controls too, which the fast scan of clean_prefix does not look for.
+void append_quoted_text(std::string& out, std::string_view text, bool all_controls) {
+  const std::size_t clean = all_controls ? 0 : clean_prefix(text);
   out += '"';
   out.append(text.data(), clean);  // the whole text, as a rule
   std::size_t run = clean;  // start of the bytes not yet copied
   for (std::size_t i = clean; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (!needs_escape(c)) continue;
+    auto code = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    if (!needs_escape(code)) {
+      length = all_controls ? other_control_length(text, i) : 0;
+      if (length == 0) continue;
+      // U+0080..U+009F: the code point equals the second byte.
+      code = static_cast<unsigned char>(text[i + length - 1]);
+    }
     out.append(text.data() + run, i - run);
     char escape[6];
-    out += escape_of(c, escape);
+    out += escape_of(code, escape);
+    i += length - 1;
     run = i + 1;
   }
   out.append(text.data() + run, text.size() - run);
   out += '"';
+}
+
+// Compact JSON through the checked accessors of Value: no white space, so
+// the layout work of PrettyPrinter is not needed.
+class CompactPrinter {
+ public:
+  CompactPrinter(std::string& out, BlockWriter* writer) : out_(out), writer_(writer) {}
+
+  void value(Value v) {
+    switch (v.kind()) {
+      case Kind::Null:
+        out_ += "null";
+        break;
+      case Kind::Boolean:
+        out_ += v.as_bool() ? "true" : "false";
+        break;
+      case Kind::Unsigned:
+      case Kind::Signed:
+      case Kind::Float:
+        append_number(out_, v);
+        break;
+      case Kind::String:
+        append_quoted_text(out_, v.as_string(), true);
+        break;
+      case Kind::Array:
+        out_ += '[';
+        for (std::size_t i = 0; i < v.size(); ++i) {
+          if (i != 0) out_ += ',';
+          value(v.element(i));
+        }
+        out_ += ']';
+        break;
+      case Kind::Object:
+        out_ += '{';
+        for (std::size_t i = 0; i < v.size(); ++i) {
+          if (i != 0) out_ += ',';
+          append_quoted_text(out_, v.member_name(i), true);
+          out_ += ':';
+          value(v.member_value(i));
+        }
+        out_ += '}';
+        break;
+    }
+    if (writer_ != nullptr) writer_->flush_if_full();
+  }
+
+ private:
+  std::string& out_;
+  BlockWriter* writer_;
+};
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) { append_quoted_text(out, text, false); }
+
+void append_quoted_without_controls(std::string& out, std::string_view text) {
+  append_quoted_text(out, text, true);
+}
+
+void append_compact(std::string& out, Value value) { CompactPrinter(out, nullptr).value(value); }
+
+void write_compact(std::ostream& out, Value value) {
+  BlockWriter writer(out);
+  CompactPrinter(writer.buffer(), &writer).value(value);
 }
 
 void append_number(std::string& out, double value) {

@@ -6,19 +6,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "vexlo/query/time_expression.h"
+#include "vexlo/json/json.h"
+#include "vexlo/query/time_text.h"
 
 namespace vexlo {
 namespace {
-
-std::string path_filter(const std::optional<std::string>& filter) {
-  return filter ? *filter : std::string(kDefaultPathFilter);
-}
-
-std::optional<std::int64_t> time_bound(const std::optional<std::string>& expression) {
-  if (!expression) return std::nullopt;
-  return parse_time_expression(*expression);
-}
 
 // Every scanned file is looked up, also those the selection will drop, so
 // that all warnings come before the first listing line.
@@ -48,22 +40,45 @@ std::size_t line_count(std::int64_t limit, std::size_t selected) {
   return std::min(static_cast<std::uint64_t>(limit), static_cast<std::uint64_t>(selected));
 }
 
+// One printer per format. Paths are printed as the scan made them, valid
+// UTF-8; JSON escapes every control character itself.
+void print_text_line(const FileEntry& entry, std::ostream& out) {
+  out << "[ID:" << entry.id << "] " << entry.path << '\n';
+}
+
+// The time in the form --since and --before take, so it can be pasted back.
+void print_time_line(const FileEntry& entry, std::ostream& out) {
+  out << "[ID:" << entry.id << "] " << time_expression_text(entry.timestamp) << ' ' << entry.path << '\n';
+}
+
+void print_json_line(const FileEntry& entry, std::ostream& out) {
+  std::string line = "{\"id\":" + std::to_string(entry.id) + ",\"path\":";
+  json::append_quoted_without_controls(line, entry.path);
+  line += ",\"time\":" + std::to_string(entry.timestamp) + ",\"time_utc\":";
+  if (const auto utc = rfc3339_text(entry.timestamp)) {
+    line += '"' + *utc + '"';
+  } else {
+    line += "null";
+  }
+  line += "}\n";
+  out << line;
+}
+
+void print_line(const FileEntry& entry, ListFormat format, std::ostream& out) {
+  switch (format) {
+    case ListFormat::Text:
+      print_text_line(entry, out);
+      break;
+    case ListFormat::Time:
+      print_time_line(entry, out);
+      break;
+    case ListFormat::Json:
+      print_json_line(entry, out);
+      break;
+  }
+}
+
 }  // namespace
-
-ListQuery make_list_query(const ListCommand& command) {
-  ListQuery query;
-  query.filter = command.all ? std::string() : path_filter(command.filter);
-  return query;
-}
-
-ListQuery make_logs_query(const LogsCommand& command) {
-  ListQuery query;
-  query.filter = path_filter(command.filter);
-  query.since = time_bound(command.since);
-  query.before = time_bound(command.before);
-  query.limit = command.count;
-  return query;
-}
 
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err) {
@@ -84,9 +99,7 @@ void list_log_files(const Database& database, const std::string& log_root, const
   std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
 
   const std::size_t count = line_count(query.limit, selected.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    out << "[ID:" << selected[i].id << "] " << selected[i].path << '\n';
-  }
+  for (std::size_t i = 0; i < count; ++i) print_line(selected[i], query.format, out);
 }
 
 }  // namespace vexlo

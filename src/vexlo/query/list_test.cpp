@@ -55,62 +55,6 @@ std::string lines(const std::vector<std::string>& listing) {
   return text;
 }
 
-TEST(MakeListQuery, FilterFromCommand) {
-  const struct {
-    std::optional<std::string> filter;
-    bool all;
-    std::string expected;
-  } cases[] = {
-      {std::nullopt, false, "shutdown/unsafe"},
-      {"foo", false, "foo"},
-      {"", false, ""},
-      {"foo", true, ""},
-      {std::nullopt, true, ""},
-  };
-  for (const auto& c : cases) {
-    const ListQuery query = make_list_query(ListCommand{c.filter, c.all});
-    EXPECT_EQ(query.filter, c.expected) << c.filter.value_or("<none>") << " all=" << c.all;
-    EXPECT_FALSE(query.since);
-    EXPECT_FALSE(query.before);
-    EXPECT_EQ(query.limit, -1);
-  }
-}
-
-TEST(MakeLogsQuery, FieldsFromCommand) {
-  const struct {
-    LogsCommand command;
-    ListQuery expected;
-  } cases[] = {
-      {{}, {"shutdown/unsafe", std::nullopt, std::nullopt, -1}},
-      {{5, std::nullopt, std::nullopt, ""}, {"", std::nullopt, std::nullopt, 5}},
-      {{0, std::nullopt, std::nullopt, "boot"}, {"boot", std::nullopt, std::nullopt, 0}},
-      {{-5, "2024-03-01", "2024-03-01 12:30", std::nullopt},
-       {"shutdown/unsafe", 1709251200, 1709296200, -5}},
-      // An expression that does not parse leaves its bound out.
-      {{2, "yesterday", "-10Day", std::nullopt}, {"shutdown/unsafe", std::nullopt, std::nullopt, 2}},
-      {{2, "", "1970-01-01", std::nullopt}, {"shutdown/unsafe", std::nullopt, 0, 2}},
-  };
-  for (const auto& c : cases) {
-    const ListQuery query = make_logs_query(c.command);
-    EXPECT_EQ(query.filter, c.expected.filter);
-    EXPECT_EQ(query.since, c.expected.since);
-    EXPECT_EQ(query.before, c.expected.before);
-    EXPECT_EQ(query.limit, c.expected.limit);
-  }
-}
-
-TEST(MakeLogsQuery, RelativeBoundsCountBackFromNow) {
-  const std::int64_t before_call = os::now_seconds();
-  const ListQuery query = make_logs_query(LogsCommand{-1, "-2day", "--1day", std::nullopt});
-  const std::int64_t after_call = os::now_seconds();
-  ASSERT_TRUE(query.since);
-  ASSERT_TRUE(query.before);
-  EXPECT_GE(*query.since, before_call - 172800);
-  EXPECT_LE(*query.since, after_call - 172800);
-  EXPECT_GE(*query.before, before_call + 86400);
-  EXPECT_LE(*query.before, after_call + 86400);
-}
-
 // Six logs, numbered by the synchronisation in the order of their times:
 //   a 100 -> 1, c 200 -> 2, e 250 -> 3, b 300 -> 4, d 400 -> 5, f 2100-01-01 -> 6.
 class ListLogFiles : public ::testing::Test {
@@ -182,11 +126,26 @@ TEST_F(ListLogFiles, SelectsOrdersAndLimits) {
   }
 }
 
-TEST_F(ListLogFiles, LogsWithoutOptionsListsLikeList) {
-  const Output list = run_listing(*database_, root_, make_list_query(ListCommand{}));
-  const Output logs = run_listing(*database_, root_, make_logs_query(LogsCommand{}));
-  EXPECT_NE(list.out, "");
-  EXPECT_EQ(logs.out, list.out);
+// One file in each form: the JSON and time lines carry what the text line
+// does, and the time in the form that --since reads back.
+TEST_F(ListLogFiles, EachFormatPrintsTheSameSelection) {
+  const std::string path = root_ + "/late/shutdown/unsafe/f.json";
+  const struct {
+    ListFormat format;
+    std::string line;
+  } cases[] = {
+      {ListFormat::Text, "[ID:6] " + path + "\n"},
+      {ListFormat::Time, "[ID:6] 2100-01-01 00:00:00 " + path + "\n"},
+      {ListFormat::Json,
+       "{\"id\":6,\"path\":\"" + path + "\",\"time\":4102444800,\"time_utc\":\"2100-01-01T00:00:00Z\"}\n"},
+  };
+  for (const auto& c : cases) {
+    ListQuery newest = query(std::string(kDefaultPathFilter), std::nullopt, std::nullopt, 1);
+    newest.format = c.format;
+    const Output output = run_listing(*database_, root_, newest);
+    EXPECT_EQ(output.out, c.line);
+    EXPECT_EQ(output.err, "");
+  }
 }
 
 TEST_F(ListLogFiles, FilesChangedSinceTheSynchronisationShowTheirNewTimes) {
@@ -276,7 +235,7 @@ TEST(ListLogFilesRoot, RootContainingTheDefaultFilterSelectsEveryFile) {
   write_log(root + "/b.json", 2);
   const auto database = synced_database(root);
   ASSERT_TRUE(database);
-  const Output output = run_listing(*database, root, make_list_query(ListCommand{}));
+  const Output output = run_listing(*database, root, query(std::string(kDefaultPathFilter)));
   EXPECT_EQ(output.out, lines({"[ID:2] " + root + "/b.json", "[ID:1] " + root + "/x/a.json"}));
   EXPECT_EQ(output.err, "");
 }
@@ -307,7 +266,7 @@ TEST(ListLogFilesRoot, ListingExample) {
                           "/shutdown/unsafe/b.json\"}], \"next_file_id\": 8}");
   const auto database = synced_database(root);
   ASSERT_TRUE(database);
-  const Output output = run_listing(*database, root, make_logs_query(LogsCommand{2, {}, {}, {}}));
+  const Output output = run_listing(*database, root, query(std::string(kDefaultPathFilter), std::nullopt, std::nullopt, 2));
   EXPECT_EQ(output.out, "[ID:7] " + root + "/shutdown/unsafe/b.json\n[ID:3] " + root +
                             "/shutdown/unsafe/a.json\n");
   EXPECT_EQ(output.err, "");
@@ -352,6 +311,38 @@ TEST(ListLogFilesRoot, FailedScanIsReportedWithoutListing) {
   }
   EXPECT_EQ(output.out, "");
   EXPECT_EQ(output.err, "Error traversing " + root + ": " + os::error_text(EACCES) + "\n");
+}
+
+// Times outside the years four digits write, paths with control
+// characters, and files without an ID, in the time and JSON forms.
+TEST(ListLogFilesFormats, UnusualTimesPathsAndUnknownFiles) {
+  testing::ScopedTempDir dir;
+  const std::string root = dir / "logs";
+  write_log(root + "/old.json", -62167219201);
+  write_log(root + "/far.json", kMax);
+  write_log(root + "/esc\x1b[1m\x7f.json", 0);
+  auto database = synced_database(root);
+  ASSERT_TRUE(database);
+  write_log(root + "/new.json", 5);  // after the synchronisation: ID 0
+
+  ListQuery every = query("");
+  every.format = ListFormat::Time;
+  Output output = run_listing(*database, root, every);
+  EXPECT_EQ(output.out, lines({"[ID:3] 9223372036854775807 " + root + "/far.json",
+                               "[ID:0] 1970-01-01 00:00:05 " + root + "/new.json",
+                               "[ID:2] 1970-01-01 00:00:00 " + root + "/esc\x1b[1m\x7f.json",
+                               "[ID:1] -62167219201 " + root + "/old.json"}));
+  EXPECT_EQ(output.err, "Warning: File " + root + "/new.json not found in database\n");
+
+  every.format = ListFormat::Json;
+  output = run_listing(*database, root, every);
+  EXPECT_EQ(output.out,
+            lines({"{\"id\":3,\"path\":\"" + root + "/far.json\",\"time\":9223372036854775807,\"time_utc\":null}",
+                   "{\"id\":0,\"path\":\"" + root + "/new.json\",\"time\":5,\"time_utc\":\"1970-01-01T00:00:05Z\"}",
+                   "{\"id\":2,\"path\":\"" + root +
+                       "/esc\\u001b[1m\\u007f.json\",\"time\":0,\"time_utc\":\"1970-01-01T00:00:00Z\"}",
+                   "{\"id\":1,\"path\":\"" + root + "/old.json\",\"time\":-62167219201,\"time_utc\":null}"}));
+  EXPECT_EQ(output.err, "Warning: File " + root + "/new.json not found in database\n");
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ void print_json_text(json::Value value, std::string_view path, std::ostream& out
   TextPrinter(writer).value(value, key_path);
 }
 
-void show_file(const std::string& path, bool pretty, std::ostream& out, std::ostream& err) {
+void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err) {
   auto text = os::read_text_file(path);
   if (!text) {
     err << "Error opening file " << path << ": " << text.error().text << '\n';
@@ -82,22 +82,29 @@ void show_file(const std::string& path, bool pretty, std::ostream& out, std::ost
     err << "Error parsing JSON in file " << path << '\n';
     return;
   }
-  if (pretty) {
-    json::write_pretty(out, document->root());
-    out << '\n';
-  } else {
-    print_json_text(document->root(), "", out);
+  switch (format) {
+    case ShowFormat::Text:
+      print_json_text(document->root(), "", out);
+      break;
+    case ShowFormat::Pretty:
+      json::write_pretty(out, document->root());
+      out << '\n';
+      break;
+    case ShowFormat::Json:
+      json::write_compact(out, document->root());
+      out << '\n';
+      break;
   }
 }
 
-void show_log_file(const Database& database, std::uint64_t id, bool pretty, std::ostream& out,
+void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
                    std::ostream& err) {
   const FileEntry* entry = database.find_by_id(id);
   if (entry == nullptr) {
     err << "File with ID " << id << " not found\n";
     return;
   }
-  show_file(entry->path, pretty, out, err);
+  show_file(entry->path, format, out, err);
 }
 
 }  // namespace vexlo

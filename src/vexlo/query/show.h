@@ -11,16 +11,21 @@
 
 namespace vexlo {
 
-// Prints the log file with the given ID: the text form, or indented JSON and
-// a newline when `pretty`. A missing entry, an unreadable file or content
-// that is not one JSON value is reported on `err`, and then nothing at all
-// is written to `out`.
-void show_log_file(const Database& database, std::uint64_t id, bool pretty, std::ostream& out,
+enum class ShowFormat {
+  Text,    // dotted key paths and values
+  Pretty,  // indented JSON and a newline
+  Json,    // compact JSON on one line and a newline
+};
+
+// Prints the log file with the given ID in `format`. A missing entry, an
+// unreadable file or content that is not one JSON value is reported on
+// `err`, and then nothing at all is written to `out`.
+void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
                    std::ostream& err);
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
-void show_file(const std::string& path, bool pretty, std::ostream& out, std::ostream& err);
+void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err);
 
 // Writes `value` in the text form: each object member as its dotted key path
 // on a line of its own, each scalar followed by an empty line.

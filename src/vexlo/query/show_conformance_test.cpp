@@ -86,7 +86,7 @@ struct Shown {
 
 Shown show(const std::string& path, bool pretty) {
   std::ostringstream out, err;
-  show_file(path, pretty, out, err);
+  show_file(path, pretty ? ShowFormat::Pretty : ShowFormat::Text, out, err);
   Shown shown{Outcome::Shown, out.str(), err.str()};
   if (shown.err == "Error parsing JSON in file " + path + "\n") {
     shown.outcome = Outcome::ParseError;

@@ -74,7 +74,7 @@ struct ShowResult {
 
 ShowResult show(const std::string& path, bool pretty) {
   std::ostringstream out, err;
-  show_file(path, pretty, out, err);
+  show_file(path, pretty ? ShowFormat::Pretty : ShowFormat::Text, out, err);
   return {out.str(), err.str()};
 }
 
@@ -128,6 +128,33 @@ TEST(ShowFile, PrettyFormEndsWithOneNewline) {
     const ShowResult result = show(dir / "log.json", true);
     EXPECT_EQ(result.out, c.pretty) << c.json;
     EXPECT_EQ(result.err, "") << c.json;
+  }
+}
+
+// The JSON form carries what the pretty form does on one line: the same
+// member order and number text, and no line break but the final one.
+TEST(ShowFile, JsonFormIsThePrettyFormOnOneLine) {
+  const struct {
+    std::string json;
+    std::string compact;
+  } cases[] = {
+      {"{}", "{}\n"},
+      {"42", "42\n"},
+      {R"({"b": 1, "a": 2, "a": 3})", "{\"a\":3,\"b\":1}\n"},
+      {R"({"s": "two\nlines", "c": "\u001b[31m\u0085"})", R"({"c":"\u001b[31m\u0085","s":"two\nlines"})" "\n"},
+      {" [1.0, -0, 1e16, 18446744073709551615, -5] \n", "[1.0,-0.0,1e+16,18446744073709551615,-5]\n"},
+      // Failures print nothing, as in the other forms.
+      {"[1] [2]", ""},
+      {"", ""},
+  };
+  testing::ScopedTempDir dir;
+  const std::string path = dir / "log.json";
+  for (const auto& c : cases) {
+    testing::write_file(path, c.json);
+    std::ostringstream out, err;
+    show_file(path, ShowFormat::Json, out, err);
+    EXPECT_EQ(out.str(), c.compact) << c.json;
+    EXPECT_EQ(err.str(), c.compact.empty() ? "Error parsing JSON in file " + path + "\n" : "") << c.json;
   }
 }
 
@@ -219,7 +246,7 @@ class ShowLogFile : public ::testing::Test {
     EXPECT_TRUE(database);
     if (!database) return {};
     std::ostringstream out, err;
-    show_log_file(*database, id, pretty, out, err);
+    show_log_file(*database, id, pretty ? ShowFormat::Pretty : ShowFormat::Text, out, err);
     return {out.str(), err.str()};
   }
 
@@ -231,6 +258,12 @@ TEST_F(ShowLogFile, FindsTheEntryByItsId) {
   EXPECT_EQ(run(7, false).out, "a\n1\n\nb\ntwo\n\n");
   EXPECT_EQ(run(7, true).out, "{\n  \"a\": 1,\n  \"b\": \"two\"\n}\n");
   EXPECT_EQ(run(7, true).err, "");
+  auto database = Database::open(dir_ / "logs");
+  ASSERT_TRUE(database);
+  std::ostringstream out, err;
+  show_log_file(*database, 7, ShowFormat::Json, out, err);
+  EXPECT_EQ(out.str(), "{\"a\":1,\"b\":\"two\"}\n");
+  EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(ShowLogFile, UnknownIdsAndVanishedFiles) {

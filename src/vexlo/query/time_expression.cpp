@@ -1,5 +1,8 @@
 // Two kinds of expression: "-<n>day", counted back from the current second,
-// and a calendar date with an optional time of day, read as UTC.
+// and a calendar date with an optional time of day, read as UTC. The date
+// forms are tried in the order YYYY-MM-DD, YYYY-MM-DD HH:MM, then
+// YYYY-MM-DD HH:MM:SS; the first that matches the whole text gives the
+// instant.
 //
 // The calendar forms are read by a small scanner that walks a strftime-style
 // format ("%Y-%m-%d %H:%M:%S") over the text: "%" and a letter is a numeric
@@ -11,10 +14,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
-#include <limits>
 
+#include "vexlo/common/decimal.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -23,8 +25,8 @@ namespace {
 constexpr std::string_view kRelativeSuffix = "day";
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-// Tried in this order; each is read with a time of day first, then as a
-// date alone.
+// Tried in this order. Each must match the whole text, so at most one of
+// them can: a date alone is midnight, a time without seconds is second 0.
 constexpr std::array<std::string_view, 3> kCalendarFormats = {
     "%Y-%m-%d",
     "%Y-%m-%d %H:%M",
@@ -37,30 +39,6 @@ constexpr std::int64_t kMaxYear = 262142;
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
 // --- Relative form -------------------------------------------------------
-
-// A signed 64-bit decimal: an optional "+" or "-", then ASCII digits only.
-std::optional<std::int64_t> parse_signed_decimal(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  for (char c : text) {
-    if (!is_ascii_digit(c)) return std::nullopt;
-  }
-  std::uint64_t magnitude = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  constexpr auto kMaxPositive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (negative) {
-    if (magnitude > kMaxPositive + 1) return std::nullopt;
-    // Written so that -2^63 is reached without overflowing on the way.
-    return magnitude == 0 ? 0 : -static_cast<std::int64_t>(magnitude - 1) - 1;
-  }
-  if (magnitude > kMaxPositive) return std::nullopt;
-  return static_cast<std::int64_t>(magnitude);
-}
 
 // The day count of "-<n>day", "-<n>dayday"...; no value when the text is
 // not of that form.

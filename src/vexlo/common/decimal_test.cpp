@@ -1,4 +1,4 @@
-#include "vexlo/cli/decimal.h"
+#include "vexlo/common/decimal.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #pragma once
-// Strict decimal numbers from the command line: an optional sign, one or
-// more ASCII digits and nothing else, within the 64-bit range. Anything else
-// gives no value, so that callers can fall back to their default.
+// Strict decimal numbers, as the command line and the time expressions take
+// them: an optional sign, one or more ASCII digits and nothing else, within
+// the 64-bit range. Anything else gives no value, so that callers can fall
+// back to their default.
 
 #include <cstdint>
 #include <optional>

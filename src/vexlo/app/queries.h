@@ -1,0 +1,24 @@
+#pragma once
+// The queries of `list`, `logs` and `show`, built from the parsed command
+// line, so that the query library knows nothing of the command line.
+
+#include <ostream>
+
+#include "vexlo/cli/command.h"
+#include "vexlo/query/list.h"
+#include "vexlo/query/show.h"
+
+namespace vexlo {
+
+ListQuery make_list_query(const ListCommand& command);
+
+// Evaluates the time expressions, so it is called after the
+// synchronisation. A bound whose expression yields no instant is left out,
+// and a warning on `err` says so.
+ListQuery make_logs_query(const LogsCommand& command, std::ostream& err);
+
+// --pretty asks for the indented layout and wins over --json, which asks
+// for JSON only: both give the indented JSON.
+ShowFormat show_format(const ShowCommand& command);
+
+}  // namespace vexlo
