@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "e2e/harness.h"
@@ -23,6 +24,9 @@ using namespace std::chrono_literals;
 
 constexpr const char* kNoConfig = "no-such-config.toml";
 constexpr uid_t kUnprivileged = 65534;
+// The line after "Error initializing database: " when writing was refused.
+constexpr const char* kReadOnlyHint =
+    "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
 
 std::vector<std::string> with_log_root(const std::string& log_root, const std::vector<std::string>& args) {
   std::vector<std::string> all = {"--config", kNoConfig, "--log-path", log_root};
@@ -178,7 +182,7 @@ TEST(RestrictedAccess, LogRootOnAReadOnlyFileSystem) {
   RunResult result = read_only.run("fresh", with_log_root("fresh", {"list"}));
   EXPECT_EQ(result.status, 1) << result;
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "Error initializing database: " + read_only_error + "\n");
+  EXPECT_EQ(result.err, "Error initializing database: " + read_only_error + "\n" + kReadOnlyHint);
   EXPECT_EQ(sandbox.snapshot(), before);
 
   // Run before, and a log file arrived since: listed with the ID it would
@@ -198,6 +202,144 @@ TEST(RestrictedAccess, LogRootOnAReadOnlyFileSystem) {
   EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n");
   EXPECT_EQ(result.out, "boot_timestamp\n20\n\n");
   EXPECT_EQ(sandbox.snapshot(), before);
+}
+
+}  // namespace
+}  // namespace vexlo::e2e
+
+namespace vexlo::e2e {
+namespace {
+
+// --read-only runs: each compared in full, and the tree must be the same
+// byte for byte afterwards.
+struct ReadOnlyCase {
+  std::string log_root;
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;
+  bool err_in_any_order = false;  // warnings follow the scan, whose order the system decides
+};
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+template <class Run>
+void expect_read_only_runs(const Sandbox& sandbox, const std::vector<ReadOnlyCase>& cases, Run run) {
+  const auto before = sandbox.snapshot();
+  for (const auto& c : cases) {
+    std::string shown = c.log_root;
+    for (const auto& arg : c.args) shown += " [" + arg + "]";
+    const RunResult result = run(c.log_root, with_log_root(c.log_root, c.args));
+    EXPECT_FALSE(result.timed_out) << shown;
+    EXPECT_EQ(result.status, c.status) << shown << '\n' << result;
+    EXPECT_EQ(result.out, c.out) << shown;
+    if (c.err_in_any_order) {
+      EXPECT_EQ(sorted_lines(result.err), sorted_lines(c.err)) << shown;
+    } else {
+      EXPECT_EQ(result.err, c.err) << shown;
+    }
+    EXPECT_EQ(sandbox.snapshot(), before) << shown;
+  }
+}
+
+// Two trees: "fresh", never looked at, and "known", listed once by its
+// owner, after which a new log arrived.
+void write_read_only_trees(const Sandbox& sandbox) {
+  sandbox.write({"fresh/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  sandbox.write({"fresh/events/b.json", R"({"boot_timestamp": 20})"});
+  sandbox.write({"known/shutdown/unsafe/a.json", R"({"boot_timestamp": 10, "reason": "panic"})"});
+  sandbox.write({"known/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
+  sandbox.write({"known/events/c.json", R"({"boot_timestamp": 30})"});
+  ASSERT_EQ(sandbox.run(with_log_root("known", {"list"})).status, 0);
+  sandbox.write({"known/shutdown/unsafe/new.json", R"({"boot_timestamp": 40})"});
+}
+
+std::string unknown(const std::string& path) { return "Warning: File " + path + " not found in database\n"; }
+
+// What --read-only answers on the two trees, wherever it runs.
+std::vector<ReadOnlyCase> read_only_answers() {
+  const std::string fresh_unknown = unknown("fresh/shutdown/unsafe/a.json") + unknown("fresh/events/b.json");
+  const std::string new_unknown = unknown("known/shutdown/unsafe/new.json");
+  return {
+      {"fresh", {"--read-only", "list", "--all"}, 0,
+       "[ID:0] fresh/events/b.json\n[ID:0] fresh/shutdown/unsafe/a.json\n", fresh_unknown, true},
+      {"fresh", {"list", "--read-only", "--json"}, 0,
+       "{\"id\":0,\"path\":\"fresh/shutdown/unsafe/a.json\",\"time\":10,\"time_utc\":\"1970-01-01T00:00:10Z\"}\n",
+       fresh_unknown, true},
+      {"fresh", {"--read-only", "show", "1"}, 0, "", "File with ID 1 not found\n"},
+      {"known", {"--read-only", "list", "--all", "--time"}, 0,
+       "[ID:0] 1970-01-01 00:00:40 known/shutdown/unsafe/new.json\n"
+       "[ID:3] 1970-01-01 00:00:30 known/events/c.json\n"
+       "[ID:2] 1970-01-01 00:00:20 known/shutdown/unsafe/b.json\n"
+       "[ID:1] 1970-01-01 00:00:10 known/shutdown/unsafe/a.json\n",
+       new_unknown},
+      {"known", {"logs", "2", "--read-only"}, 0,
+       "[ID:0] known/shutdown/unsafe/new.json\n[ID:2] known/shutdown/unsafe/b.json\n", new_unknown},
+      {"known", {"show", "1", "--read-only"}, 0, "boot_timestamp\n10\n\nreason\npanic\n\n", ""},
+      {"known", {"--read-only", "show", "4"}, 0, "", "File with ID 4 not found\n"},
+  };
+}
+
+TEST(RestrictedAccess, ReadOnlyAsAnOrdinaryUserOnARootOwnedTree) {
+  Sandbox sandbox;
+  const UnprivilegedRunner unprivileged(sandbox);
+  if (!unprivileged.unusable_reason().empty()) GTEST_SKIP() << unprivileged.unusable_reason();
+  write_read_only_trees(sandbox);
+  if (::geteuid() != 0) {
+    // Not root: the tree belongs to the user, so its directories are made
+    // read-only instead.
+    for (const char* top : {"fresh", "known"}) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox.path(top))) {
+        if (entry.is_directory()) ::chmod(entry.path().c_str(), 0555);
+      }
+      ::chmod(sandbox.path(top).c_str(), 0555);
+    }
+  }
+  std::vector<ReadOnlyCase> cases = read_only_answers();
+  // Without --read-only the first run fails, and says what to do.
+  cases.push_back({"fresh", {"list"}, 1, "",
+                   "Error initializing database: Permission denied (os error 13)\n" + std::string(kReadOnlyHint)});
+  expect_read_only_runs(sandbox, cases,
+                        [&](const std::string&, const std::vector<std::string>& args) { return unprivileged.run(args); });
+}
+
+TEST(RestrictedAccess, ReadOnlyOnAReadOnlyMount) {
+  Sandbox sandbox;
+  const ReadOnlyRunner mounted(sandbox);
+  if (!mounted.unusable_reason().empty()) GTEST_SKIP() << mounted.unusable_reason();
+  write_read_only_trees(sandbox);
+  expect_read_only_runs(sandbox, read_only_answers(),
+                        [&](const std::string& log_root, const std::vector<std::string>& args) {
+                          return mounted.run(log_root, args);
+                        });
+}
+
+// Where it could write, --read-only still writes nothing: no directory is
+// made, and the database file is not replaced (same inode, same time).
+TEST(ReadOnly, WritesNothingEvenWhereItMay) {
+  Sandbox sandbox;
+  write_read_only_trees(sandbox);
+  const std::string db = sandbox.path(database_path("known"));
+  struct stat db_before {};
+  ASSERT_EQ(::stat(db.c_str(), &db_before), 0);
+  expect_read_only_runs(sandbox, read_only_answers(), [&](const std::string&, const std::vector<std::string>& args) {
+    return sandbox.run(args);
+  });
+  EXPECT_FALSE(sandbox.exists("fresh/.config"));
+  struct stat db_after {};
+  ASSERT_EQ(::stat(db.c_str(), &db_after), 0);
+  EXPECT_EQ(db_after.st_ino, db_before.st_ino);
+  EXPECT_EQ(db_after.st_mtim.tv_sec, db_before.st_mtim.tv_sec);
+  EXPECT_EQ(db_after.st_mtim.tv_nsec, db_before.st_mtim.tv_nsec);
 }
 
 }  // namespace
