@@ -58,11 +58,14 @@ _vexlo()
                 fi
                 ((i += 2))
                 ;;
+            --read-only) ((i++)) ;;
+            # Nothing after --version is read.
+            --version) return ;;
             *) break ;;
         esac
     done
     if ((i >= cword)); then
-        _vexlo_words "list logs show help --config --log-path --help"
+        _vexlo_words "list logs show help --config --log-path --read-only --version --help"
         return
     fi
 
@@ -72,11 +75,11 @@ _vexlo()
     case $command in
         list)
             valued="--config --log-path --filter"
-            options="--all --filter --config --log-path"
+            options="--all --filter --json --time --config --log-path --read-only"
             ;;
         logs)
             valued="--config --log-path --since --before --filter"
-            options="--since --before --filter --config --log-path"
+            options="--since --before --filter --json --time --config --log-path --read-only"
             # The count, when given, is the word right after "logs".
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))
@@ -84,7 +87,7 @@ _vexlo()
             ;;
         show)
             valued="--config --log-path"
-            options="--pretty --config --log-path"
+            options="--pretty --json --config --log-path --read-only"
             # The word right after "show" is always taken as the ID, even an
             # option, so nothing is offered there.
             if ((first == cword)); then

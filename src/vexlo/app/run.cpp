@@ -71,7 +71,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (!database) {
     err << "Error initializing database: " << database.error().text << '\n';
     if (is_write_refused(database.error().os_code)) {
-      err << "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
+      err << "Hint: run with --read-only to list and show the logs without writing to the log directory" << '\n';
     }
     return 1;
   }
