@@ -2,7 +2,7 @@
 // separated by NUL bytes, as the kernel lays them out. Parsing must never
 // fail, must give the same command twice, may write only the one message for
 // an unknown command word, must leave path filters as UTF-8 text, and must
-// take a global option given after the command word.
+// take a global option or flag given after the command word.
 
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vexlo::Command expected = command;
     expected.log_path = "/appended";
     require(vexlo::parse_command_line(extended, extended_err) == expected, "an appended --log-path was not taken");
+
+    // So may --read-only, a flag, which changes nothing else.
+    std::vector<std::string_view> read_only = args;
+    read_only.push_back("--read-only");
+    std::ostringstream read_only_err;
+    expected = command;
+    expected.read_only = true;
+    require(vexlo::parse_command_line(read_only, read_only_err) == expected, "an appended --read-only was not taken");
   }
 
   if (std::holds_alternative<vexlo::HelpCommand>(command.kind)) {

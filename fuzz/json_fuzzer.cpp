@@ -1,5 +1,5 @@
 // The JSON layer on arbitrary text. Every accepted document prints in both
-// output forms; its pretty text parses back to an equal document that
+// output forms; its pretty and compact texts parse back to an equal document that
 // prints the same again; the reusable parser, the padded-text parse and the
 // boot timestamp reader agree with the plain parse.
 
@@ -80,5 +80,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(pretty_again == pretty, "the pretty text is not stable", pretty_again);
 
   require(text_form(root) == text_form(reparsed->root()), "the text form differs after a round trip");
+
+  // The compact form (show --json): one line without any control
+  // character, the same document when read back.
+  std::string compact;
+  json::append_compact(compact, root);
+  std::ostringstream compact_streamed;
+  json::write_compact(compact_streamed, root);
+  require(compact_streamed.str() == compact, "write_compact and append_compact differ", compact);
+  for (std::size_t i = 0; i < compact.size(); ++i) {
+    const auto c = static_cast<unsigned char>(compact[i]);
+    const bool c1 = c == 0xC2 && i + 1 < compact.size() && static_cast<unsigned char>(compact[i + 1]) <= 0x9F &&
+                    static_cast<unsigned char>(compact[i + 1]) >= 0x80;
+    require(c >= 0x20 && c != 0x7F && !c1, "the compact text holds a control character", compact);
+  }
+  const auto from_compact = json::parse(compact);
+  require(from_compact.has_value(), "the compact text does not parse", compact);
+  require(json::equal(root, from_compact->root()), "the compact text parses to another document", compact);
   return 0;
 }

@@ -113,7 +113,7 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command) {
     if (take_global_option(args, j, command) || take_logs_option(args, j, logs)) {
       j += 2;
     } else {
-      // Any other word, a flag included, is passed over.
+      // A flag is taken; any other word is ignored.
       if (!take_global_flag(args[j], command)) take_listing_flag(args[j], logs);
       ++j;
     }
