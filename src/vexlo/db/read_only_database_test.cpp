@@ -28,18 +28,6 @@ std::map<std::string, std::string> tree_of(const std::string& root) {
   return tree;
 }
 
-TEST(ReadOnlyDatabase, MissingRootCreatesNothing) {
-  testing::ScopedTempDir dir;
-  const std::string root = dir / "missing/logs";
-  Database db = Database::open_read_only(root);
-  EXPECT_TRUE(db.files().empty());
-  EXPECT_EQ(db.next_file_id(), 1u);
-  EXPECT_EQ(db.db_path(), root + "/.config/vexlo-db.json");
-  EXPECT_TRUE(db.sync(root));
-  EXPECT_FALSE(db.save());
-  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-}
-
 // Known files keep their IDs, gone ones are dropped, new ones get none; the
 // counter stays and not a byte on disk changes.
 TEST(ReadOnlyDatabase, SyncKeepsKnownIdsAndNumbersNothing) {
@@ -65,15 +53,6 @@ TEST(ReadOnlyDatabase, SyncKeepsKnownIdsAndNumbersNothing) {
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error().text, "the database was opened for reading only");
   EXPECT_EQ(tree_of(root), before);
-}
-
-TEST(ReadOnlyDatabase, UnreadableDatabaseFileGivesAnEmptyDatabase) {
-  testing::ScopedTempDir dir;
-  const std::string root = dir / "logs";
-  testing::make_dirs(root + "/.config/vexlo-db.json");
-  Database db = Database::open_read_only(root);
-  EXPECT_TRUE(db.files().empty());
-  EXPECT_EQ(db.next_file_id(), 1u);
 }
 
 // A run that holds the lock does not hold up a read-only one.

@@ -70,20 +70,5 @@ TEST(AppendCompact, OneLineInTheOrderAndNumberTextOfThePrettyForm) {
   }
 }
 
-TEST(WriteCompact, LargeDocumentsMatchTheAppendedText) {
-  std::string json = "[";
-  for (int i = 0; i < 100000; ++i) json += (i ? "," : "") + std::string(R"({"k": "value", "n": )") + std::to_string(i) + "}";
-  json += "]";
-  auto doc = parse(json);
-  ASSERT_TRUE(doc);
-  std::string appended;
-  append_compact(appended, doc->root());
-  std::ostringstream streamed;
-  write_compact(streamed, doc->root());
-  EXPECT_GT(appended.size(), std::size_t{2} << 20);
-  EXPECT_EQ(streamed.str(), appended);
-  EXPECT_EQ(appended.find('\n'), std::string::npos);
-}
-
 }  // namespace
 }  // namespace vexlo::json

@@ -131,33 +131,6 @@ TEST(ShowFile, PrettyFormEndsWithOneNewline) {
   }
 }
 
-// The JSON form carries what the pretty form does on one line: the same
-// member order and number text, and no line break but the final one.
-TEST(ShowFile, JsonFormIsThePrettyFormOnOneLine) {
-  const struct {
-    std::string json;
-    std::string compact;
-  } cases[] = {
-      {"{}", "{}\n"},
-      {"42", "42\n"},
-      {R"({"b": 1, "a": 2, "a": 3})", "{\"a\":3,\"b\":1}\n"},
-      {R"({"s": "two\nlines", "c": "\u001b[31m\u0085"})", R"({"c":"\u001b[31m\u0085","s":"two\nlines"})" "\n"},
-      {" [1.0, -0, 1e16, 18446744073709551615, -5] \n", "[1.0,-0.0,1e+16,18446744073709551615,-5]\n"},
-      // Failures print nothing, as in the other forms.
-      {"[1] [2]", ""},
-      {"", ""},
-  };
-  testing::ScopedTempDir dir;
-  const std::string path = dir / "log.json";
-  for (const auto& c : cases) {
-    testing::write_file(path, c.json);
-    std::ostringstream out, err;
-    show_file(path, ShowFormat::Json, out, err);
-    EXPECT_EQ(out.str(), c.compact) << c.json;
-    EXPECT_EQ(err.str(), c.compact.empty() ? "Error parsing JSON in file " + path + "\n" : "") << c.json;
-  }
-}
-
 TEST(ShowFile, FailuresWriteOneMessageAndNoContent) {
   testing::ScopedTempDir dir;
   const struct {
