@@ -22,8 +22,10 @@ std::uint64_t one_above(std::uint64_t id) { return id == kLargestId ? kLargestId
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Every number that follows `"<name>"`, optional space, ":" and optional
-// space in the bytes; numbers beyond 64 bits are no IDs and are left out.
+// Every integer that follows `"<name>"`, optional space, ":" and optional
+// space in the bytes. Numbers with a fraction or an exponent, negative ones
+// and ones beyond 64 bits are no IDs and are left out; digits cut off at
+// the end of the bytes count as they stand.
 template <class Visit>
 void for_each_number_after(std::string_view bytes, std::string_view quoted_name, Visit visit) {
   for (auto at = bytes.find(quoted_name); at != std::string_view::npos; at = bytes.find(quoted_name, at + 1)) {
@@ -33,8 +35,10 @@ void for_each_number_after(std::string_view bytes, std::string_view quoted_name,
     ++i;
     while (i < bytes.size() && is_json_space(bytes[i])) ++i;
     std::uint64_t number = 0;
-    const auto [end, error] = std::from_chars(bytes.data() + i, bytes.data() + bytes.size(), number);
-    if (error == std::errc() && end != bytes.data() + i) visit(number);
+    const char* const last = bytes.data() + bytes.size();
+    const auto [end, error] = std::from_chars(bytes.data() + i, last, number);
+    const bool integer = end == last || (*end != '.' && *end != 'e' && *end != 'E');
+    if (error == std::errc() && integer) visit(number);
   }
 }
 
