@@ -59,23 +59,21 @@ Status Database::sync(const std::string& log_root) {
     const FileEntry* known = find_by_path(path);
     return known != nullptr && owners.owns(*known) ? known->id : 0;
   };
-  std::vector<FileEntry> synced;
-  synced.reserve(scanned.size() + unreadable.size());
   // Known paths keep their IDs; new files are numbered in time order, so
-  // IDs count arrivals. A file left without an ID (the counter is used up)
-  // gets no entry.
+  // IDs count arrivals.
   for (auto& entry : scanned) {
     const std::uint64_t id = known_id(entry.path);
     entry.id = id != 0 ? id : take_next_id(next_file_id_);
-    if (entry.id != 0) synced.push_back(std::move(entry));
   }
+  // A file left without an ID (the counter is used up) gets no entry.
+  std::erase_if(scanned, [](const FileEntry& entry) { return entry.id == 0; });
   // A file that is there but cannot be read or parsed right now (being
   // rewritten, say) keeps its ID, so that it comes back under it; only a
   // path that no longer names a file loses its entry.
   for (auto& path : unreadable) {
-    if (const std::uint64_t id = known_id(path); id != 0) synced.push_back(FileEntry{std::move(path), id, 0});
+    if (const std::uint64_t id = known_id(path); id != 0) scanned.push_back(FileEntry{std::move(path), id, 0});
   }
-  files_ = std::move(synced);
+  files_ = std::move(scanned);
   path_index_.clear();
   return save();
 }
