@@ -76,6 +76,15 @@ TEST(IdStability, StrayByteInTheDatabaseKeepsItAndGivesNoIdTwice) {
   EXPECT_EQ(run_on(sandbox, {"list"}).err, "");
 }
 
+TEST(IdStability, KeptFileIsNamedWithoutRawControlCharacters) {
+  Sandbox sandbox;
+  sandbox.write({"lo\x1b[2Jgs/.config/vexlo-db.json", "{\"files\": ["});
+  const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "lo\x1b[2Jgs", "list"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "Warning: damaged database file kept as lo\\u{1b}[2Jgs/.config/vexlo-db.json.damaged\n");
+  EXPECT_TRUE(sandbox.exists("lo\x1b[2Jgs/.config/vexlo-db.json.damaged"));
+}
+
 TEST(IdStability, HandEditedCountersNeverShareOrGiveIdZero) {
   const struct {
     const char* name;
