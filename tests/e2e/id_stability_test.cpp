@@ -54,7 +54,8 @@ TEST(IdStability, StrayByteInTheDatabaseKeepsItAndGivesNoIdTwice) {
   sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
   sandbox.write({"logs/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
   // ID 9 belonged to a file that is gone; the counter remembers it.
-  const std::string database = saved_database({{4, "logs/shutdown/unsafe/a.json"}, {7, "logs/shutdown/unsafe/b.json"}}, 10);
+  const std::string database =
+      saved_database({{4, "logs/shutdown/unsafe/a.json"}, {7, "logs/shutdown/unsafe/b.json"}}, 10);
   sandbox.write({"logs/.config/vexlo-db.json", database + ","});
 
   RunResult result = run_on(sandbox, {"list"});

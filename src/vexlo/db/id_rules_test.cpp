@@ -186,7 +186,9 @@ TEST(IdRules, AnIdStaysWhileItsFileIsThere) {
     auto db = Database::open(dir.path());
     EXPECT_TRUE(db && db->sync(dir.path()));
     std::string summary;
-    for (const auto& entry : db->files()) summary += entry.path.substr(dir.path().size()) + ":" + std::to_string(entry.id) + " ";
+    for (const auto& entry : db->files()) {
+      summary += entry.path.substr(dir.path().size()) + ":" + std::to_string(entry.id) + " ";
+    }
     std::vector<FileEntry> listed;
     EXPECT_TRUE(db->scan(dir.path(), listed));
     return summary + "listed " + std::to_string(listed.size());
@@ -212,7 +214,8 @@ TEST(IdRules, AnIdStaysWhileItsFileIsThere) {
          testing::write_file(dir / "a.json", "[");
        },
        "/b.json:2 listed 1"},
-      {"readable at last", [&] { testing::write_file(dir / "a.json", log_content(10)); }, "/a.json:3 /b.json:2 listed 2"},
+      {"readable at last", [&] { testing::write_file(dir / "a.json", log_content(10)); },
+       "/a.json:3 /b.json:2 listed 2"},
   };
   for (const auto& step : steps) {
     step.apply();
