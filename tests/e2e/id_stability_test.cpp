@@ -87,38 +87,29 @@ TEST(IdStability, KeptFileIsNamedWithoutRawControlCharacters) {
 }
 
 TEST(IdStability, HandEditedCountersNeverShareOrGiveIdZero) {
-  const struct {
-    const char* name;
-    std::string database;
-    std::string listing;
-  } cases[] = {
-      {"counter below the IDs held",
-       saved_database({{5, "logs/shutdown/unsafe/a.json"}, {6, "logs/shutdown/unsafe/b.json"}}, 5),
-       "[ID:7] logs/shutdown/unsafe/c.json\n[ID:6] logs/shutdown/unsafe/b.json\n[ID:5] logs/shutdown/unsafe/a.json\n"},
-      {"counter 0 and an entry with ID 0",
-       saved_database({{0, "logs/shutdown/unsafe/a.json"}, {2, "logs/shutdown/unsafe/b.json"}}, 0),
-       "[ID:4] logs/shutdown/unsafe/c.json\n[ID:2] logs/shutdown/unsafe/b.json\n[ID:3] logs/shutdown/unsafe/a.json\n"},
-      {"two entries on one ID",
-       saved_database({{2, "logs/shutdown/unsafe/b.json"}, {2, "logs/shutdown/unsafe/a.json"}}, 3),
-       "[ID:4] logs/shutdown/unsafe/c.json\n[ID:2] logs/shutdown/unsafe/b.json\n[ID:3] logs/shutdown/unsafe/a.json\n"},
-  };
-  for (const auto& c : cases) {
-    Sandbox sandbox;
-    sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
-    sandbox.write({"logs/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
-    sandbox.write({"logs/shutdown/unsafe/c.json", R"({"boot_timestamp": 30})"});
-    sandbox.write({"logs/.config/vexlo-db.json", c.database});
-    const RunResult result = run_on(sandbox, {"list"});
-    EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
-    EXPECT_EQ(result.err, "") << c.name;
-    EXPECT_EQ(result.out, c.listing) << c.name;
-    // Whatever is typed for an ID that does not parse arrives as 0.
-    for (const std::vector<std::string>& show : {std::vector<std::string>{"show"}, {"show", "0"}, {"show", "typo12"},
-                                                {"show", "--pretty", "2"}}) {
-      const RunResult shown = run_on(sandbox, show);
-      EXPECT_EQ(shown.out, "") << c.name << " " << show.back();
-      EXPECT_EQ(shown.err, "File with ID 0 not found\n") << c.name << " " << show.back();
-    }
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  sandbox.write({"logs/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
+  sandbox.write({"logs/shutdown/unsafe/c.json", R"({"boot_timestamp": 30})"});
+  sandbox.write({"logs/shutdown/unsafe/d.json", R"({"boot_timestamp": 40})"});
+  // A counter below the IDs held and at 0, an ID held twice, an entry with
+  // ID 0: the first holder keeps its ID, the others get IDs above all.
+  sandbox.write({"logs/.config/vexlo-db.json",
+                 saved_database({{5, "logs/shutdown/unsafe/b.json"}, {5, "logs/shutdown/unsafe/a.json"},
+                                 {0, "logs/shutdown/unsafe/c.json"}},
+                                0)});
+  const RunResult result = run_on(sandbox, {"list"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            "[ID:8] logs/shutdown/unsafe/d.json\n[ID:7] logs/shutdown/unsafe/c.json\n"
+            "[ID:5] logs/shutdown/unsafe/b.json\n[ID:6] logs/shutdown/unsafe/a.json\n");
+  // Whatever is typed for an ID that does not parse arrives as 0.
+  for (const std::vector<std::string>& show :
+       {std::vector<std::string>{"show"}, {"show", "0"}, {"show", "typo12"}, {"show", "--pretty", "2"}}) {
+    const RunResult shown = run_on(sandbox, show);
+    EXPECT_EQ(shown.out, "") << show.back();
+    EXPECT_EQ(shown.err, "File with ID 0 not found\n") << show.back();
   }
 }
 

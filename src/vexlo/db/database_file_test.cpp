@@ -96,39 +96,6 @@ TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
   }
 }
 
-TEST(LoadDatabase, DamagedUnlessAnObjectWithAFilesArray) {
-  const struct {
-    std::string text;
-    bool damaged;
-  } cases[] = {
-      {R"({"files": []})", false},
-      {R"({"files": [7, {"id": -1}], "next_file_id": "x"})", false},  // bad parts of a hand edit are left out
-      {R"({"files": {}, "next_file_id": 3})", true},
-      {R"({"next_file_id": 3})", true},
-      {"[]", true},
-      {"", true},
-      {R"({"files": []},)", true},
-  };
-  for (const auto& c : cases) EXPECT_EQ(load_database(c.text).damaged, c.damaged) << c.text;
-}
-
-TEST(CounterAbove, NeverZeroAndAboveEveryIdHeld) {
-  constexpr std::uint64_t kLast = 18446744073709551615u;
-  const struct {
-    std::vector<std::uint64_t> ids;
-    std::uint64_t next_file_id;
-    std::uint64_t counter;
-  } cases[] = {
-      {{}, 0, 1},         {{}, 5, 5},         {{5, 6}, 5, 7},          {{0, 0}, 0, 1},
-      {{3, 9, 2}, 4, 10}, {{3}, 90, 90},      {{kLast - 1}, 1, kLast}, {{kLast}, 1, kLast},
-  };
-  for (const auto& c : cases) {
-    std::vector<FileEntry> files;
-    for (const auto id : c.ids) files.push_back({"p", id, 0});
-    EXPECT_EQ(counter_above(files, c.next_file_id), c.counter) << c.next_file_id;
-  }
-}
-
 TEST(SalvageCounter, NumbersLegibleAnywhereInTheBytes) {
   const struct {
     std::string bytes;
