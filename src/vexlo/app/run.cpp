@@ -16,6 +16,7 @@
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
 #include "vexlo/config/config.h"
+#include "vexlo/config/found_part.h"
 #include "vexlo/db/database.h"
 #include "vexlo/query/list.h"
 #include "vexlo/query/show.h"
@@ -76,9 +77,11 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     return 1;
   }
   // A failed sync leaves a database the command can still use.
-  if (const auto synced = database->sync(log_root); !synced) {
-    err << "sync error: " << synced.error().text << '\n';
+  const auto synced = database->sync(log_root);
+  if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
+    err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
   }
+  if (!synced) err << "sync error: " << synced.error().text << '\n';
   run_command(command.kind, *database, log_root, out, err);
   return 0;
 }

@@ -32,7 +32,9 @@ class Database {
  public:
   // Creates "<log_root>/.config" (with missing parents), waits for other
   // runs on the same database to finish and loads the database file; a
-  // missing or broken file gives an empty database.
+  // missing or damaged file gives an empty database. The counter starts
+  // above every ID the file holds, or, for a damaged file, every ID still
+  // legible in it.
   static Result<Database> open(const std::string& log_root);
   // Loads the database file if it can be read, and nothing else: no
   // directory is made, no lock taken, and neither sync nor save ever
@@ -40,7 +42,9 @@ class Database {
   static Database open_read_only(const std::string& log_root);
 
   // Rewrites the whole database file so that a crash leaves either the old
-  // or the new file, never a mix; then lets other runs in.
+  // or the new file, never a mix; then lets other runs in. A damaged
+  // database file is first kept under a name of its own (see
+  // kept_damaged_file); when that fails nothing is written.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
@@ -52,6 +56,7 @@ class Database {
   // a file unchanged since an earlier scan of the run is not read again.
   Status scan(const std::string& log_root, std::vector<FileEntry>& entries) const;
 
+  // The first entry with the ID; never one for 0, which is no ID.
   const FileEntry* find_by_id(std::uint64_t id) const;
   // The first entry whose path equals `path` byte for byte.
   const FileEntry* find_by_path(std::string_view path) const;
@@ -59,16 +64,22 @@ class Database {
   const std::vector<FileEntry>& files() const { return files_; }
   std::uint64_t next_file_id() const { return next_file_id_; }
   const std::string& db_path() const { return db_path_; }
+  // Where this run's save kept the damaged database file it replaced; empty
+  // when it kept none.
+  const std::string& kept_damaged_file() const { return kept_damaged_file_; }
 
  private:
   Database() = default;
   Status write_database_file(std::string_view text);
   void load(const std::string& log_root);
+  Status keep_damaged_database_file();
 
   std::string config_dir_;
   std::string db_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
+  bool damaged_ = false;  // the file at db_path_ exists but did not load
+  std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
   mutable LogTimeMemo log_times_;  // of every scan of this run
   os::DirectoryLock lock_;        // held from loading until the end of the save

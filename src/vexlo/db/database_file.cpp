@@ -1,5 +1,8 @@
 #include "vexlo/db/database_file.h"
 
+#include <algorithm>
+#include <charconv>
+#include <limits>
 #include <optional>
 
 #include "vexlo/json/json.h"
@@ -7,11 +10,36 @@
 namespace vexlo {
 namespace {
 
+constexpr std::uint64_t kLargestId = std::numeric_limits<std::uint64_t>::max();
+
+// Negative integers are the only Signed ones, so Unsigned covers 0 and up.
 std::optional<std::uint64_t> unsigned_integer(const json::Value& value) {
   if (value.kind() == json::Kind::Unsigned) return value.as_unsigned();
-  if (value.kind() == json::Kind::Signed && value.as_signed() >= 0)
-    return static_cast<std::uint64_t>(value.as_signed());
   return std::nullopt;
+}
+
+std::uint64_t one_above(std::uint64_t id) { return id == kLargestId ? kLargestId : id + 1; }
+
+bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Every integer that follows `"<name>"`, optional space, ":" and optional
+// space in the bytes. Numbers with a fraction or an exponent, negative ones
+// and ones beyond 64 bits are no IDs and are left out; digits cut off at
+// the end of the bytes count as they stand.
+template <class Visit>
+void for_each_number_after(std::string_view bytes, std::string_view quoted_name, Visit visit) {
+  for (auto at = bytes.find(quoted_name); at != std::string_view::npos; at = bytes.find(quoted_name, at + 1)) {
+    std::size_t i = at + quoted_name.size();
+    while (i < bytes.size() && is_json_space(bytes[i])) ++i;
+    if (i == bytes.size() || bytes[i] != ':') continue;
+    ++i;
+    while (i < bytes.size() && is_json_space(bytes[i])) ++i;
+    std::uint64_t number = 0;
+    const char* const last = bytes.data() + bytes.size();
+    const auto [end, error] = std::from_chars(bytes.data() + i, last, number);
+    const bool integer = end == last || (*end != '.' && *end != 'e' && *end != 'E');
+    if (error == std::errc() && integer) visit(number);
+  }
 }
 
 std::optional<FileEntry> entry_from(const json::Value& element) {
@@ -55,21 +83,39 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
   return out;
 }
 
-DatabaseContent parse_database(std::string_view text) {
-  DatabaseContent content;
+DatabaseContent parse_database(std::string_view text) { return load_database(text).content; }
+
+LoadedDatabase load_database(std::string_view text) {
+  LoadedDatabase loaded;
+  loaded.damaged = true;
   auto document = json::parse(text);
-  if (!document) return content;
+  if (!document) return loaded;
   const json::Value root = document->root();
-  if (root.kind() != json::Kind::Object) return content;
+  if (root.kind() != json::Kind::Object) return loaded;
+  DatabaseContent& content = loaded.content;
   if (const auto next = root.find("next_file_id")) {
     if (const auto number = unsigned_integer(*next)) content.next_file_id = *number;
   }
   const auto files = root.find("files");
-  if (!files || files->kind() != json::Kind::Array) return content;
+  if (!files || files->kind() != json::Kind::Array) return loaded;
+  loaded.damaged = false;
   for (std::size_t i = 0; i < files->size(); ++i) {
     if (auto entry = entry_from(files->element(i))) content.files.push_back(std::move(*entry));
   }
-  return content;
+  return loaded;
+}
+
+std::uint64_t counter_above(const std::vector<FileEntry>& files, std::uint64_t next_file_id) {
+  std::uint64_t counter = std::max<std::uint64_t>(next_file_id, 1);
+  for (const auto& entry : files) counter = std::max(counter, one_above(entry.id));
+  return counter;
+}
+
+std::uint64_t salvage_counter(std::string_view bytes) {
+  std::uint64_t counter = 1;
+  for_each_number_after(bytes, "\"id\"", [&](std::uint64_t id) { counter = std::max(counter, one_above(id)); });
+  for_each_number_after(bytes, "\"next_file_id\"", [&](std::uint64_t next) { counter = std::max(counter, next); });
+  return counter;
 }
 
 }  // namespace vexlo

@@ -26,4 +26,25 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
 // are left out, and "next_file_id" counts only as an unsigned integer.
 DatabaseContent parse_database(std::string_view text);
 
+struct LoadedDatabase {
+  DatabaseContent content;  // as parse_database gives it
+  // The text is no database file: not one JSON object, or one without a
+  // "files" array. Anything short of that (a bad entry, a missing or odd
+  // counter) is taken as a hand edit and loads.
+  bool damaged = false;
+};
+LoadedDatabase load_database(std::string_view text);
+
+// The counter a loaded database continues from: never 0 (which means "no
+// ID"), and above every ID an entry holds, so that no ID is handed out a
+// second time whatever the file says. Saturates at the largest value,
+// which is itself never handed out.
+std::uint64_t counter_above(const std::vector<FileEntry>& files, std::uint64_t next_file_id);
+
+// The counter for a damaged database file: above every number written as
+// `"id": N` and at least every `"next_file_id": N` still legible in its
+// bytes, whatever surrounds them, so that no ID given out before the damage
+// comes to mean another file. 1 when nothing is legible.
+std::uint64_t salvage_counter(std::string_view bytes);
+
 }  // namespace vexlo

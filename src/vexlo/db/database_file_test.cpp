@@ -96,5 +96,25 @@ TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
   }
 }
 
+TEST(SalvageCounter, NumbersLegibleAnywhereInTheBytes) {
+  const struct {
+    std::string bytes;
+    std::uint64_t counter;
+  } cases[] = {
+      {"", 1},
+      {std::string("\xff\x00 garbage", 10), 1},
+      {R"("id": 41)", 42},
+      {"\"id\"\t:\r\n 41}", 42},
+      {R"("next_file_id": 41)", 41},
+      {R"({"next_file_id": 7, "files": [{"id": 12, "path": "x"}, {"id": 3)", 13},
+      {R"("next_file_id": 0, "id": 0)", 1},
+      {R"("id": 18446744073709551615)", 18446744073709551615u},
+      {R"("id": 18446744073709551616, "id": -5, "id": 7.5, "id": 8e1, "id": "9", "id" 10, "id": 2)", 3},
+      {R"("path": "a\"id\": 500")", 1},  // an escaped name inside a string is no member
+      {R"("identity": 500, "xid": 600)", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(salvage_counter(c.bytes), c.counter) << c.bytes;
+}
+
 }  // namespace
 }  // namespace vexlo

@@ -37,7 +37,8 @@ struct DirectoryIdentity {
 
 class LogScanner {
  public:
-  LogScanner(std::vector<FileEntry>& entries, ScanSource& source) : entries_(entries), source_(source) {}
+  LogScanner(std::vector<FileEntry>& entries, ScanSource& source, std::vector<std::string>* unreadable)
+      : entries_(entries), source_(source), unreadable_(unreadable) {}
 
   Status scan_root(const std::string& root) {
     const auto status = source_.status(root);
@@ -74,6 +75,8 @@ class LogScanner {
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
       if (const auto time = source_.log_time(path, *status)) {
         entries_.push_back(FileEntry{path_text(std::move(path)), 0, *time});
+      } else if (unreadable_ != nullptr) {
+        unreadable_->push_back(path_text(std::move(path)));
       }
     }
     return {};
@@ -88,6 +91,7 @@ class LogScanner {
 
   std::vector<FileEntry>& entries_;
   ScanSource& source_;
+  std::vector<std::string>* unreadable_;  // none: not asked for
   std::vector<DirectoryIdentity> descent_;  // the log root first
 };
 
@@ -121,8 +125,9 @@ std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, 
   return reader_.read(path, status.modified.value_or(0));
 }
 
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source) {
-  return LogScanner(entries, source).scan_root(directory);
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                      std::vector<std::string>* unreadable) {
+  return LogScanner(entries, source, unreadable).scan_root(directory);
 }
 
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries) {
@@ -130,10 +135,11 @@ Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entr
   return scan_log_files(directory, entries, system);
 }
 
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo) {
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo,
+                      std::vector<std::string>* unreadable) {
   SystemScanSource system;
   MemoizedScanSource memoized(system, memo);
-  return scan_log_files(directory, entries, memoized);
+  return scan_log_files(directory, entries, memoized, unreadable);
 }
 
 }  // namespace vexlo

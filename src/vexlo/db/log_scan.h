@@ -56,12 +56,18 @@ class SystemScanSource : public ScanSource {
 
 class LogTimeMemo;
 
-// scan_log_files with the file system seen through `source`.
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source);
+// scan_log_files with the file system seen through `source`. With
+// `unreadable`, the paths of the regular "json" files that were passed over
+// because they could not be read or parsed this time are appended to it, as
+// text like the entries' paths: such a file is still there, only its time
+// is unknown for now.
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                      std::vector<std::string>* unreadable = nullptr);
 
 // scan_log_files that reads only the files `memo` does not know in their
 // present state, and adds what it reads to the memo.
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo);
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo,
+                      std::vector<std::string>* unreadable = nullptr);
 
 // True when the part of the name after its last "." is exactly "json" and
 // that "." is not the name's first character.

@@ -142,6 +142,16 @@ TEST(ScanLogFiles, TakesRegularJsonFilesOutsideConfigDirectories) {
   EXPECT_EQ(sorted_paths(scan(root)),
             (std::vector<std::string>{root + "/.Config/d.json", root + "/.x.json", root + "/a.b.json",
                                       root + "/a.json", root + "/config/c.json", root + "/deep/er/e.json"}));
+
+  // The regular "json" files passed over for their content, when asked for.
+  std::vector<FileEntry> entries;
+  std::vector<std::string> unreadable;
+  SystemScanSource source;
+  ASSERT_TRUE(scan_log_files(root, entries, source, &unreadable));
+  EXPECT_EQ(entries.size(), 6u);
+  std::sort(unreadable.begin(), unreadable.end());
+  EXPECT_EQ(unreadable, (std::vector<std::string>{root + "/binary.json", root + "/empty.json",
+                                                  root + "/invalid.json", root + "/two.json"}));
 }
 
 TEST(ScanLogFiles, DiscoveryOrderIsListingOrderDepthFirst) {

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "vexlo/db/database.h"
+#include "vexlo/db/log_scan.h"
 
 namespace vexlo {
 namespace {
@@ -17,31 +21,67 @@ std::uint64_t take_next_id(std::uint64_t& next_file_id) {
   return next_file_id++;
 }
 
+// Which of the loaded entries may pass their ID on. An ID belongs to the
+// first entry that holds it; a later holder is another file that must not
+// share it, and gets an ID of its own like a new file. 0 is no ID.
+class IdOwners {
+ public:
+  explicit IdOwners(const std::vector<FileEntry>& files) {
+    for (const auto& entry : files) {
+      if (entry.id != 0) first_holder_.emplace(entry.id, &entry);
+    }
+  }
+
+  bool owns(const FileEntry& entry) const {
+    if (entry.id == 0) return false;
+    const auto found = first_holder_.find(entry.id);
+    return found != first_holder_.end() && found->second == &entry;
+  }
+
+ private:
+  std::unordered_map<std::uint64_t, const FileEntry*> first_holder_;
+};
+
 }  // namespace
 
 Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
-  if (auto result = scan(log_root, scanned); !result) {
+  std::vector<std::string> unreadable;
+  if (auto result = scan_log_files(log_root, scanned, log_times_, &unreadable); !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
     return result;
   }
   std::stable_sort(scanned.begin(), scanned.end(),
                    [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
+  const IdOwners owners(files_);
+  const auto known_id = [&](const std::string& path) -> std::uint64_t {
+    const FileEntry* known = find_by_path(path);
+    return known != nullptr && owners.owns(*known) ? known->id : 0;
+  };
   // Known paths keep their IDs; new files are numbered in time order, so
   // IDs count arrivals. A read-only database numbers nothing: an ID that is
   // not saved would name another file in the next run.
   std::vector<FileEntry> kept;
   kept.reserve(scanned.size());
   for (auto& entry : scanned) {
-    if (const FileEntry* known = find_by_path(entry.path)) {
-      entry.id = known->id;
+    const std::uint64_t id = known_id(entry.path);
+    if (id != 0) {
+      entry.id = id;
     } else if (read_only_) {
       continue;
     } else {
       entry.id = take_next_id(next_file_id_);
+      // A file left without an ID (the counter is used up) gets no entry.
+      if (entry.id == 0) continue;
     }
     kept.push_back(std::move(entry));
+  }
+  // A file that is there but cannot be read or parsed right now (being
+  // rewritten, say) keeps its ID, so that it comes back under it; only a
+  // path that no longer names a file loses its entry.
+  for (auto& path : unreadable) {
+    if (const std::uint64_t id = known_id(path); id != 0) kept.push_back(FileEntry{std::move(path), id, 0});
   }
   files_ = std::move(kept);
   path_index_.clear();

@@ -3,8 +3,9 @@
 // output of `show` all go through it.
 //
 // A parsed document holds objects with their members in ascending byte
-// order of their names (a repeated name keeps the later value), integers as
-// unsigned or signed 64-bit numbers and every other number as a double.
+// order of their names (a repeated name keeps the later value), integers
+// from 0 to 2^64-1 as Unsigned, negative integers that fit 64 bits as Signed
+// (so a Signed value is always below 0), and every other number as a double.
 
 #include <cstddef>
 #include <cstdint>

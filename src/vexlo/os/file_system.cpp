@@ -198,6 +198,12 @@ Status rename_file(const std::string& from, const std::string& to) {
   return {};
 }
 
+Status link_file(const std::string& from, const std::string& to) {
+  // Without AT_SYMLINK_FOLLOW a symbolic link is not followed.
+  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) return std::unexpected(os_error(errno));
+  return {};
+}
+
 std::int64_t now_seconds() {
   struct timespec ts;
   ::clock_gettime(CLOCK_REALTIME, &ts);

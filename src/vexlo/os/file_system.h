@@ -68,6 +68,11 @@ Status write_file(const std::string& path, std::string_view data);
 
 Status rename_file(const std::string& from, const std::string& to);
 
+// Gives the file that `from` names the second name `to` (a hard link). A
+// symbolic link at `from` is linked itself, never followed, and an existing
+// `to` is never replaced: that fails with EEXIST.
+Status link_file(const std::string& from, const std::string& to);
+
 // Current UTC time in whole seconds since the epoch.
 std::int64_t now_seconds();
 

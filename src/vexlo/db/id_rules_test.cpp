@@ -1,0 +1,346 @@
+// The promises an ID makes: no two files share one, 0 is none, an ID never
+// passes from one path to another, not even through a damaged or
+// hand-edited database file, and a file keeps its ID while it is there.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+
+#include "testing/temp_dir.h"
+#include "vexlo/db/child_process_test_util.h"
+#include "vexlo/db/database.h"
+#include "vexlo/db/database_file.h"
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+namespace {
+
+constexpr std::uint64_t kLargest = std::numeric_limits<std::uint64_t>::max();
+
+std::string log_content(std::int64_t boot_timestamp) {
+  return "{\"boot_timestamp\": " + std::to_string(boot_timestamp) + "}";
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  auto names = os::list_directory(dir);
+  if (!names) return {};
+  std::sort(names->begin(), names->end());
+  return *names;
+}
+
+// "@" in a hand-written database text stands for the log root.
+std::string with_root(std::string text, const std::string& root) {
+  for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
+    text.replace(at, 1, root);
+  }
+  return text;
+}
+
+TEST(IdRules, HandWrittenDatabaseFiles) {
+  const std::string valid = R"({"files": [{"id": 4, "path": "@/a.json"}, {"id": 6, "path": "@/b.json"}],
+                               "next_file_id": 8})";
+  const struct {
+    const char* name;
+    std::string database;
+    std::map<std::string, std::uint64_t> ids;  // a.json, b.json, c.json (times 10, 20, 30); 0: no entry
+    std::uint64_t next_file_id;
+    bool damaged;
+  } cases[] = {
+      {"the first holder keeps a duplicate ID, the later one is a new file",
+       R"({"files": [{"id": 5, "path": "@/c.json"}, {"id": 5, "path": "@/a.json"}], "next_file_id": 9})",
+       {{"a.json", 9}, {"b.json", 10}, {"c.json", 5}}, 11, false},
+      {"a counter below the IDs held starts above them",
+       R"({"files": [{"id": 5, "path": "@/a.json"}, {"id": 6, "path": "@/b.json"}], "next_file_id": 5})",
+       {{"a.json", 5}, {"b.json", 6}, {"c.json", 7}}, 8, false},
+      {"a missing counter starts above the IDs held", R"({"files": [{"id": 7, "path": "@/b.json"}]})",
+       {{"a.json", 8}, {"b.json", 7}, {"c.json", 9}}, 10, false},
+      {"counter 0 counts as 1", R"({"files": [], "next_file_id": 0})",
+       {{"a.json", 1}, {"b.json", 2}, {"c.json", 3}}, 4, false},
+      {"an entry with ID 0 is a file without an ID",
+       R"({"files": [{"id": 0, "path": "@/a.json"}, {"id": 2, "path": "@/b.json"}], "next_file_id": 0})",
+       {{"a.json", 3}, {"b.json", 2}, {"c.json", 4}}, 5, false},
+      {"a path given twice keeps its first ID",
+       R"({"files": [{"id": 3, "path": "@/a.json"}, {"id": 9, "path": "@/a.json"}], "next_file_id": 4})",
+       {{"a.json", 3}, {"b.json", 10}, {"c.json", 11}}, 12, false},
+      {"odd parts of a hand edit are left out, the rest loads",
+       R"({"files": [7, {"id": 4, "path": "@/a.json"}, {"id": -1, "path": "@/b.json"}], "next_file_id": "9"})",
+       {{"a.json", 4}, {"b.json", 5}, {"c.json", 6}}, 7, false},
+      {"the largest ID is kept but the counter is used up",
+       R"({"files": [{"id": 18446744073709551615, "path": "@/b.json"}], "next_file_id": 2})",
+       {{"a.json", 0}, {"b.json", kLargest}, {"c.json", 0}}, kLargest, false},
+      {"damaged: a stray byte after the value", valid + ",", {{"a.json", 8}, {"b.json", 9}, {"c.json", 10}}, 11, true},
+      {"damaged: not UTF-8", valid.substr(0, valid.size() - 1) + ", \"x\": \"\xff\"}",
+       {{"a.json", 8}, {"b.json", 9}, {"c.json", 10}}, 11, true},
+      {"damaged: cut off before the counter", R"({"files": [{"id": 12, "path": "x"}, {"id" :  3)",
+       {{"a.json", 13}, {"b.json", 14}, {"c.json", 15}}, 16, true},
+      {"damaged: numbers that are no IDs are passed over",
+       R"({"id": -40, "id": 1e9, "id": "77", "next_file_id": 99999999999999999999, "id": 2)",
+       {{"a.json", 3}, {"b.json", 4}, {"c.json", 5}}, 6, true},
+      {"damaged: an array", R"([{"id": 4, "path": "@/a.json"}])", {{"a.json", 5}, {"b.json", 6}, {"c.json", 7}}, 8,
+       true},
+      {"damaged: an object without files", R"({"next_file_id": 6})", {{"a.json", 6}, {"b.json", 7}, {"c.json", 8}},
+       9, true},
+      {"damaged: empty", "", {{"a.json", 1}, {"b.json", 2}, {"c.json", 3}}, 4, true},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedTempDir dir;
+    testing::write_file(dir / "a.json", log_content(10));
+    testing::write_file(dir / "b.json", log_content(20));
+    testing::write_file(dir / "c.json", log_content(30));
+    const std::string database = with_root(c.database, dir.path());
+    testing::write_file(dir / ".config/vexlo-db.json", database);
+
+    auto db = Database::open(dir.path());
+    ASSERT_TRUE(db) << c.name;
+    ASSERT_TRUE(db->sync(dir.path())) << c.name;
+    for (const auto& [name, id] : c.ids) {
+      const FileEntry* entry = db->find_by_path(dir / name);
+      EXPECT_EQ(entry ? entry->id : 0, id) << c.name << ": " << name;
+    }
+    EXPECT_EQ(db->find_by_id(0), nullptr) << c.name;
+    EXPECT_EQ(db->next_file_id(), c.next_file_id) << c.name;
+
+    // What was saved loads back the same, and a damaged file was kept whole.
+    const DatabaseContent saved = parse_database(testing::read_file(db->db_path()));
+    std::vector<FileEntry> in_memory = db->files();
+    for (auto& entry : in_memory) entry.timestamp = 0;  // times are not saved
+    EXPECT_EQ(saved.files, in_memory) << c.name;
+    EXPECT_EQ(saved.next_file_id, c.next_file_id) << c.name;
+    std::vector<std::string> expected_names = {"vexlo-db.json"};
+    if (c.damaged) {
+      expected_names.push_back("vexlo-db.json.damaged");
+      EXPECT_EQ(db->kept_damaged_file(), db->db_path() + ".damaged") << c.name;
+      EXPECT_EQ(testing::read_file(db->kept_damaged_file()), database) << c.name;
+    } else {
+      EXPECT_EQ(db->kept_damaged_file(), "") << c.name;
+    }
+    EXPECT_EQ(names_in(dir / ".config"), expected_names) << c.name;
+  }
+}
+
+TEST(IdRules, KeptDamagedFilesAreNumberedAndNeverReplaceOrFollowAnything) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / ".config/vexlo-db.json.damaged", "first");
+  testing::write_file(dir / ".config/vexlo-db.json.damaged.1", "second");
+  testing::write_file(dir / "elsewhere.txt", R"(not a database, "id": 41)");
+  ASSERT_EQ(::symlink("../elsewhere.txt", (dir / ".config/vexlo-db.json").c_str()), 0);
+
+  auto db = Database::open(dir.path());
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->next_file_id(), 42u);
+  ASSERT_TRUE(db->sync(dir.path()));
+  EXPECT_EQ(db->kept_damaged_file(), dir / ".config/vexlo-db.json.damaged.2");
+  // The link itself is kept; what it points at is neither moved nor changed.
+  struct stat kept;
+  ASSERT_EQ(::lstat(db->kept_damaged_file().c_str(), &kept), 0);
+  EXPECT_TRUE(S_ISLNK(kept.st_mode));
+  EXPECT_EQ(testing::read_file(dir / "elsewhere.txt"), R"(not a database, "id": 41)");
+  EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json.damaged"), "first");
+  EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json.damaged.1"), "second");
+  struct stat saved;
+  ASSERT_EQ(::lstat(db->db_path().c_str(), &saved), 0);
+  EXPECT_TRUE(S_ISREG(saved.st_mode));
+
+  // The next run finds a good database: nothing more is kept.
+  auto next = Database::open(dir.path());
+  ASSERT_TRUE(next);
+  ASSERT_TRUE(next->sync(dir.path()));
+  EXPECT_EQ(next->kept_damaged_file(), "");
+  EXPECT_EQ(names_in(dir / ".config").size(), 4u);
+}
+
+TEST(IdRules, DamagedFileThatCannotBeKeptIsNotReplaced) {
+  // A ".config" that is not writable while the database file is: the
+  // damaged file cannot be kept, so it must not be rewritten in place.
+  testing::ScopedTempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  testing::write_file(dir / "a.json", log_content(10));
+  testing::write_file(dir / ".config/vexlo-db.json", "{\"files\": [{\"id\": 3,");
+  ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
+  std::string why;
+  auto result = testing::run_unprivileged(
+      [&] {
+        auto db = Database::open(dir.path());
+        if (!db) return db.error().text;
+        auto synced = db->sync(dir.path());
+        return (synced ? std::string("saved") : synced.error().text) + " kept '" + db->kept_damaged_file() + "'";
+      },
+      &why);
+  if (!result) GTEST_SKIP() << why;
+  EXPECT_EQ(*result, "Permission denied (os error 13) kept ''");
+  EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json"), "{\"files\": [{\"id\": 3,");
+}
+
+// Random sequences of runs over a small tree in which files appear,
+// vanish, are cut off and restored, and the database file is damaged (in
+// ways that leave its numbers legible) or edited by hand.
+class RandomRuns {
+ public:
+  explicit RandomRuns(unsigned seed) : random_(seed) {}
+
+  void step() {
+    const std::string& name = kNames[pick(std::size(kNames))];
+    switch (pick(8)) {
+      case 0:
+      case 1:
+        testing::write_file(dir_ / name, log_content(static_cast<std::int64_t>(pick(50))));
+        history_ += " write " + name;
+        break;
+      case 2:
+        if (std::remove((dir_ / name).c_str()) == 0) expected_.erase(dir_ / name);
+        history_ += " remove " + name;
+        break;
+      case 3:
+        if (::access((dir_ / name).c_str(), F_OK) == 0) testing::write_file(dir_ / name, pick(2) ? "{\"boot" : "");
+        history_ += " damage " + name;
+        break;
+      case 4:
+        damage_database();
+        break;
+      case 5:
+        edit_database();
+        break;
+      default:
+        run();
+    }
+  }
+
+  // What happened so far, for the message of a failure.
+  const std::string& history() const { return history_; }
+
+  void run() {
+    auto db = Database::open(dir_.path());
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->sync(dir_.path()));
+    ++runs_;
+    history_ += " run;";
+    std::set<std::uint64_t> live_ids;
+    for (const auto& entry : db->files()) {
+      ASSERT_NE(entry.id, 0u) << entry.path;
+      EXPECT_TRUE(live_ids.insert(entry.id).second) << "two files on ID " << entry.id;
+      const auto [owner, is_new] = owner_of_id_.emplace(entry.id, entry.path);
+      EXPECT_EQ(owner->second, entry.path) << "ID " << entry.id << " moved";
+      // A file that stayed keeps its ID, readable or not, unless the
+      // database was damaged or edited since.
+      const auto [expected, first_seen] = expected_.emplace(entry.path, entry.id);
+      EXPECT_EQ(expected->second, entry.id) << entry.path << " changed its ID";
+    }
+    for (const auto& [path, id] : expected_) {
+      EXPECT_NE(db->find_by_path(path), nullptr) << path << " is there but lost its ID " << id;
+    }
+    EXPECT_EQ(db->find_by_id(0), nullptr);
+  }
+
+  int runs() const { return runs_; }
+
+ private:
+  static constexpr const char* kNames[] = {"a.json", "b.json", "sub/c.json", "sub/d.json", "e.json"};
+
+  std::size_t pick(std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_); }
+
+  std::string db_path() const { return dir_ / ".config/vexlo-db.json"; }
+
+  void damage_database() {
+    if (::access(db_path().c_str(), F_OK) != 0) return;
+    std::string text = testing::read_file(db_path());
+    switch (pick(3)) {
+      case 0:
+        text += ",";
+        break;
+      case 1:
+        text.insert(0, "\xff");
+        break;
+      default:
+        text.insert(text.find('\n') == std::string::npos ? 0 : text.find('\n'), "{{");
+    }
+    testing::write_file(db_path(), text);
+    history_ += " damage-db";
+    expected_.clear();  // a damaged database renumbers every file
+  }
+
+  // Edits that leave a record of every ID handed out, in an entry or in
+  // the counter: the counter goes below the highest ID held only while no
+  // higher ID was ever given, and an ID is taken from an entry only while
+  // the counter lies above it. (A file emptied by hand, or a counter that
+  // forgets the IDs of files that are gone, could give those IDs again:
+  // nothing remembers them.)
+  void edit_database() {
+    if (::access(db_path().c_str(), F_OK) != 0) return;
+    // A damaged file is left as it is: an edit would start from nothing.
+    LoadedDatabase loaded = load_database(testing::read_file(db_path()));
+    if (loaded.damaged) return;
+    DatabaseContent& content = loaded.content;
+    std::uint64_t highest = 0;
+    for (const auto& entry : content.files) highest = std::max(highest, entry.id);
+    const bool counter_may_drop = content.next_file_id == highest + 1;
+    const std::size_t edit = pick(4);
+    history_ += " edit-db-" + std::to_string(edit);
+    switch (edit) {
+      case 0:
+        if (!counter_may_drop) return;
+        content.next_file_id = pick(3);
+        break;
+      case 1:
+        // The counter still remembers the ID taken away.
+        if (!content.files.empty()) {
+          FileEntry& entry = content.files[pick(content.files.size())];
+          if (content.next_file_id <= entry.id) return;
+          expected_.erase(entry.path);
+          entry.id = 0;
+        }
+        break;
+      case 2:
+        // A file the database does not know, written down after the
+        // others with an ID that is taken.
+        if (!content.files.empty()) {
+          const std::string path = dir_ / kNames[pick(std::size(kNames))];
+          const auto known = [&](const FileEntry& entry) { return entry.path == path; };
+          if (std::any_of(content.files.begin(), content.files.end(), known)) return;
+          testing::write_file(path, log_content(static_cast<std::int64_t>(pick(50))));
+          content.files.push_back({path, content.files[pick(content.files.size())].id, 0});
+        }
+        break;
+      default: {
+        if (!counter_may_drop) return;
+        // The counter left out altogether.
+        std::string edited = render_database(content.files, content.next_file_id, 0);
+        const std::string member = ",\n  \"next_file_id\": " + std::to_string(content.next_file_id);
+        edited.erase(edited.find(member), member.size());
+        testing::write_file(db_path(), edited);
+        return;
+      }
+    }
+    testing::write_file(db_path(), render_database(content.files, content.next_file_id, 0));
+  }
+
+  testing::ScopedTempDir dir_;
+  std::mt19937 random_;
+  std::map<std::uint64_t, std::string> owner_of_id_;  // every ID ever seen, and its path
+  std::map<std::string, std::uint64_t> expected_;     // the ID each path must still have
+  int runs_ = 0;
+  std::string history_;
+};
+
+TEST(IdRules, RandomRunsNeverShareOrMoveAnId) {
+  int runs = 0;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    RandomRuns sequence(seed);
+    for (int i = 0; i < 40 && !::testing::Test::HasFailure(); ++i) sequence.step();
+    sequence.run();
+    runs += sequence.runs();
+    ASSERT_FALSE(::testing::Test::HasFailure()) << "seed " << seed << ":" << sequence.history();
+  }
+  EXPECT_GT(runs, 100);
+}
+
+}  // namespace
+}  // namespace vexlo
