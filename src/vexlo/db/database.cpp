@@ -7,6 +7,10 @@
 // ".config" that is not writable while the database file is), the file is
 // rewritten in place instead.
 //
+// The log time cache is replaced the same way, without the flush: a cache
+// that a crash leaves damaged fails its checksum and is rebuilt, which
+// costs one full read of the log files and nothing else.
+//
 // A run holds an advisory lock on ".config" from loading to the end of its
 // save, so that overlapping runs take turns and never hand out the same ID
 // twice. On a file system without locks the run goes on without one.
@@ -23,25 +27,50 @@
 
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/database_file.h"
+#include "vexlo/db/log_scan.h"
+#include "vexlo/db/log_time_cache_file.h"
 #include "vexlo/os/file_system.h"
 #include "vexlo/os/temporary_file.h"
 
 namespace vexlo {
 namespace {
 
-constexpr std::string_view kConfigDirName = ".config";
 constexpr std::string_view kDatabaseFileName = "vexlo-db.json";
 constexpr std::string_view kTemporaryPrefix = "vexlo-db.json.tmp.";
 constexpr std::string_view kDamagedSuffix = ".damaged";
 constexpr unsigned kMaxKeptDamagedFiles = 1000;
+constexpr std::string_view kCacheTemporaryPrefix = "vexlo-cache.tmp.";
 
 // Temporary files of runs that were killed before their rename.
 void remove_stale_temporary_files(const std::string& config_dir) {
   auto names = os::list_directory(config_dir);
   if (!names) return;
   for (const auto& name : *names) {
-    if (name.starts_with(kTemporaryPrefix)) (void)os::remove_file(os::join_path(config_dir, name));
+    if (name.starts_with(kTemporaryPrefix) || name.starts_with(kCacheTemporaryPrefix)) {
+      (void)os::remove_file(os::join_path(config_dir, name));
+    }
   }
+}
+
+// Whatever the cache file holds, if it is a cache: a missing, unreadable,
+// oversized or damaged file, a link, or one of another version gives an
+// empty cache, which the next save replaces.
+LogTimeCache load_log_time_cache(const std::string& path) {
+  auto text = os::read_regular_file_no_follow(path, kMaxLogTimeCacheFileSize);
+  if (!text) return {};
+  auto cache = decode_log_time_cache(*text);
+  if (!cache) return {};
+  return std::move(*cache);
+}
+
+// A new file in place of the old one; on failure the old one stays. The
+// rename replaces a link at `path` itself, never its target.
+Status replace_file(const std::string& directory, std::string_view temporary_prefix, const std::string& path,
+                    std::string_view text) {
+  auto temporary = os::TemporaryFile::create(directory, temporary_prefix);
+  if (!temporary) return std::unexpected(temporary.error());
+  if (auto written = temporary->write_all(text); !written) return written;
+  return temporary->commit(path);
 }
 
 // Rewriting in place on a full disk would leave a truncated database.
@@ -109,10 +138,13 @@ Database Database::open_read_only(const std::string& log_root) {
 }
 
 // A missing or unloadable database file leaves the database empty; one that
-// is there but does not load is marked damaged.
+// is there but does not load is marked damaged. A missing or unusable cache
+// file leaves the cache empty. Reading the cache is no writing: a read-only
+// run uses it too.
 void Database::load(const std::string& log_root) {
   config_dir_ = os::join_path(log_root, kConfigDirName);
   db_path_ = os::join_path(config_dir_, kDatabaseFileName);
+  cache_path_ = os::join_path(config_dir_, kLogTimeCacheFileName);
   if (auto bytes = os::read_file(db_path_)) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);
@@ -121,6 +153,7 @@ void Database::load(const std::string& log_root) {
   } else {
     damaged_ = names_unloadable_file(bytes.error());
   }
+  log_times_ = load_log_time_cache(cache_path_);
 }
 
 Status Database::save() {
@@ -128,6 +161,7 @@ Status Database::save() {
   const std::string text = render_database(files_, next_file_id_, os::now_seconds());
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
   if (written) written = write_database_file(text);
+  write_log_time_cache();
   lock_.release();
   return written;
 }
@@ -155,6 +189,14 @@ Status Database::write_database_file(std::string_view text) {
   if (auto written = temporary->write_all(text); !written) return written;
   if (auto synced = temporary->sync(); !synced) return synced;
   return temporary->commit(db_path_);
+}
+
+void Database::write_log_time_cache() {
+  if (!log_times_.changed()) return;
+  // A cache that cannot be written only costs the next run a full read.
+  if (replace_file(config_dir_, kCacheTemporaryPrefix, cache_path_, encode_log_time_cache(log_times_))) {
+    log_times_.mark_saved();
+  }
 }
 
 const FileEntry* Database::find_by_id(std::uint64_t id) const {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
-#include "vexlo/db/log_time_memo.h"
+#include "vexlo/db/log_time_cache.h"
 #include "vexlo/db/path_index.h"
 #include "vexlo/os/directory_lock.h"
 
@@ -22,17 +22,14 @@ struct FileEntry {
   bool operator==(const FileEntry&) const = default;
 };
 
-// Appends one entry per JSON log file found below `directory`, in discovery
-// order, or returns the error that ended the scan.
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries);
-
 // Move-only: an open database holds the lock that keeps other runs from
 // loading it until this run has saved.
 class Database {
  public:
   // Creates "<log_root>/.config" (with missing parents), waits for other
-  // runs on the same database to finish and loads the database file; a
-  // missing or damaged file gives an empty database. The counter starts
+  // runs on the same database to finish and loads the database file and
+  // the log time cache; a missing or damaged file gives an empty database,
+  // a missing or unusable cache file an empty cache. The counter starts
   // above every ID the file holds, or, for a damaged file, every ID still
   // legible in it.
   static Result<Database> open(const std::string& log_root);
@@ -42,9 +39,10 @@ class Database {
   static Database open_read_only(const std::string& log_root);
 
   // Rewrites the whole database file so that a crash leaves either the old
-  // or the new file, never a mix; then lets other runs in. A damaged
-  // database file is first kept under a name of its own (see
-  // kept_damaged_file); when that fails nothing is written.
+  // or the new file, never a mix, and the log time cache file when the
+  // cache changed; then lets other runs in. Nothing else writes either
+  // file. A damaged database file is first kept under a name of its own
+  // (see kept_damaged_file); when that fails nothing is written.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
@@ -52,9 +50,11 @@ class Database {
   // not find, and hands out no IDs.
   Status sync(const std::string& log_root);
 
-  // scan_log_files through this run's memo of log times, which sync fills:
-  // a file unchanged since an earlier scan of the run is not read again.
-  Status scan(const std::string& log_root, std::vector<FileEntry>& entries) const;
+  // scan_log_files through the log time cache, which it brings up to date:
+  // a file unchanged since the last scan, of this run or of the run
+  // before, is not read again. With `unreadable`, see scan_log_files.
+  Status scan(const std::string& log_root, std::vector<FileEntry>& entries,
+              std::vector<std::string>* unreadable = nullptr);
 
   // The first entry with the ID; never one for 0, which is no ID.
   const FileEntry* find_by_id(std::uint64_t id) const;
@@ -73,15 +73,17 @@ class Database {
   Status write_database_file(std::string_view text);
   void load(const std::string& log_root);
   Status keep_damaged_database_file();
+  void write_log_time_cache();
 
   std::string config_dir_;
   std::string db_path_;
+  std::string cache_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
   bool damaged_ = false;  // the file at db_path_ exists but did not load
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
-  mutable LogTimeMemo log_times_;  // of every scan of this run
+  LogTimeCache log_times_;        // of the latest scan
   os::DirectoryLock lock_;        // held from loading until the end of the save
   bool read_only_ = false;
 };

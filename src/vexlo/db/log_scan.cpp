@@ -7,21 +7,30 @@
 // and is not entered again. The daemon rotates its logs while we scan, so a
 // file or directory that vanishes between the listing and its inspection is
 // passed over; any other failure ends the scan.
+//
+// The walk comes first and only finds the JSON files with their status;
+// then the files the cache cannot answer are read, by several threads at
+// once, each result in the place of its file, so that the entries come out
+// in discovery order whatever thread read which file. Reading never ends
+// the scan (a file that cannot be read is skipped), so reading after the
+// walk rather than during it changes nothing but the speed.
 
 #include "vexlo/db/log_scan.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <system_error>
+#include <thread>
 
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/database.h"
-#include "vexlo/db/log_time_memo.h"
+#include "vexlo/db/log_time_cache.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
 namespace {
-
-constexpr std::string_view kConfigDirName = ".config";
 
 // The path as text: itself when it is UTF-8 (as a rule), without a copy.
 std::string path_text(std::string&& path) {
@@ -35,19 +44,24 @@ struct DirectoryIdentity {
   bool operator==(const DirectoryIdentity&) const = default;
 };
 
-class LogScanner {
- public:
-  LogScanner(std::vector<FileEntry>& entries, ScanSource& source, std::vector<std::string>* unreadable)
-      : entries_(entries), source_(source), unreadable_(unreadable) {}
+// A regular file with the extension "json" that the walk found.
+struct FoundFile {
+  std::string path;
+  os::FileStatus status;
+};
 
-  Status scan_root(const std::string& root) {
+class LogTreeWalker {
+ public:
+  LogTreeWalker(std::vector<FoundFile>& found, ScanSource& source) : found_(found), source_(source) {}
+
+  Status walk_root(const std::string& root) {
     const auto status = source_.status(root);
     if (!status || status->type != os::FileType::Directory) return {};
-    return scan_directory(root, {status->device, status->inode});
+    return walk_directory(root, {status->device, status->inode});
   }
 
  private:
-  Status scan_directory(const std::string& directory, DirectoryIdentity identity) {
+  Status walk_directory(const std::string& directory, DirectoryIdentity identity) {
     auto names = source_.list(directory);
     if (!names) {
       if (names.error().os_code == ENOENT) return {};
@@ -70,14 +84,10 @@ class LogScanner {
     if (status->type == os::FileType::Directory) {
       const DirectoryIdentity identity{status->device, status->inode};
       if (name == kConfigDirName || on_descent_path(identity)) return {};
-      return scan_directory(path, identity);
+      return walk_directory(path, identity);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
-      if (const auto time = source_.log_time(path, *status)) {
-        entries_.push_back(FileEntry{path_text(std::move(path)), 0, *time});
-      } else if (unreadable_ != nullptr) {
-        unreadable_->push_back(path_text(std::move(path)));
-      }
+      found_.push_back(FoundFile{std::move(path), *status});
     }
     return {};
   }
@@ -89,11 +99,39 @@ class LogScanner {
     return false;
   }
 
-  std::vector<FileEntry>& entries_;
+  std::vector<FoundFile>& found_;
   ScanSource& source_;
-  std::vector<std::string>* unreadable_;  // none: not asked for
   std::vector<DirectoryIdentity> descent_;  // the log root first
 };
+
+using LogTime = std::optional<std::int64_t>;
+
+// Reads the files at `positions` in `found` and puts each time in `times`
+// at its file's position. The calling thread reads too; up to `threads` - 1
+// more join it, each with its own reader, taking the next unread file until
+// none is left, so that a thread holds one file at a time.
+void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::size_t>& positions,
+                    std::vector<LogTime>& times, ScanSource& source, std::size_t threads) {
+  std::atomic<std::size_t> next{0};
+  const auto read_until_done = [&] {
+    LogTimeReader reader;
+    for (std::size_t i = next++; i < positions.size(); i = next++) {
+      const FoundFile& file = found[positions[i]];
+      times[positions[i]] = source.log_time(file.path, file.status, reader);
+    }
+  };
+  const std::size_t helpers = std::max<std::size_t>(std::min(threads, positions.size()), 1) - 1;
+  std::vector<std::jthread> pool;
+  pool.reserve(helpers);
+  for (std::size_t i = 0; i < helpers; ++i) {
+    try {
+      pool.emplace_back(read_until_done);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: those there are do the work
+    }
+  }
+  read_until_done();
+}  // the helpers are joined here
 
 }  // namespace
 
@@ -111,35 +149,54 @@ std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::in
   return boot_timestamp->value_or(modified);
 }
 
-std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified) {
-  return LogTimeReader().read(path, modified);
-}
-
 Result<os::FileStatus> SystemScanSource::status(const std::string& path) { return os::stat_path(path); }
 
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
   return os::list_directory(directory);
 }
 
-std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status) {
-  return reader_.read(path, status.modified.value_or(0));
+std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status,
+                                                       LogTimeReader& reader) {
+  return reader.read(path, status.modified.value_or(0));
 }
 
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      std::vector<std::string>* unreadable) {
-  return LogScanner(entries, source, unreadable).scan_root(directory);
-}
+                      LogTimeCache& cache, std::size_t threads, std::vector<std::string>* unreadable) {
+  const os::Timestamp started = os::now();
+  std::vector<FoundFile> found;
+  if (auto walked = LogTreeWalker(found, source).walk_root(directory); !walked) return walked;
 
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries) {
-  SystemScanSource system;
-  return scan_log_files(directory, entries, system);
-}
+  // The identity is the one seen before reading: a file that changes while
+  // it is read no longer matches it at the next scan and is read again.
+  std::vector<LogTime> times(found.size());
+  std::vector<std::size_t> unknown;
+  LogTimeCache::Lookup lookup(cache);
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (const auto known = lookup.find(found[i].path, FileIdentity::of(found[i].status))) {
+      times[i] = *known;
+    } else {
+      unknown.push_back(i);
+    }
+  }
+  read_log_times(found, unknown, times, source, threads);
 
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo,
-                      std::vector<std::string>* unreadable) {
-  SystemScanSource system;
-  MemoizedScanSource memoized(system, memo);
-  return scan_log_files(directory, entries, memoized, unreadable);
+  // A scan that found what the cache holds leaves it as it is.
+  if (!unknown.empty() || !lookup.found_all_in_order(found.size())) {
+    std::vector<LogTimeCache::Record> records;
+    records.reserve(found.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      records.push_back({found[i].path, FileIdentity::of(found[i].status), times[i]});
+    }
+    cache.replace(std::move(records), started);
+  }
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (times[i]) {
+      entries.push_back(FileEntry{path_text(std::move(found[i].path)), 0, *times[i]});
+    } else if (unreadable != nullptr) {
+      unreadable->push_back(path_text(std::move(found[i].path)));
+    }
+  }
+  return {};
 }
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 // The scan of the log root and the pieces that decide what a file
 // contributes.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,30 @@
 namespace vexlo {
 
 struct FileEntry;
+class LogTimeCache;
+
+// The directory below the log root that holds the tool's own files; the
+// scan never enters a directory of that name.
+inline constexpr std::string_view kConfigDirName = ".config";
+
+// At most this many threads read log files at once, however many
+// processors there are: past a few, the disk is the limit.
+inline constexpr std::size_t kMaxReadThreads = 8;
+
+// Reads log files for their times one after another with one parser and
+// one buffer, so that it allocates for its largest file only, not for
+// every file. Each thread that reads has its own.
+class LogTimeReader {
+ public:
+  // The time of a log file: its top-level "boot_timestamp" when that is a
+  // signed 64-bit integer, else `modified`. No value when the file cannot
+  // be read, is not UTF-8 or is not exactly one JSON value.
+  std::optional<std::int64_t> read(const std::string& path, std::int64_t modified);
+
+ private:
+  json::Parser parser_;
+  std::string buffer_;
+};
 
 // What the scan asks of the file system.
 class ScanSource {
@@ -24,58 +49,36 @@ class ScanSource {
   virtual Result<os::FileStatus> status(const std::string& path) = 0;
   // Names in a directory in the order the system yields them.
   virtual Result<std::vector<std::string>> list(const std::string& directory) = 0;
-  // The time of the log file at `path` (see read_log_time), or none when it
-  // is no log file.
-  virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) = 0;
+  // The time of the log file at `path` (see LogTimeReader::read), or none
+  // when it is no log file. Called from several threads at once, each with
+  // its own reader.
+  virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+                                               LogTimeReader& reader) = 0;
 };
 
-// Reads log files for their times one after another with one parser and
-// one buffer, so that a scan allocates for its largest file only, not for
-// every file.
-class LogTimeReader {
- public:
-  // See read_log_time.
-  std::optional<std::int64_t> read(const std::string& path, std::int64_t modified);
-
- private:
-  json::Parser parser_;
-  std::string buffer_;
-};
-
-// The file system as it is. Its buffers grow to the largest file read, so
-// it is meant to live for one scan.
+// The file system as it is.
 class SystemScanSource : public ScanSource {
  public:
   Result<os::FileStatus> status(const std::string& path) override;
   Result<std::vector<std::string>> list(const std::string& directory) override;
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status) override;
-
- private:
-  LogTimeReader reader_;
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+                                       LogTimeReader& reader) override;
 };
 
-class LogTimeMemo;
-
-// scan_log_files with the file system seen through `source`. With
-// `unreadable`, the paths of the regular "json" files that were passed over
-// because they could not be read or parsed this time are appended to it, as
-// text like the entries' paths: such a file is still there, only its time
-// is unknown for now.
+// Appends one entry per JSON log file found below `directory`, in
+// discovery order, or returns the error that ended the scan. Files that
+// `cache` knows in their present state are not read; the others are read
+// by up to `threads` threads at once. A completed scan leaves in the cache
+// what it found, in its order. With `unreadable`, the paths of the regular
+// "json" files that were passed over because they could not be read or
+// parsed this time are appended to it, in discovery order, as text like the
+// entries' paths: such a file is still there, only its time is unknown for
+// now.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      std::vector<std::string>* unreadable = nullptr);
-
-// scan_log_files that reads only the files `memo` does not know in their
-// present state, and adds what it reads to the memo.
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, LogTimeMemo& memo,
-                      std::vector<std::string>* unreadable = nullptr);
+                      LogTimeCache& cache, std::size_t threads, std::vector<std::string>* unreadable = nullptr);
 
 // True when the part of the name after its last "." is exactly "json" and
 // that "." is not the name's first character.
 bool has_json_extension(std::string_view name);
-
-// The time of a log file: its top-level "boot_timestamp" when that is a
-// signed 64-bit integer, else `modified`. No value when the file cannot be
-// read, is not UTF-8 or is not exactly one JSON value.
-std::optional<std::int64_t> read_log_time(const std::string& path, std::int64_t modified);
 
 }  // namespace vexlo

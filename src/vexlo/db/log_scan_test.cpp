@@ -10,9 +10,11 @@
 #include <map>
 #include <set>
 
+#include "testing/log_scan.h"
 #include "testing/temp_dir.h"
 #include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database.h"
+#include "vexlo/db/log_time_cache.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -20,9 +22,14 @@ namespace {
 
 constexpr std::string_view kValid = R"({"level": "info"})";
 
+// What a reader that has read nothing before finds.
+std::optional<std::int64_t> read_afresh(const std::string& path, std::int64_t modified) {
+  return LogTimeReader().read(path, modified);
+}
+
 std::vector<FileEntry> scan(const std::string& root) {
   std::vector<FileEntry> entries;
-  auto scanned = scan_log_files(root, entries);
+  auto scanned = testing::scan_afresh(root, entries);
   EXPECT_TRUE(scanned) << scanned.error().text;
   return entries;
 }
@@ -82,9 +89,9 @@ TEST(ReadLogTime, BootTimestampElseModificationTime) {
   testing::ScopedTempDir dir;
   for (const auto& c : cases) {
     testing::write_file(dir / "log.json", c.content);
-    EXPECT_EQ(read_log_time(dir / "log.json", kModified), c.time) << c.name;
+    EXPECT_EQ(read_afresh(dir / "log.json", kModified), c.time) << c.name;
   }
-  EXPECT_EQ(read_log_time(dir / "missing.json", kModified), std::nullopt);
+  EXPECT_EQ(read_afresh(dir / "missing.json", kModified), std::nullopt);
 }
 
 TEST(LogTimeReader, OneReaderForManyFilesGivesWhatAFreshOneGives) {
@@ -111,7 +118,7 @@ TEST(LogTimeReader, OneReaderForManyFilesGivesWhatAFreshOneGives) {
   for (const auto& content : contents) {
     const std::string path = dir / ("f" + std::to_string(index++) + ".json");
     testing::write_file(path, content);
-    EXPECT_EQ(reader.read(path, 1000), read_log_time(path, 1000)) << content.substr(0, 40);
+    EXPECT_EQ(reader.read(path, 1000), read_afresh(path, 1000)) << content.substr(0, 40);
   }
   EXPECT_EQ(reader.read(dir / "f0.json", 1000), 7);
   EXPECT_EQ(reader.read(dir / "f1.json", 1000), 8);
@@ -147,7 +154,8 @@ TEST(ScanLogFiles, TakesRegularJsonFilesOutsideConfigDirectories) {
   std::vector<FileEntry> entries;
   std::vector<std::string> unreadable;
   SystemScanSource source;
-  ASSERT_TRUE(scan_log_files(root, entries, source, &unreadable));
+  LogTimeCache cache;
+  ASSERT_TRUE(scan_log_files(root, entries, source, cache, 2, &unreadable));
   EXPECT_EQ(entries.size(), 6u);
   std::sort(unreadable.begin(), unreadable.end());
   EXPECT_EQ(unreadable, (std::vector<std::string>{root + "/binary.json", root + "/empty.json",
@@ -279,7 +287,8 @@ TEST(ScanLogFiles, VanishedFilesAndDirectoriesArePassedOverOtherFailuresEndTheSc
     for (const auto& path : c.vanishing) source.vanishing.insert(dir.path() + path);
     for (const auto& [path, code] : c.failing_listings) source.failing_listings[dir.path() + path] = code;
     std::vector<FileEntry> entries;
-    auto scanned = scan_log_files(dir / "logs", entries, source);
+    LogTimeCache cache;
+    auto scanned = scan_log_files(dir / "logs", entries, source, cache, 2);
     std::string result = scanned ? "ok" : scanned.error().text;
     if (scanned) {
       for (const auto& path : sorted_paths(entries)) result += " " + path.substr(dir.path().size());
@@ -300,7 +309,7 @@ TEST(ScanLogFilesPermissions, UnlistableDirectoryEndsTheScanUnreadableFileIsSkip
   testing::make_dirs(root + "/locked");
   const auto scan_summary = [&] {
     std::vector<FileEntry> entries;
-    auto scanned = scan_log_files(root, entries);
+    auto scanned = testing::scan_afresh(root, entries);
     std::string result = scanned ? "ok" : scanned.error().text;
     for (const auto& path : sorted_paths(entries)) result += " " + path.substr(root.size());
     return result;

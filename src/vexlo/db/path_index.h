@@ -15,14 +15,9 @@ struct FileEntry;
 class PathIndex {
  public:
   PathIndex() = default;
-  // The index points into the list it was built for; a copy or a moved
-  // index starts empty and is rebuilt for its own list on first use.
-  PathIndex(const PathIndex&) {}
+  // The index points into the list it was built for; a moved index starts
+  // empty and is rebuilt for its own list on first use.
   PathIndex(PathIndex&&) noexcept {}
-  PathIndex& operator=(const PathIndex&) {
-    clear();
-    return *this;
-  }
   PathIndex& operator=(PathIndex&&) noexcept {
     clear();
     return *this;

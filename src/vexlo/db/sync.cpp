@@ -9,6 +9,7 @@
 
 #include "vexlo/db/database.h"
 #include "vexlo/db/log_scan.h"
+#include "vexlo/os/file_system.h"
 
 namespace vexlo {
 namespace {
@@ -47,7 +48,7 @@ class IdOwners {
 Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
   std::vector<std::string> unreadable;
-  if (auto result = scan_log_files(log_root, scanned, log_times_, &unreadable); !result) {
+  if (auto result = scan(log_root, scanned, &unreadable); !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
     return result;
@@ -89,8 +90,11 @@ Status Database::sync(const std::string& log_root) {
   return save();
 }
 
-Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries) const {
-  return scan_log_files(log_root, entries, log_times_);
+Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries,
+                      std::vector<std::string>* unreadable) {
+  SystemScanSource system;
+  return scan_log_files(log_root, entries, system, log_times_, std::min(os::available_processors(), kMaxReadThreads),
+                        unreadable);
 }
 
 }  // namespace vexlo

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "testing/log_scan.h"
 #include "testing/temp_dir.h"
 #include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database.h"
@@ -59,7 +60,7 @@ TEST_F(SyncTest, FirstRunNumbersFilesInTimeOrder) {
 TEST_F(SyncTest, EqualTimesKeepDiscoveryOrder) {
   for (const char* name : {"a.json", "b.json", "c.json", "d.json"}) add(name, 5);
   std::vector<FileEntry> discovered;
-  ASSERT_TRUE(scan_log_files(dir_.path(), discovered));
+  ASSERT_TRUE(testing::scan_afresh(dir_.path(), discovered));
   std::vector<Expected> expected;
   for (const auto& entry : discovered) {
     expected.push_back({entry.path.substr(dir_.path().size() + 1), expected.size() + 1, 5});

@@ -1,6 +1,7 @@
 #include "vexlo/os/file_system.h"
 
 #include <dirent.h>
+#include <sched.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,6 +167,30 @@ Status read_file_into(const std::string& path, std::string& buffer, std::size_t 
   }
 }
 
+Result<std::string> read_regular_file_no_follow(const std::string& path, std::uint64_t max_size) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+  if (fd.get() < 0) return std::unexpected(os_error(errno));
+  struct stat sb;
+  if (::fstat(fd.get(), &sb) != 0) return std::unexpected(os_error(errno));
+  if (!S_ISREG(sb.st_mode)) return std::unexpected(os_error(EINVAL));
+  if (static_cast<std::uint64_t>(sb.st_size) > max_size) return std::unexpected(os_error(EFBIG));
+  // Read to the size seen, plus one byte to learn whether the file grew.
+  std::string data(static_cast<std::size_t>(sb.st_size) + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < data.size()) {
+    const ssize_t got = ::read(fd.get(), data.data() + filled, data.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  if (filled > static_cast<std::size_t>(sb.st_size)) return std::unexpected(os_error(EFBIG));
+  data.resize(filled);
+  return data;
+}
+
 Result<std::string> read_file(const std::string& path) {
   std::string data;
   if (auto read = read_file_into(path, data, kReadPadding); !read) return std::unexpected(read.error());
@@ -208,6 +233,19 @@ std::int64_t now_seconds() {
   struct timespec ts;
   ::clock_gettime(CLOCK_REALTIME, &ts);
   return static_cast<std::int64_t>(ts.tv_sec);
+}
+
+Timestamp now() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return Timestamp{static_cast<std::int64_t>(ts.tv_sec), static_cast<std::int64_t>(ts.tv_nsec)};
+}
+
+std::size_t available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
 }
 
 std::string join_path(std::string_view left, std::string_view right) {

@@ -59,6 +59,11 @@ Result<std::string> read_file(const std::string& path);
 // content. On failure the buffer's content is unspecified.
 Status read_file_into(const std::string& path, std::string& buffer, std::size_t spare);
 
+// Reads a whole regular file of at most `max_size` bytes without following
+// a symbolic link in its last component. Anything else (a link, a FIFO, a
+// larger file) is refused with an error.
+Result<std::string> read_regular_file_no_follow(const std::string& path, std::uint64_t max_size);
+
 // Like read_file, and the bytes must be valid UTF-8.
 Result<std::string> read_text_file(const std::string& path);
 
@@ -75,6 +80,19 @@ Status link_file(const std::string& from, const std::string& to);
 
 // Current UTC time in whole seconds since the epoch.
 std::int64_t now_seconds();
+
+// A point in time as the system's clock and file times give it.
+struct Timestamp {
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;  // 0 to 999,999,999
+  auto operator<=>(const Timestamp&) const = default;
+};
+
+// Current UTC time with nanoseconds.
+Timestamp now();
+
+// The number of processors this process may run on, at least 1.
+std::size_t available_processors();
 
 // Joins two path parts with one "/" unless the left part is empty or already
 // ends with "/".

@@ -60,10 +60,11 @@ Status TemporaryFile::sync() {
 }
 
 Status TemporaryFile::commit(const std::string& target) {
-  // The replacement keeps the access rights that the old file was given.
+  // The replacement keeps the access rights that the old file was given,
+  // but neither those of a link's target nor set-id bits.
   struct stat old_file;
-  if (::stat(target.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode) &&
-      ::fchmod(fd_.get(), old_file.st_mode & 07777) != 0) {
+  if (::lstat(target.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode) &&
+      ::fchmod(fd_.get(), old_file.st_mode & 0777) != 0) {
     return std::unexpected(os_error(errno));
   }
   if (fd_.close() != 0) return std::unexpected(os_error(errno));

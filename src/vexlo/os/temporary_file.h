@@ -31,7 +31,8 @@ class TemporaryFile {
   Status write_all(std::string_view data);
   // Flushes the content to stable storage.
   Status sync();
-  // Takes over the permission bits of an existing regular file at `target`,
+  // Takes over the read, write and execute bits of an existing regular file
+  // (not a link) at `target`,
   // closes the file and renames it to `target`, then flushes the directory
   // entry. On failure the temporary file is removed.
   Status commit(const std::string& target);

@@ -80,7 +80,7 @@ void print_line(const FileEntry& entry, ListFormat format, std::ostream& out) {
 
 }  // namespace
 
-void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
+void list_log_files(Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err) {
   std::vector<FileEntry> entries;
   // Through the database, so that files the synchronisation has just read

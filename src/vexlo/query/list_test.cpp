@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/log_scan.h"
 #include "testing/temp_dir.h"
 #include "vexlo/os/file_system.h"
 
@@ -28,7 +29,7 @@ struct Output {
   std::string err;
 };
 
-Output run_listing(const Database& database, const std::string& root, const ListQuery& query) {
+Output run_listing(Database& database, const std::string& root, const ListQuery& query) {
   std::ostringstream out, err;
   list_log_files(database, root, query, out, err);
   return {out.str(), err.str()};
@@ -187,7 +188,7 @@ TEST_F(ListLogFiles, EmptyDatabaseGivesOneWarningPerScannedFile) {
   ASSERT_TRUE(empty->files().empty());
   const Output output = run_listing(*empty, root_, query(""));
   std::vector<FileEntry> scanned;
-  ASSERT_TRUE(scan_log_files(root_, scanned));
+  ASSERT_TRUE(testing::scan_afresh(root_, scanned));
   std::string warnings;
   for (const auto& entry : scanned) warnings += "Warning: File " + entry.path + " not found in database\n";
   EXPECT_EQ(output.err, warnings);
@@ -208,10 +209,10 @@ TEST(ListLogFilesOrder, EqualTimesKeepScanOrder) {
   }
   write_log(root + "/newest.json", 2000);
   write_log(root + "/oldest.json", 10);
-  const auto database = synced_database(root);
+  auto database = synced_database(root);
   ASSERT_TRUE(database);
   std::vector<FileEntry> scanned;
-  ASSERT_TRUE(scan_log_files(root, scanned));
+  ASSERT_TRUE(testing::scan_afresh(root, scanned));
   std::vector<std::string> expected = {root + "/newest.json"};
   for (const auto& entry : scanned) {
     if (entry.timestamp == 1000) expected.push_back(entry.path);
@@ -233,7 +234,7 @@ TEST(ListLogFilesRoot, RootContainingTheDefaultFilterSelectsEveryFile) {
   const std::string root = dir / "shutdown/unsafe";
   write_log(root + "/x/a.json", 1);
   write_log(root + "/b.json", 2);
-  const auto database = synced_database(root);
+  auto database = synced_database(root);
   ASSERT_TRUE(database);
   const Output output = run_listing(*database, root, query(std::string(kDefaultPathFilter)));
   EXPECT_EQ(output.out, lines({"[ID:2] " + root + "/b.json", "[ID:1] " + root + "/x/a.json"}));
@@ -243,7 +244,7 @@ TEST(ListLogFilesRoot, RootContainingTheDefaultFilterSelectsEveryFile) {
 TEST(ListLogFilesRoot, EmptyOrMissingRootPrintsNothing) {
   testing::ScopedTempDir dir;
   const std::string fresh = dir / "fresh";
-  const auto database = synced_database(fresh);
+  auto database = synced_database(fresh);
   ASSERT_TRUE(database);
   for (const std::string& root : {fresh, dir / "missing"}) {
     const Output output = run_listing(*database, root, query(""));
@@ -264,7 +265,7 @@ TEST(ListLogFilesRoot, ListingExample) {
                       "{\"files\": [{\"id\": 3, \"path\": \"" + root +
                           "/shutdown/unsafe/a.json\"}, {\"id\": 7, \"path\": \"" + root +
                           "/shutdown/unsafe/b.json\"}], \"next_file_id\": 8}");
-  const auto database = synced_database(root);
+  auto database = synced_database(root);
   ASSERT_TRUE(database);
   const Output output = run_listing(*database, root, query(std::string(kDefaultPathFilter), std::nullopt, std::nullopt, 2));
   EXPECT_EQ(output.out, "[ID:7] " + root + "/shutdown/unsafe/b.json\n[ID:3] " + root +
@@ -296,7 +297,7 @@ TEST(ListLogFilesRoot, FailedScanIsReportedWithoutListing) {
   const std::string root = dir / "logs";
   write_log(root + "/shutdown/unsafe/a.json", 1);
   testing::make_dirs(root + "/locked");
-  const auto database = synced_database(root);
+  auto database = synced_database(root);
   ASSERT_TRUE(database);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(root.c_str(), 0755), 0);

@@ -1,0 +1,107 @@
+#pragma once
+// The times of the log files as the last scan found them. The database
+// keeps them from one run to the next in a file of their own beside the
+// database file, so that a run reads only the log files that changed since
+// the run before, and the listing's scan reads only those that changed
+// since the synchronisation's scan.
+//
+// A file counts as unchanged while its path, device, inode, size,
+// modification time and change time (with nanoseconds) are the same as
+// when it was read. Only the time found (or that the file is no log file)
+// is kept, never the content.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::optional<std::int64_t> modified;
+  std::int64_t modified_nsec = 0;
+  std::int64_t changed = 0;
+  std::int64_t changed_nsec = 0;
+
+  static FileIdentity of(const os::FileStatus& status);
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// File systems stamp times in steps of up to two seconds and from a clock
+// that lags the one the tool reads. A file may change again within the
+// step of its last change without its identity showing it; so a file whose
+// change time lies less than this before the start of the scan that read
+// it is read again by the next run, as is one whose change time lies after
+// that start.
+inline constexpr std::int64_t kTimeStepSeconds = 2;
+
+class LogTimeCache {
+ public:
+  struct Record {
+    std::string path;
+    FileIdentity identity;             // of the file before it was read
+    std::optional<std::int64_t> time;  // none: no log file
+  };
+
+  LogTimeCache() = default;
+  // The records a scan that started at `scanned_at` left, as a later run
+  // finds them: those that may have changed unseen are read again.
+  static LogTimeCache restore(std::vector<Record> records, os::Timestamp scanned_at);
+
+  const std::vector<Record>& records() const { return records_; }
+  os::Timestamp scanned_at() const { return scanned_at_; }
+  // Whether the records differ from those restored or last saved.
+  bool changed() const { return changed_; }
+  void mark_saved() { changed_ = false; }
+
+  // Takes the records of a completed scan that started at `scanned_at`, in
+  // its order, in place of records that differ from them.
+  void replace(std::vector<Record> records, os::Timestamp scanned_at);
+
+  // One scan's questions to the cache, in the scan's order. Scans of an
+  // unchanged tree meet the files in the same order, so that the records
+  // are met one after another without a search.
+  class Lookup {
+   public:
+    explicit Lookup(const LogTimeCache& cache) : cache_(cache) {}
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+
+    // The time known for the file at `path`, when the cache knows the file
+    // in the state `identity` describes: a value that is itself empty for a
+    // file that is no log file.
+    std::optional<std::optional<std::int64_t>> find(std::string_view path, const FileIdentity& identity);
+    // True when every one of `count` files asked about was answered, one
+    // after another in the records' order, and there are no other records:
+    // the scan found what the cache holds.
+    bool found_all_in_order(std::size_t count) const;
+
+   private:
+    std::optional<std::size_t> position(std::string_view path);
+
+    const LogTimeCache& cache_;
+    std::size_t next_ = 0;  // the record after the one met last
+    std::size_t answered_in_order_ = 0;
+    // Built only when a file is not met in order.
+    std::unordered_map<std::string_view, std::size_t> positions_;
+    bool indexed_ = false;
+  };
+
+ private:
+  std::vector<Record> records_;
+  // Records that must not be trusted; same length as records_, or empty
+  // when all are trusted.
+  std::vector<bool> untrusted_;
+  os::Timestamp scanned_at_;
+  bool changed_ = false;
+};
+
+}  // namespace vexlo
