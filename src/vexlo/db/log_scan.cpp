@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -109,7 +111,9 @@ using LogTime = std::optional<std::int64_t>;
 // Reads the files at `positions` in `found` and puts each time in `times`
 // at its file's position. The calling thread reads too; up to `threads` - 1
 // more join it, each with its own reader, taking the next unread file until
-// none is left, so that a thread holds one file at a time.
+// none is left, so that a thread holds one file at a time. An exception in
+// a helper (memory ran out) stops the others and is thrown again in the
+// calling thread, as if it alone had read.
 void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::size_t>& positions,
                     std::vector<LogTime>& times, ScanSource& source, std::size_t threads) {
   std::atomic<std::size_t> next{0};
@@ -120,18 +124,32 @@ void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::
       times[positions[i]] = source.log_time(file.path, file.status, reader);
     }
   };
-  const std::size_t helpers = std::max<std::size_t>(std::min(threads, positions.size()), 1) - 1;
-  std::vector<std::jthread> pool;
-  pool.reserve(helpers);
-  for (std::size_t i = 0; i < helpers; ++i) {
+  std::mutex failure_mutex;
+  std::exception_ptr failure;
+  const auto help = [&] {
     try {
-      pool.emplace_back(read_until_done);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: those there are do the work
+      read_until_done();
+    } catch (...) {
+      next = positions.size();
+      const std::lock_guard lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
     }
-  }
-  read_until_done();
-}  // the helpers are joined here
+  };
+  const std::size_t helpers = std::max<std::size_t>(std::min(threads, positions.size()), 1) - 1;
+  {
+    std::vector<std::jthread> pool;
+    pool.reserve(helpers);
+    for (std::size_t i = 0; i < helpers; ++i) {
+      try {
+        pool.emplace_back(help);
+      } catch (const std::system_error&) {
+        break;  // no more threads to be had: those there are do the work
+      }
+    }
+    help();
+  }  // the helpers are joined here
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "testing/log_scan.h"
@@ -180,6 +181,30 @@ TEST(LogTimeCache, ManyThreadsGiveTheOrderOfOne) {
   for (std::size_t threads : {1u, 2u, 3u, 8u, 64u}) {
     LogTimeCache cache;
     EXPECT_EQ(scan_times(tree, cache, threads), expected) << threads;
+  }
+}
+
+// Runs out of memory on one file, as a reader of a huge file might.
+class ExhaustingTree : public FakeTree {
+ public:
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+                                       LogTimeReader& reader) override {
+    if (path == "/logs/17.json") throw std::bad_alloc();
+    return FakeTree::log_time(path, status, reader);
+  }
+};
+
+TEST(LogTimeCache, MemoryRunningOutInAnyThreadReachesTheCaller) {
+  for (std::size_t threads : {1u, 2u, 8u}) {
+    ExhaustingTree tree;
+    for (int i = 0; i < 100; ++i) {
+      tree.names.push_back(std::to_string(i) + ".json");
+      tree.times[tree.names.back()] = i;
+    }
+    LogTimeCache cache;
+    std::vector<FileEntry> entries;
+    EXPECT_THROW((void)scan_log_files("/logs", entries, tree, cache, threads), std::bad_alloc) << threads;
+    EXPECT_TRUE(cache.records().empty()) << threads;
   }
 }
 
