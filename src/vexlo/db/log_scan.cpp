@@ -167,10 +167,48 @@ std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::in
   return boot_timestamp->value_or(modified);
 }
 
-Result<os::FileStatus> SystemScanSource::status(const std::string& path) { return os::stat_path(path); }
+namespace {
+
+// The name of the entry `path` names in `directory`, when `path` is the two
+// joined (see os::join_path).
+std::optional<std::string_view> entry_name(std::string_view directory, std::string_view path) {
+  if (directory.empty() || !path.starts_with(directory)) return std::nullopt;
+  std::string_view rest = path.substr(directory.size());
+  if (directory.back() != '/') {
+    if (!rest.starts_with('/')) return std::nullopt;
+    rest.remove_prefix(1);
+  }
+  if (rest.empty() || rest.find('/') != std::string_view::npos) return std::nullopt;
+  return rest;
+}
+
+}  // namespace
+
+const SystemScanSource::OpenDirectory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
+  for (std::size_t depth = open_.size(); depth > 0; --depth) {
+    if (const auto found = entry_name(open_[depth - 1].path, path)) {
+      while (open_.size() > depth) open_.pop_back();
+      name = *found;
+      return &open_.back();
+    }
+  }
+  return nullptr;
+}
+
+Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
+  std::string name;
+  if (const OpenDirectory* holder = holder_of(path, name)) return holder->directory.status(name);
+  return os::stat_path(path);
+}
 
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
-  return os::list_directory(directory);
+  std::string name;
+  (void)holder_of(directory, name);  // closes the directories the scan is done with
+  auto opened = os::Directory::open(directory);
+  if (!opened) return std::unexpected(opened.error());
+  auto names = opened->list();
+  if (names && open_.size() < kMaxOpenDirectories) open_.push_back({directory, std::move(*opened)});
+  return names;
 }
 
 std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status,

@@ -56,13 +56,33 @@ class ScanSource {
                                                LogTimeReader& reader) = 0;
 };
 
-// The file system as it is.
+// The file system as it is. The directories on the way down from the log
+// root stay open while the scan is inside them, and the status of an entry
+// is asked of its open directory by name, as `find` does, rather than by
+// its whole path, which the system would look up again component by
+// component for every file.
 class SystemScanSource : public ScanSource {
  public:
   Result<os::FileStatus> status(const std::string& path) override;
   Result<std::vector<std::string>> list(const std::string& directory) override;
   std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
                                        LogTimeReader& reader) override;
+
+ private:
+  struct OpenDirectory {
+    std::string path;
+    os::Directory directory;
+  };
+  // Those below the first few levels are not kept open, so that a deep
+  // tree cannot use up the process's file descriptors.
+  static constexpr std::size_t kMaxOpenDirectories = 32;
+
+  // The open directory that holds the entry `path`, with the entry's name;
+  // the directories entered below it are closed, as the scan, depth first,
+  // is done with them.
+  const OpenDirectory* holder_of(const std::string& path, std::string& name);
+
+  std::vector<OpenDirectory> open_;  // on the way down, the log root first
 };
 
 // Appends one entry per JSON log file found below `directory`, in

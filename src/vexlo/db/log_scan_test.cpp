@@ -238,6 +238,28 @@ TEST(ScanLogFiles, CyclesOfLinksAreNotEnteredAgain) {
   EXPECT_EQ(scan(root + "/self1").size(), 4u);
 }
 
+TEST(ScanLogFiles, DeepTreesAndSiblingsAfterThemAreAllFound) {
+  // Deeper than the directories the scan keeps open, with files on the way
+  // back up after each subtree.
+  testing::ScopedTempDir dir;
+  std::string relative = "logs";
+  std::vector<std::string> expected;
+  for (int depth = 0; depth < 45; ++depth) {
+    relative += "/d" + std::to_string(depth);
+    for (const char* name : {"a.json", "z.json"}) {
+      testing::write_file(dir / (relative + "/" + name), kValid);
+      expected.push_back(dir / (relative + "/" + name));
+    }
+    testing::write_file(dir / (relative + "-sibling/s.json"), kValid);
+    expected.push_back(dir / (relative + "-sibling/s.json"));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted_paths(scan(dir / "logs")), expected);
+  // The root spelled with a trailing "/": its entries are joined without
+  // another one, and the paths come out the same.
+  EXPECT_EQ(sorted_paths(scan(dir / "logs/")), expected);
+}
+
 TEST(ScanLogFiles, NamesThatAreNotUtf8BecomeReplacementCharacters) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "bad\xff.json", kValid);

@@ -58,9 +58,13 @@ std::string error_text(int errnum) {
 
 Error os_error(int errnum) { return Error{error_text(errnum), errnum}; }
 
-Result<FileStatus> stat_path(const std::string& path) {
+namespace {
+
+// Status of `path`, relative to the directory `directory_fd` unless it is
+// absolute, following symbolic links.
+Result<FileStatus> stat_at(int directory_fd, const char* path) {
   struct statx sx;
-  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MTIME | STATX_CTIME | STATX_INO | STATX_SIZE,
+  if (::statx(directory_fd, path, 0, STATX_TYPE | STATX_MTIME | STATX_CTIME | STATX_INO | STATX_SIZE,
               &sx) == 0) {
     FileStatus st;
     st.type = type_of(sx.stx_mode);
@@ -75,7 +79,7 @@ Result<FileStatus> stat_path(const std::string& path) {
   }
   if (errno != ENOSYS && errno != EPERM) return std::unexpected(os_error(errno));
   struct stat sb;
-  if (::stat(path.c_str(), &sb) != 0) return std::unexpected(os_error(errno));
+  if (::fstatat(directory_fd, path, &sb, 0) != 0) return std::unexpected(os_error(errno));
   FileStatus st;
   st.type = type_of(sb.st_mode);
   st.device = sb.st_dev;
@@ -88,23 +92,48 @@ Result<FileStatus> stat_path(const std::string& path) {
   return st;
 }
 
-Result<std::vector<std::string>> list_directory(const std::string& path) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return std::unexpected(os_error(errno));
+// The names in an open directory stream, which is closed on every path.
+Result<std::vector<std::string>> read_names(DIR* dir) {
   std::vector<std::string> names;
   for (;;) {
     errno = 0;
     const struct dirent64* entry = ::readdir64(dir);
     if (entry == nullptr) {
-      const int err = errno;
-      ::closedir(dir);
-      if (err != 0) return std::unexpected(os_error(err));
+      if (errno != 0) return std::unexpected(os_error(errno));
       return names;
     }
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     names.emplace_back(name);
   }
+}
+
+}  // namespace
+
+Result<FileStatus> stat_path(const std::string& path) { return stat_at(AT_FDCWD, path.c_str()); }
+
+Result<Directory> Directory::open(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::unexpected(os_error(errno));
+  return Directory(dir);
+}
+
+Directory::~Directory() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+Result<std::vector<std::string>> Directory::list() { return read_names(dir_); }
+
+Result<FileStatus> Directory::status(const std::string& name) const {
+  return stat_at(::dirfd(dir_), name.c_str());
+}
+
+Result<std::vector<std::string>> list_directory(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::unexpected(os_error(errno));
+  auto names = read_names(dir);
+  ::closedir(dir);
+  return names;
 }
 
 Status make_directories(const std::string& path) {

@@ -3,11 +3,14 @@
 // failure comes back as an Error carrying the system's description.
 // Paths are byte strings, passed to the system unchanged.
 
+#include <dirent.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vexlo/common/error.h"
@@ -39,6 +42,27 @@ Result<FileStatus> stat_path(const std::string& path);
 // Names in a directory in the order the system yields them, without "." and
 // "..".
 Result<std::vector<std::string>> list_directory(const std::string& path);
+
+// An open directory: its names, and the status of the entries it holds by
+// name, without looking the directory's own path up again for each.
+class Directory {
+ public:
+  // Opens the directory a path names, following symbolic links.
+  static Result<Directory> open(const std::string& path);
+  Directory(Directory&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
+  Directory& operator=(Directory&&) = delete;
+  ~Directory();
+
+  // Names in the directory in the order the system yields them, without "."
+  // and "..". Once per directory.
+  Result<std::vector<std::string>> list();
+  // Status of the entry `name` (no "/" in it), following symbolic links.
+  Result<FileStatus> status(const std::string& name) const;
+
+ private:
+  explicit Directory(DIR* dir) : dir_(dir) {}
+  DIR* dir_;
+};
 
 // Creates the directory and every missing parent (mode 0777 less the umask).
 // An existing directory is no error.
