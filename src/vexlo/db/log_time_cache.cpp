@@ -1,5 +1,7 @@
 #include "vexlo/db/log_time_cache.h"
 
+#include <limits>
+
 namespace vexlo {
 namespace {
 
@@ -8,6 +10,9 @@ namespace {
 // its index against.
 bool may_have_changed_unseen(const FileIdentity& identity, os::Timestamp scanned_at) {
   const os::Timestamp changed{identity.changed, identity.changed_nsec};
+  // A start too early to step back from, as only a hostile file holds,
+  // trusts nothing.
+  if (scanned_at.seconds < std::numeric_limits<std::int64_t>::min() + kTimeStepSeconds) return true;
   const os::Timestamp settled{scanned_at.seconds - kTimeStepSeconds, scanned_at.nanoseconds};
   return changed >= settled;
 }

@@ -237,6 +237,11 @@ TEST(LogTimeCache, FilesChangedJustBeforeOrDuringTheScanAreReadAgain) {
     EXPECT_EQ(found.has_value(), c.trusted) << c.name;
     EXPECT_EQ(lookup.found_all_in_order(1), c.trusted) << c.name;
   }
+  // The earliest start there is: nothing lies a step before it.
+  const LogTimeCache::Record earliest = record_changed_at({-9223372036854775807 - 1, 0});
+  const LogTimeCache cache = LogTimeCache::restore({earliest}, {-9223372036854775807 - 1, 0});
+  LogTimeCache::Lookup lookup(cache);
+  EXPECT_FALSE(lookup.find(earliest.path, earliest.identity));
 }
 
 LogTimeCache sample_cache() {
