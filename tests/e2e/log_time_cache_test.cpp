@@ -110,6 +110,23 @@ TEST(LogTimeCache, ALinkInItsPlaceIsReplacedNotFollowed) {
   EXPECT_EQ(status_of(sandbox, kCache).st_mode & 07000, 0u) << "nothing taken over from the link's target";
 }
 
+TEST(LogTimeCache, ReadOnlyRunsUseItAndNeverWriteIt) {
+  Sandbox sandbox;
+  sandbox.write_tree(sample_logs());
+  ASSERT_EQ(list_all(sandbox).status, 0);
+  sandbox.write({"logs/events/new.json", R"({"boot_timestamp": 200})"});
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 50})"});
+  const auto before = sandbox.snapshot();
+  const RunResult result =
+      sandbox.run({"--config", kNoConfig, "--log-path", "logs", "--read-only", "list", "--all"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(sandbox.snapshot(), before) << "the cache, stale now, stays as it was";
+  // The file the cache knows in another state is read again: its new time
+  // puts it last.
+  EXPECT_NE(result.out.find("b.json"), std::string::npos) << result;
+  EXPECT_LT(result.out.find("b.json"), result.out.find("a.json")) << result;
+}
+
 TEST(LogTimeCache, HelpTouchesNothing) {
   Sandbox sandbox;
   sandbox.write_tree(sample_logs());
