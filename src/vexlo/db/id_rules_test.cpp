@@ -122,7 +122,10 @@ TEST(IdRules, HandWrittenDatabaseFiles) {
     } else {
       EXPECT_EQ(db->kept_damaged_file(), "") << c.name;
     }
-    EXPECT_EQ(names_in(dir / ".config"), expected_names) << c.name;
+    // Beside the log time cache, which a scan that found files writes.
+    std::vector<std::string> names = names_in(dir / ".config");
+    std::erase(names, "vexlo-cache");
+    EXPECT_EQ(names, expected_names) << c.name;
   }
 }
 
