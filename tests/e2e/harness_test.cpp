@@ -4,11 +4,60 @@
 #include "e2e/harness.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "testing/child_process.h"
 
 namespace vexlo::e2e {
 namespace {
+
+// The one way the tests drop privileges (testing/child_process.h) leaves no way back: real,
+// effective and saved IDs all change, and the supplementary groups go.
+TEST(Harness, UnprivilegedChildCannotRegainRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can drop privileges";
+  std::string why;
+  const auto ids = testing::run_unprivileged(
+      [] {
+        uid_t ruid, euid, suid;
+        gid_t rgid, egid, sgid;
+        ::getresuid(&ruid, &euid, &suid);
+        ::getresgid(&rgid, &egid, &sgid);
+        const bool regained = ::setuid(0) == 0 || ::seteuid(0) == 0;
+        return std::to_string(ruid) + " " + std::to_string(euid) + " " + std::to_string(suid) + " " +
+               std::to_string(rgid) + " " + std::to_string(egid) + " " + std::to_string(sgid) + " groups " +
+               std::to_string(::getgroups(0, nullptr)) + (regained ? " regained" : "");
+      },
+      &why);
+  ASSERT_TRUE(ids) << why;
+  EXPECT_EQ(*ids, "65534 65534 65534 65534 65534 65534 groups 0");
+  // This process keeps its privileges.
+  EXPECT_EQ(::geteuid(), 0u);
+}
+
+TEST(Harness, ChildFailuresAreReportedNotRaised) {
+  const struct {
+    std::function<std::string()> body;
+    const char* why;
+  } cases[] = {
+      {[]() -> std::string { throw std::runtime_error("x"); }, "child process threw an exception"},
+      {[]() -> std::string { ::_exit(9); }, "child process failed with status 9"},
+      {[]() -> std::string {
+         ::kill(::getpid(), SIGKILL);
+         return "";
+       },
+       "child process was killed by signal 9"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_FALSE(testing::run_in_child(c.body, false, &why));
+    EXPECT_EQ(why, c.why);
+  }
+}
 
 TEST(Harness, HungRunIsKilledAtTheTimeout) {
   Sandbox sandbox;

@@ -3,10 +3,10 @@
 // failed, still answers the command from the database it has, and leaves
 // the database file as it was.
 //
-// Permissions do not hold for root, so as root the runs drop to user and
-// group 65534 with setpriv; the read-only file system is a read-only bind
-// mount in a mount namespace of the run's own. Where neither can be had the
-// tests skip and say why.
+// Permissions do not hold for root, so as root the runs start from a child
+// process that dropped to user and group 65534; the read-only file system is
+// a read-only bind mount in a mount namespace of the run's own. Where
+// neither can be had the tests skip and say why.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "e2e/harness.h"
+#include "testing/child_process.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -23,7 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kNoConfig = "no-such-config.toml";
-constexpr uid_t kUnprivileged = 65534;
 // The line after "Error initializing database: " when writing was refused.
 constexpr const char* kReadOnlyHint =
     "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
@@ -42,24 +43,54 @@ std::optional<std::string> find_program(const char* name) {
   return std::nullopt;
 }
 
-// Runs the tool so that file permissions apply to it: as user 65534 when
-// the tests run as root, else as the user running them.
+// A run result as one string, to bring it back from a child process.
+std::string encode(const RunResult& result) {
+  std::ostringstream text;
+  text << result.status << ' ' << result.signal << ' ' << result.timed_out << ' ' << result.started_at << ' '
+       << result.ended_at << ' ' << result.out.size() << '\n'
+       << result.out << result.err;
+  return text.str();
+}
+
+RunResult decode(const std::string& encoded) {
+  RunResult result;
+  std::istringstream text(encoded);
+  std::size_t out_size = 0;
+  text >> result.status >> result.signal >> result.timed_out >> result.started_at >> result.ended_at >> out_size;
+  const std::size_t body = encoded.find('\n') + 1;
+  result.out = encoded.substr(body, out_size);
+  result.err = encoded.substr(std::min(encoded.size(), body + out_size));
+  return result;
+}
+
+// Runs the tool so that file permissions apply to it: from a child process
+// that dropped to user and group 65534 when the tests run as root, else as
+// the user running them.
 class UnprivilegedRunner {
  public:
-  explicit UnprivilegedRunner(const Sandbox& sandbox) : sandbox_(sandbox) {
-    if (::geteuid() != 0) return;
-    setpriv_ = find_program("setpriv");
-    if (!setpriv_) {
-      reason_ = "running as root without setpriv to drop privileges";
+  explicit UnprivilegedRunner(const Sandbox& sandbox)
+      : sandbox_(sandbox), binary_(sandbox.path("unprivileged-bin/vexlo")) {
+    // The sandbox must be reachable by the other user, the directories
+    // above it included. The build directory need not be (a clone below
+    // /root, say), so the runs use a copy of the binary inside the sandbox.
+    ::chmod(sandbox.root().c_str(), 0755);
+    sandbox.make_dir("unprivileged-bin");
+    std::error_code error;
+    std::filesystem::copy_file(binary_path(), binary_, error);
+    if (error) {
+      reason_ = "cannot copy the binary to " + binary_ + ": " + error.message();
       return;
     }
-    // The sandbox must be reachable by the other user, the directories
-    // above it included.
-    ::chmod(sandbox.root().c_str(), 0755);
-    const RunResult probe = sandbox.run_argv({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                              find_program("test").value_or("test"), "-x", sandbox.root()},
-                                             {.binary = *setpriv_});
-    if (probe.status != 0) reason_ = "user 65534 cannot reach the temporary directory " + sandbox.root();
+    ::chmod(sandbox.path("unprivileged-bin").c_str(), 0755);
+    ::chmod(binary_.c_str(), 0755);
+    std::string why;
+    const auto reachable = testing::run_unprivileged(
+        [&] { return std::string(::access(binary_.c_str(), X_OK) == 0 ? "yes" : "no"); }, &why);
+    if (!reachable) {
+      reason_ = why;
+    } else if (*reachable != "yes") {
+      reason_ = "user 65534 cannot reach the temporary directory " + sandbox.root();
+    }
   }
 
   // Why the runner cannot be used, or empty.
@@ -68,24 +99,22 @@ class UnprivilegedRunner {
   // Gives a tree to the user the runs take, so that it may create the
   // database directory and replace the database file there.
   void hand_over(const std::string& relative) const {
-    if (::geteuid() != 0) return;
-    const std::string top = sandbox_.path(relative);
-    ASSERT_EQ(::lchown(top.c_str(), kUnprivileged, kUnprivileged), 0);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
-      ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivileged, kUnprivileged), 0) << entry.path();
-    }
+    EXPECT_EQ(testing::give_to_unprivileged_user(sandbox_.path(relative)), "");
   }
 
   RunResult run(const std::vector<std::string>& args) const {
-    if (!setpriv_) return sandbox_.run(args, {.timeout = 20s});
-    std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", binary_path()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return sandbox_.run_argv(argv, {.timeout = 20s, .binary = *setpriv_});
+    std::string why;
+    const auto encoded = testing::run_unprivileged(
+        [&] { return encode(sandbox_.run(args, {.timeout = 20s, .binary = binary_})); }, &why);
+    if (encoded) return decode(*encoded);
+    RunResult failed;
+    failed.err = "the unprivileged run failed: " + why;
+    return failed;
   }
 
  private:
   const Sandbox& sandbox_;
-  std::optional<std::string> setpriv_;
+  std::string binary_;
   std::string reason_;
 };
 

@@ -10,8 +10,8 @@
 #include <optional>
 #include <thread>
 
+#include "testing/child_process.h"
 #include "testing/temp_dir.h"
-#include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/os/file_system.h"
 

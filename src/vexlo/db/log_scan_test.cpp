@@ -10,9 +10,9 @@
 #include <map>
 #include <set>
 
+#include "testing/child_process.h"
 #include "testing/log_scan.h"
 #include "testing/temp_dir.h"
-#include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/os/file_system.h"

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
+#include "testing/child_process.h"
 #include "testing/log_scan.h"
 #include "testing/temp_dir.h"
-#include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database.h"
 #include "vexlo/db/database_file.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/child_process.h"
 #include "testing/log_scan.h"
 #include "testing/temp_dir.h"
 #include "vexlo/os/file_system.h"
@@ -273,25 +274,6 @@ TEST(ListLogFilesRoot, ListingExample) {
   EXPECT_EQ(output.err, "");
 }
 
-// Takes away the effective root privileges for its lifetime, so that file
-// permissions apply to the test.
-class UnprivilegedScope {
- public:
-  UnprivilegedScope() : saved_(::geteuid()) {
-    if (saved_ == 0) dropped_ = ::seteuid(65534) == 0;
-  }
-  ~UnprivilegedScope() {
-    if (dropped_) {
-      EXPECT_EQ(::seteuid(saved_), 0);
-    }
-  }
-  bool permissions_apply() const { return saved_ != 0 || dropped_; }
-
- private:
-  uid_t saved_;
-  bool dropped_ = false;
-};
-
 TEST(ListLogFilesRoot, FailedScanIsReportedWithoutListing) {
   testing::ScopedTempDir dir;
   const std::string root = dir / "logs";
@@ -302,16 +284,15 @@ TEST(ListLogFilesRoot, FailedScanIsReportedWithoutListing) {
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
   ASSERT_EQ(::chmod((root + "/locked").c_str(), 0), 0);
-  Output output;
-  {
-    UnprivilegedScope unprivileged;
-    if (!unprivileged.permissions_apply()) {
-      GTEST_SKIP() << "file permissions cannot be enforced here";
-    }
-    output = run_listing(*database, root, query(""));
-  }
-  EXPECT_EQ(output.out, "");
-  EXPECT_EQ(output.err, "Error traversing " + root + ": " + os::error_text(EACCES) + "\n");
+  std::string why;
+  const auto listed = testing::run_unprivileged(
+      [&] {
+        const Output output = run_listing(*database, root, query(""));
+        return "out: " + output.out + "err: " + output.err;
+      },
+      &why);
+  if (!listed) GTEST_SKIP() << why;
+  EXPECT_EQ(*listed, "out: err: Error traversing " + root + ": " + os::error_text(EACCES) + "\n");
 }
 
 // Times outside the years four digits write, paths with control
