@@ -2,18 +2,19 @@
 // configuration file. The valid documents use keys outside the schema, so
 // they must load silently; every invalid one must be reported with a
 // position, except those that are not UTF-8 text, which leave the defaults
-// silently like any unreadable file. The suite lives beside the project
-// (../shared/conformance/toml); without it the test is skipped.
+// silently like any unreadable file. The suite is kept in
+// tests/data/toml-suite; without it the test fails.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <sstream>
 
 #include "testing/config_message.h"
+#include "testing/source_tree.h"
 #include "testing/temp_dir.h"
 #include "vexlo/common/utf8.h"
 #include "vexlo/config/config.h"
@@ -26,18 +27,18 @@ namespace {
 // changes that lists the document here.
 const std::set<std::string, std::less<>> kParserDisagrees = {};
 
-std::string suite_root() {
-  const char* source_dir = std::getenv("VEXLO_SOURCE_DIR");
-  if (source_dir == nullptr) return {};
-  return std::string(source_dir) + "/../shared/conformance/toml";
-}
-
-std::vector<std::string> suite_documents(const std::string& root) {
-  std::ifstream list(root + "/files-toml-1.0.0");
+// The documents below valid/ and invalid/, relative to the suite's folder,
+// in byte order.
+std::vector<std::string> suite_documents(const std::filesystem::path& root) {
   std::vector<std::string> documents;
-  for (std::string line; std::getline(list, line);) {
-    if (line.ends_with(".toml")) documents.push_back(line);
+  for (const char* group : {"valid", "invalid"}) {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(root / group, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->path().extension() == ".toml") documents.push_back(it->path().lexically_relative(root).string());
+    }
   }
+  std::sort(documents.begin(), documents.end());
   return documents;
 }
 
@@ -48,9 +49,9 @@ std::string load_output(const std::string& path, Config* config) {
 }
 
 TEST(TomlConformance, EveryDocumentOfTheSuite) {
-  const std::string root = suite_root();
-  const auto documents = root.empty() ? std::vector<std::string>{} : suite_documents(root);
-  if (documents.empty()) GTEST_SKIP() << "the TOML conformance suite is not beside the project (../shared)";
+  const std::string root = testing::test_data_path("toml-suite");
+  const auto documents = suite_documents(root);
+  ASSERT_FALSE(documents.empty()) << "the TOML conformance suite is missing from " << root;
 
   int valid = 0, rejected = 0, not_utf8 = 0;
   for (const std::string& document : documents) {

@@ -41,15 +41,15 @@ TEST(ReadBootTimestamp, TopLevelIntegerInTheSignedRange) {
       {"", false, std::nullopt},
       {std::string(128, '[') + std::string(128, ']'), false, std::nullopt},
   };
-  Parser parser;
+  // A parser of its own for each text, and one reused for all of them as
+  // the scan of a log tree reuses it.
+  Parser reused_parser;
   for (const auto& c : cases) {
-    auto once = read_boot_timestamp(c.text);
     std::string once_copy = c.text;
-    auto once_padded = read_boot_timestamp(PaddedText(once_copy));
-    auto reused = parser.read_boot_timestamp(c.text);
+    auto once = Parser().read_boot_timestamp(PaddedText(once_copy));
     std::string copy = c.text;
-    auto padded = parser.read_boot_timestamp(PaddedText(copy));
-    for (const auto& result : {once, once_padded, reused, padded}) {
+    auto reused = reused_parser.read_boot_timestamp(PaddedText(copy));
+    for (const auto& result : {once, reused}) {
       ASSERT_EQ(result.has_value(), c.valid) << c.text;
       if (c.valid) {
         EXPECT_EQ(*result, c.timestamp) << c.text;

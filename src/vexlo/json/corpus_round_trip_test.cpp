@@ -1,6 +1,8 @@
-// Real-world documents kept beside the project (../shared/corpus/json): the
-// pretty text of each parses back to an equal document, and rendering that
-// again gives the same text. Without the corpus the test is skipped.
+// Round trips of large documents: the pretty text of each parses back to an
+// equal document, and rendering that again gives the same text. The
+// documents are written at test time (testing/json_documents.h); a corpus of
+// real-world documents is read too when there is one: the folder named by
+// VEXLO_JSON_CORPUS, else ../shared/corpus/json beside the source tree.
 
 #include <gtest/gtest.h>
 
@@ -11,54 +13,30 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "testing/json_documents.h"
+#include "testing/source_tree.h"
 #include "testing/temp_dir.h"
 #include "vexlo/json/json.h"
 
 namespace vexlo::json {
 namespace {
 
-std::vector<std::string> corpus_documents() {
-  const char* source_dir = std::getenv("VEXLO_SOURCE_DIR");
-  if (source_dir == nullptr) return {};
-  const std::filesystem::path root = std::filesystem::path(source_dir) / "../shared/corpus/json";
-  std::error_code error;
-  std::vector<std::string> documents;
-  for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
-    if (entry.path().extension() == ".json") documents.push_back(entry.path().string());
-  }
-  std::sort(documents.begin(), documents.end());
-  return documents;
+void expect_round_trip(const std::string& name, const std::string& text) {
+  auto original = parse(text);
+  ASSERT_TRUE(original) << name << ": " << original.error().description;
+  std::string pretty;
+  append_pretty(pretty, original->root());
+  auto reparsed = parse(pretty);
+  ASSERT_TRUE(reparsed) << name << ": " << reparsed.error().description;
+  EXPECT_TRUE(equal(original->root(), reparsed->root())) << name;
+  std::string again;
+  append_pretty(again, reparsed->root());
+  EXPECT_EQ(again, pretty) << name;
 }
 
-TEST(CorpusRoundTrip, PrettyTextParsesBackToAnEqualDocument) {
-  const auto documents = corpus_documents();
-  if (documents.empty()) GTEST_SKIP() << "the JSON corpus is not beside the project (../shared)";
-  for (const std::string& path : documents) {
-    const std::string text = testing::read_file(path);
-    auto original = parse(text);
-    ASSERT_TRUE(original) << path << ": " << original.error().description;
-    std::string pretty;
-    append_pretty(pretty, original->root());
-    auto reparsed = parse(pretty);
-    ASSERT_TRUE(reparsed) << path << ": " << reparsed.error().description;
-    EXPECT_TRUE(equal(original->root(), reparsed->root())) << path;
-    std::string again;
-    append_pretty(again, reparsed->root());
-    EXPECT_EQ(again, pretty) << path;
-  }
-}
-
-// numbers.json is one flat array of decimal fractions: each must read as
-// the correctly rounded double of its literal.
-TEST(CorpusRoundTrip, FloatsAreCorrectlyRounded) {
-  const auto documents = corpus_documents();
-  const auto numbers = std::find_if(documents.begin(), documents.end(),
-                                    [](const std::string& path) { return path.ends_with("/numbers.json"); });
-  if (numbers == documents.end()) GTEST_SKIP() << "the JSON corpus is not beside the project (../shared)";
-  const std::string text = testing::read_file(*numbers);
-  auto document = parse(text);
-  ASSERT_TRUE(document);
-  const Value array = document->root();
+// Each element of `array` is the correctly rounded double of the literal
+// written for it in `text`, a flat array of numbers.
+void expect_correctly_rounded(const std::string& text, Value array) {
   std::size_t index = 0;
   std::size_t at = text.find('[') + 1;
   while (at < text.size()) {
@@ -68,7 +46,8 @@ TEST(CorpusRoundTrip, FloatsAreCorrectlyRounded) {
     std::string_view literal(text.data() + at, end - at);
     while (!literal.empty() && std::isspace(static_cast<unsigned char>(literal.back()))) literal.remove_suffix(1);
     double expected = 0;
-    std::from_chars(literal.data(), literal.data() + literal.size(), expected);
+    const auto converted = std::from_chars(literal.data(), literal.data() + literal.size(), expected);
+    ASSERT_EQ(converted.ec, std::errc()) << literal;
     ASSERT_LT(index, array.size());
     EXPECT_EQ(std::bit_cast<std::uint64_t>(array.element(index).as_float()), std::bit_cast<std::uint64_t>(expected))
         << literal;
@@ -76,7 +55,78 @@ TEST(CorpusRoundTrip, FloatsAreCorrectlyRounded) {
     at = end + 1;
   }
   EXPECT_EQ(index, array.size());
-  EXPECT_GT(index, 10000u);
+}
+
+TEST(GeneratedDocuments, PrettyTextParsesBackToAnEqualDocument) {
+  std::string floats = "[";
+  for (const std::string& literal : testing::float_literals(7, 20000)) floats += literal + ",\n";
+  floats.resize(floats.size() - 2);
+  floats += "]";
+  const struct {
+    const char* name;
+    std::string text;
+  } documents[] = {
+      {"large document", testing::large_json_document(1, 4 << 20)},
+      {"other large document", testing::large_json_document(2, 1 << 20)},
+      {"floats", floats},
+      {"deepest nesting", testing::deeply_nested_json(127)},
+  };
+  for (const auto& document : documents) expect_round_trip(document.name, document.text);
+}
+
+TEST(GeneratedDocuments, FloatsAreCorrectlyRounded) {
+  for (const std::uint64_t seed : {3, 4, 5}) {
+    std::string text = "[";
+    for (const std::string& literal : testing::float_literals(seed, 20000)) text += literal + ", ";
+    text.resize(text.size() - 2);
+    text += "]";
+    auto document = parse(text);
+    ASSERT_TRUE(document) << document.error().description;
+    ASSERT_EQ(document->root().size(), 20000u);
+    expect_correctly_rounded(text, document->root());
+  }
+}
+
+TEST(GeneratedDocuments, NestingBeyondTheLimitIsRefused) {
+  EXPECT_TRUE(parse(testing::deeply_nested_json(127)));
+  EXPECT_FALSE(parse(testing::deeply_nested_json(128)));
+}
+
+std::vector<std::string> corpus_documents() {
+  const char* named = std::getenv("VEXLO_JSON_CORPUS");
+  const std::filesystem::path root = named != nullptr && *named != '\0'
+                                         ? std::filesystem::path(named)
+                                         : std::filesystem::path(testing::source_dir()) / "../shared/corpus/json";
+  std::error_code error;
+  std::vector<std::string> documents;
+  for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
+    if (entry.path().extension() == ".json") documents.push_back(entry.path().string());
+  }
+  std::sort(documents.begin(), documents.end());
+  return documents;
+}
+
+constexpr const char* kNoCorpus =
+    "no corpus of real-world JSON documents (set VEXLO_JSON_CORPUS to a folder of them)";
+
+TEST(CorpusRoundTrip, PrettyTextParsesBackToAnEqualDocument) {
+  const auto documents = corpus_documents();
+  if (documents.empty()) GTEST_SKIP() << kNoCorpus;
+  for (const std::string& path : documents) expect_round_trip(path, testing::read_file(path));
+}
+
+// numbers.json of the corpus is one flat array of decimal fractions: each
+// must read as the correctly rounded double of its literal.
+TEST(CorpusRoundTrip, FloatsAreCorrectlyRounded) {
+  const auto documents = corpus_documents();
+  const auto numbers = std::find_if(documents.begin(), documents.end(),
+                                    [](const std::string& path) { return path.ends_with("/numbers.json"); });
+  if (numbers == documents.end()) GTEST_SKIP() << kNoCorpus;
+  const std::string text = testing::read_file(*numbers);
+  auto document = parse(text);
+  ASSERT_TRUE(document);
+  expect_correctly_rounded(text, document->root());
+  EXPECT_GT(document->root().size(), 10000u);
 }
 
 TEST(Equal, ComparesKindsValuesAndMembers) {

@@ -92,8 +92,8 @@ class PaddedText {
 
 struct ParserState;  // defined by the implementation
 
-// Parses many texts one after another, reusing its buffers; the free
-// functions below make a parser for one text.
+// Reads the boot timestamps of many texts one after another, reusing its
+// buffers, as the scan of a log tree does.
 class Parser {
  public:
   Parser();
@@ -101,9 +101,10 @@ class Parser {
   Parser& operator=(Parser&&) noexcept;
   ~Parser();
 
-  std::expected<Document, ParseError> parse(std::string_view text);
-  std::expected<Document, ParseError> parse(PaddedText text);
-  std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text);
+  // Checks the text under the same rules as parse and returns the top-level
+  // "boot_timestamp" member when the value is an object whose member of
+  // that name (the later one if repeated) is an integer in the signed 64-bit
+  // range.
   std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
 
  private:
@@ -111,15 +112,10 @@ class Parser {
 };
 
 // Parses one whole text: only space, tab, line feed and carriage return
-// around exactly one value, at most 127 levels of nesting.
+// around exactly one value, at most 127 levels of nesting. The padded form
+// parses in place, the other copies the text first.
 std::expected<Document, ParseError> parse(std::string_view text);
 std::expected<Document, ParseError> parse(PaddedText text);
-
-// Checks the text under the same rules as parse and returns the top-level
-// "boot_timestamp" member when the value is an object whose member of that
-// name (the later one if repeated) is an integer in the signed 64-bit range.
-std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text);
-std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
 
 // Appends the text in double quotes with the escaping of the database file:
 // \" \\ \b \t \n \f \r, other control characters as \u00xx, all else as is.

@@ -226,10 +226,10 @@ struct ParserState {
     return storage;
   }
 
-  std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text,
-                                                                            bool padded) {
+  std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText padded_text) {
+    const std::string_view text = padded_text.text();
     std::string replacement;
-    if (auto parsed = parse_exact(parser.doc, text, padded, replacement); !parsed) {
+    if (auto parsed = parse_exact(parser.doc, text, true, replacement); !parsed) {
       return std::unexpected(parsed.error());
     }
     const std::uint64_t* words = parser.doc.tape.get();
@@ -283,12 +283,6 @@ Document index_document(std::unique_ptr<DocumentStorage> storage) {
   return Document(std::move(storage));
 }
 
-std::expected<Document, ParseError> parse_and_index(ParserState& state, std::string_view text, bool padded) {
-  auto storage = state.parse_tape(text, padded);
-  if (!storage) return std::unexpected(storage.error());
-  return index_document(std::move(*storage));
-}
-
 // Parses with a parser of its own, released before the index is built so
 // that its buffers and the index are never held at the same time.
 std::expected<Document, ParseError> parse_once(std::string_view text, bool padded) {
@@ -315,18 +309,8 @@ Parser::Parser(Parser&&) noexcept = default;
 Parser& Parser::operator=(Parser&&) noexcept = default;
 Parser::~Parser() = default;
 
-std::expected<Document, ParseError> Parser::parse(std::string_view text) {
-  return within_memory([&] { return parse_and_index(*state_, text, false); });
-}
-std::expected<Document, ParseError> Parser::parse(PaddedText text) {
-  return within_memory([&] { return parse_and_index(*state_, text.text(), true); });
-}
-std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(
-    std::string_view text) {
-  return within_memory([&] { return state_->read_boot_timestamp(text, false); });
-}
 std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(PaddedText text) {
-  return within_memory([&] { return state_->read_boot_timestamp(text.text(), true); });
+  return within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
 std::expected<Document, ParseError> parse(std::string_view text) {
@@ -334,12 +318,6 @@ std::expected<Document, ParseError> parse(std::string_view text) {
 }
 std::expected<Document, ParseError> parse(PaddedText text) {
   return within_memory([&] { return parse_once(text.text(), true); });
-}
-std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(std::string_view text) {
-  return within_memory([&] { return ParserState().read_boot_timestamp(text, false); });
-}
-std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text) {
-  return within_memory([&] { return ParserState().read_boot_timestamp(text.text(), true); });
 }
 
 }  // namespace vexlo::json

@@ -1,19 +1,19 @@
-// The public JSON parsing suite kept beside the project
-// (../shared/conformance/json/test_parsing), each document shown in both
+// The public JSON parsing suite (tests/data/json-suite/test_parsing), each
+// document shown in both
 // forms. Documents the suite requires to be accepted print and their pretty
 // text parses back to an equal document; documents it requires to be
 // rejected give the parsing message, or the opening message where the bytes
 // are not UTF-8. For the documents it leaves open, the table below records
-// what the tool does. Without the suite the test is skipped.
+// what the tool does. Without the suite the test fails.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <sstream>
 
+#include "testing/source_tree.h"
 #include "testing/temp_dir.h"
 #include "vexlo/query/show.h"
 
@@ -111,17 +111,15 @@ void expect_round_trip(const std::string& path, const std::string& pretty) {
 }
 
 TEST(ShowConformance, EveryDocumentOfTheParsingSuite) {
-  const char* source_dir = std::getenv("VEXLO_SOURCE_DIR");
-  const std::filesystem::path root =
-      std::filesystem::path(source_dir ? source_dir : "") / "../shared/conformance/json/test_parsing";
+  const std::filesystem::path root = testing::test_data_path("json-suite/test_parsing");
   std::error_code error;
-  if (source_dir == nullptr || !std::filesystem::is_directory(root, error)) {
-    GTEST_SKIP() << "the JSON parsing suite is not beside the project (../shared)";
-  }
+  ASSERT_TRUE(std::filesystem::is_directory(root, error)) << "the JSON parsing suite is missing: " << root;
   std::map<std::string, int> counts;
+  std::map<std::string, int> documents_by_prefix;
   std::size_t open_cases_seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(root)) {
     const std::string name = entry.path().filename().string();
+    ++documents_by_prefix[name.substr(0, 2)];
     const std::string path = entry.path().string();
     const Shown text = show(path, false);
     const Shown pretty = show(path, true);
@@ -147,7 +145,61 @@ TEST(ShowConformance, EveryDocumentOfTheParsingSuite) {
     }
   }
   EXPECT_EQ(open_cases_seen, kOpenCases.size());
+  // The counts of the suite as copied; a change in them means the copy
+  // changed, not the tool.
+  EXPECT_EQ(documents_by_prefix, (std::map<std::string, int>{{"i_", 35}, {"n_", 188}, {"y_", 95}}));
   for (const auto& [what, count] : counts) std::cout << "  " << what << ": " << count << "\n";
+}
+
+// The suite's documents whose value differs between parsers, each with the
+// pretty text the tool prints or the failure it reports.
+TEST(ShowConformance, EveryDocumentOfTheTransformSuite) {
+  const struct {
+    const char* name;
+    Outcome outcome;
+    const char* pretty;
+  } cases[] = {
+      // Integers keep every digit within the 64-bit ranges; beyond them
+      // they are floats.
+      {"number_-9223372036854775808.json", Outcome::Shown, "[\n  -9223372036854775808\n]\n"},
+      {"number_-9223372036854775809.json", Outcome::Shown, "[\n  -9.223372036854776e+18\n]\n"},
+      {"number_9223372036854775807.json", Outcome::Shown, "[\n  9223372036854775807\n]\n"},
+      {"number_9223372036854775808.json", Outcome::Shown, "[\n  9223372036854775808\n]\n"},
+      {"number_10000000000000000999.json", Outcome::Shown, "[\n  10000000000000000999\n]\n"},
+      {"number_1000000000000000.json", Outcome::Shown, "[\n  1000000000000000\n]\n"},
+      {"number_1.0.json", Outcome::Shown, "[\n  1.0\n]\n"},
+      {"number_1.000000000000000005.json", Outcome::Shown, "[\n  1.0\n]\n"},
+      {"number_1e6.json", Outcome::Shown, "[\n  1000000.0\n]\n"},
+      {"number_1e-999.json", Outcome::Shown, "[\n  0.0\n]\n"},
+      // A repeated name keeps the later value; names sort by their bytes,
+      // so the decomposed form (e, then the combining accent) comes first.
+      {"object_same_key_different_values.json", Outcome::Shown, "{\n  \"a\": 2\n}\n"},
+      {"object_same_key_same_value.json", Outcome::Shown, "{\n  \"a\": 1\n}\n"},
+      {"object_same_key_unclear_values.json", Outcome::Shown, "{\n  \"a\": -0.0\n}\n"},
+      {"object_key_nfc_nfd.json", Outcome::Shown,
+       "{\n  \"e\xCC\x81\": \"NFD\",\n  \"\xC3\xA9\": \"NFC\"\n}\n"},
+      {"object_key_nfd_nfc.json", Outcome::Shown,
+       "{\n  \"e\xCC\x81\": \"NFD\",\n  \"\xC3\xA9\": \"NFC\"\n}\n"},
+      {"string_with_escaped_NULL.json", Outcome::Shown, "[\n  \"A\\u0000B\"\n]\n"},
+      // Lone surrogates: escaped ones do not parse, raw ones are no UTF-8.
+      {"string_1_escaped_invalid_codepoint.json", Outcome::ParseError, ""},
+      {"string_2_escaped_invalid_codepoints.json", Outcome::ParseError, ""},
+      {"string_3_escaped_invalid_codepoints.json", Outcome::ParseError, ""},
+      {"string_1_invalid_codepoint.json", Outcome::OpenError, ""},
+      {"string_2_invalid_codepoints.json", Outcome::OpenError, ""},
+      {"string_3_invalid_codepoints.json", Outcome::OpenError, ""},
+  };
+  const std::filesystem::path root = testing::test_data_path("json-suite/test_transform");
+  std::error_code error;
+  ASSERT_TRUE(std::filesystem::is_directory(root, error)) << "the JSON transform suite is missing: " << root;
+  std::size_t documents = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(root)) documents += entry.is_regular_file();
+  EXPECT_EQ(documents, std::size(cases));
+  for (const auto& c : cases) {
+    const Shown pretty = show((root / c.name).string(), true);
+    EXPECT_EQ(pretty.outcome, c.outcome) << c.name << " gives " << name_of(pretty.outcome);
+    EXPECT_EQ(pretty.out, c.pretty) << c.name;
+  }
 }
 
 }  // namespace
