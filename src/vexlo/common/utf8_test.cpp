@@ -25,5 +25,19 @@ TEST(Utf8Lossy, ReplacesEachMaximalIllFormedSubsequence) {
   }
 }
 
+TEST(Utf8Bytes, ContinuationBytesAndC1Controls) {
+  const std::string_view text = "a\xC3\xA9\xC2\x80\xC2\x9F\xC2\xA0\xC2\xC2";
+  const bool continuation[] = {false, false, true, false, true, false, true, false, true, false, false};
+  const bool c1[] = {false, false, false, true, false, true, false, false, false, false, false};
+  ASSERT_EQ(text.size(), std::size(continuation));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    EXPECT_EQ(is_continuation_byte(text[i]), continuation[i]) << i;
+    EXPECT_EQ(is_c1_control_at(text, i), c1[i]) << i;
+  }
+  // A lead byte at the end has no second byte to be a control with.
+  EXPECT_FALSE(is_c1_control_at("\xC2", 0));
+  EXPECT_FALSE(is_c1_control_at("\xC2\x80", 2));
+}
+
 }  // namespace
 }  // namespace vexlo

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "vexlo/common/utf8.h"
 #include "vexlo/config/found_part.h"
 
 namespace vexlo::config {
 namespace {
-
-bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Line `number` (1-based) of the text without its line ending; empty when
 // the text has fewer lines.
@@ -47,7 +46,7 @@ std::string displayable(std::string_view line) {
   shown.reserve(line.size());
   for (size_t i = 0; i < line.size(); ++i) {
     const auto byte = static_cast<unsigned char>(line[i]);
-    const bool c1 = byte == 0xC2 && i + 1 < line.size() && static_cast<unsigned char>(line[i + 1]) <= 0x9F;
+    const bool c1 = is_c1_control_at(line, i);
     if ((byte < 0x20 && byte != '\t') || byte == 0x7F || c1) {
       shown += "\xEF\xBF\xBD";
       if (c1) ++i;

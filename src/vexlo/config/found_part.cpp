@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <utility>
 
+#include "vexlo/common/float_digits.h"
+#include "vexlo/common/utf8.h"
+
 namespace vexlo::config {
 namespace {
 
@@ -37,8 +40,8 @@ std::string escaped(std::string_view text, bool quotes_and_backslashes) {
     if (quotes_and_backslashes && (byte == '"' || byte == '\\')) {
       out += '\\';
       out += text[i];
-    } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      // U+0080 to U+009F, the C1 controls, encoded in two bytes.
+    } else if (is_c1_control_at(text, i)) {
+      // The second byte of a C1 control is its code point.
       append_control_escape(out, static_cast<unsigned char>(text[i + 1]));
       ++i;
     } else if (byte >= 0x80 || !append_control_escape(out, byte)) {
@@ -59,18 +62,10 @@ std::string float_text(double value) {
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
   // The shortest digits that read back as the same value, written out
   // without an exponent: 1e23 as 100000000000000000000000.0.
-  char buffer[32];
-  const char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
-  const std::string_view scientific(buffer, static_cast<size_t>(end - buffer));
-  const size_t e = scientific.find('e');
-  int exponent = 0;
-  std::from_chars(scientific.data() + e + (scientific[e + 1] == '+' ? 2 : 1), scientific.data() + scientific.size(),
-                  exponent);
-  std::string digits;
-  for (const char c : scientific.substr(0, e)) {
-    if (c >= '0' && c <= '9') digits += c;
-  }
-  std::string text = scientific.starts_with('-') ? "-" : "";
+  const FloatDigits shortest = shortest_digits(value);
+  const std::string digits(shortest.text());
+  const int exponent = shortest.exponent;
+  std::string text = std::signbit(value) ? "-" : "";
   const int count = static_cast<int>(digits.size());
   if (exponent >= count - 1) {
     text += digits + std::string(static_cast<size_t>(exponent - (count - 1)), '0') + ".0";

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vexlo/common/utf8.h"
+
 namespace vexlo::config {
 namespace {
 
@@ -13,8 +15,6 @@ size_t run_of(std::string_view text, size_t at, char c) {
   while (end < text.size() && text[end] == c) ++end;
   return end - at;
 }
-
-bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Takes the bytes at `at` that belong together (one character, an escape, a
 // run of quotes), moving into or out of strings and comments; returns how

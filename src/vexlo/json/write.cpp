@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "vexlo/common/float_digits.h"
+#include "vexlo/common/utf8.h"
 #include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
 
@@ -54,30 +56,6 @@ bool block_needs_escape(std::uint64_t block) {
   return (has_below(block, 0x20) | has_below(block ^ (kOnes * '"'), 1) | has_below(block ^ (kOnes * '\\'), 1)) != 0;
 }
 
-// The shortest round-trip digits of a finite, non-negative double and the
-// decimal exponent of the first digit.
-struct Decimal {
-  char digits[32];
-  std::size_t count = 0;
-  int exponent = 0;
-};
-
-Decimal decompose(double value) {
-  char text[64];
-  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
-  const std::string_view scientific(text, static_cast<std::size_t>(written.ptr - text));
-  // "d.ddde+xx" or "de+xx"
-  const std::size_t e = scientific.find('e');
-  Decimal decimal;
-  for (std::size_t i = 0; i < e; ++i) {
-    if (scientific[i] != '.') decimal.digits[decimal.count++] = scientific[i];
-  }
-  const char* exponent_begin = scientific.data() + e + 1;
-  if (*exponent_begin == '+') ++exponent_begin;
-  std::from_chars(exponent_begin, scientific.data() + scientific.size(), decimal.exponent);
-  return decimal;
-}
-
 // The longest number text: a sign and 17 digits with "0.0000" before them,
 // or with a point and an exponent of three digits.
 constexpr std::size_t kMaxNumberText = 32;
@@ -87,8 +65,8 @@ char* write_digits(char* out, std::string_view digits) {
   return out + digits.size();
 }
 
-char* write_plain(char* out, const Decimal& d) {
-  const std::string_view digits(d.digits, d.count);
+char* write_plain(char* out, const FloatDigits& d) {
+  const std::string_view digits = d.text();
   if (d.exponent < 0) {
     out = write_digits(out, "0.");
     const auto zeros = static_cast<std::size_t>(-d.exponent - 1);
@@ -106,7 +84,7 @@ char* write_plain(char* out, const Decimal& d) {
   return write_digits(out, digits.substr(whole));
 }
 
-char* write_scientific(char* out, const Decimal& d) {
+char* write_scientific(char* out, const FloatDigits& d) {
   *out++ = d.digits[0];
   if (d.count > 1) {
     *out++ = '.';
@@ -123,9 +101,9 @@ char* write_float(char* out, double value) {
     return write_digits(out, "null");
   }
   if (std::signbit(value)) *out++ = '-';
-  const Decimal decimal = decompose(std::fabs(value));
-  if (decimal.exponent >= -5 && decimal.exponent <= 15) return write_plain(out, decimal);
-  return write_scientific(out, decimal);
+  const FloatDigits digits = shortest_digits(value);
+  if (digits.exponent >= -5 && digits.exponent <= 15) return write_plain(out, digits);
+  return write_scientific(out, digits);
 }
 
 template <class Integer>
@@ -163,6 +141,36 @@ std::string_view escape_of(unsigned char c, char (&buffer)[6]) {
   buffer[4] = kHex[c >> 4];
   buffer[5] = kHex[c & 0xF];
   return {buffer, 6};
+}
+
+// Hands `text` to `put` piece by piece with the escapes of the database
+// file: runs of bytes that need none, as they are, and the escape of each
+// byte that does. With `all_controls`, DEL and the C1 controls (U+0080 to
+// U+009F) are escaped too, which the fast scan of clean_prefix does not
+// look for. The pieces are views that live until `put` returns.
+template <class Put>
+void put_escaped(std::string_view text, bool all_controls, Put put) {
+  std::size_t run = 0;  // start of the bytes not yet handed over
+  for (std::size_t i = all_controls ? 0 : clean_prefix(text); i < text.size(); ++i) {
+    auto code = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    if (!needs_escape(code)) {
+      if (!all_controls) continue;
+      if (is_c1_control_at(text, i)) {
+        // In UTF-8 the second byte of a C1 control is its code point.
+        code = static_cast<unsigned char>(text[i + 1]);
+        length = 2;
+      } else if (code != 0x7F) {
+        continue;
+      }
+    }
+    put(text.substr(run, i - run));
+    char escape[6];
+    put(escape_of(code, escape));
+    i += length - 1;
+    run = i + 1;
+  }
+  put(text.substr(run));
 }
 
 // A string written through a pointer: it is kept longer than its content,
@@ -283,16 +291,7 @@ void put_document_string(RawText& out, std::string_view text) {
     return;
   }
   out.put('"');
-  std::size_t run = 0;  // start of the bytes not yet copied
-  for (std::size_t i = clean_prefix(text); i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (!needs_escape(c)) continue;
-    out.put(text.substr(run, i - run));
-    char escape[6];
-    out.put(escape_of(c, escape));
-    run = i + 1;
-  }
-  out.put(text.substr(run));
+  put_escaped(text, false, [&](std::string_view piece) { out.put(piece); });
   out.put('"');
 }
 
@@ -377,39 +376,11 @@ class PrettyPrinter {
 
 namespace {
 
-// The length of the DEL or C1 control (U+0080..U+009F, in UTF-8 0xC2 and a
-// byte from 0x80 to 0x9F) at `at`, or 0.
-std::size_t other_control_length(std::string_view text, std::size_t at) {
-  const auto c = static_cast<unsigned char>(text[at]);
-  if (c == 0x7F) return 1;
-  if (c != 0xC2 || at + 1 >= text.size()) return 0;
-  const auto next = static_cast<unsigned char>(text[at + 1]);
-  return next >= 0x80 && next <= 0x9F ? 2 : 0;
-}
-
 // The escaping of append_quoted; with `all_controls` DEL and the C1
-// controls too, which the fast scan of clean_prefix does not look for.
+// controls too.
 void append_quoted_text(std::string& out, std::string_view text, bool all_controls) {
-  const std::size_t clean = all_controls ? 0 : clean_prefix(text);
   out += '"';
-  out.append(text.data(), clean);  // the whole text, as a rule
-  std::size_t run = clean;  // start of the bytes not yet copied
-  for (std::size_t i = clean; i < text.size(); ++i) {
-    auto code = static_cast<unsigned char>(text[i]);
-    std::size_t length = 1;
-    if (!needs_escape(code)) {
-      length = all_controls ? other_control_length(text, i) : 0;
-      if (length == 0) continue;
-      // U+0080..U+009F: the code point equals the second byte.
-      code = static_cast<unsigned char>(text[i + length - 1]);
-    }
-    out.append(text.data() + run, i - run);
-    char escape[6];
-    out += escape_of(code, escape);
-    i += length - 1;
-    run = i + 1;
-  }
-  out.append(text.data() + run, text.size() - run);
+  put_escaped(text, all_controls, [&](std::string_view piece) { out += piece; });
   out += '"';
 }
 
