@@ -15,6 +15,7 @@
 
 #include "fuzz_check.h"
 #include "vexlo/cli/command.h"
+#include "vexlo/cli/usage.h"
 #include "vexlo/common/utf8.h"
 
 namespace {

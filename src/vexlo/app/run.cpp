@@ -15,6 +15,7 @@
 
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
+#include "vexlo/cli/usage.h"
 #include "vexlo/config/config.h"
 #include "vexlo/config/found_part.h"
 #include "vexlo/db/database.h"

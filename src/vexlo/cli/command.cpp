@@ -170,9 +170,4 @@ Command parse_command_line(Arguments args, std::ostream& err) {
   return command;
 }
 
-std::string_view usage_program_name(Arguments args) {
-  if (args.empty() || args.front().empty()) return "vexlo";
-  return args.front();
-}
-
 }  // namespace vexlo

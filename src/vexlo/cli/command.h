@@ -73,12 +73,4 @@ struct Command {
 // U+FFFD), the form in which scanned paths are matched and printed.
 Command parse_command_line(std::span<const std::string_view> args, std::ostream& err);
 
-// Writes the usage text, with `program_name` in its first line, to `err`.
-void print_usage(std::string_view program_name, std::ostream& err);
-
-// The name the usage text shows: the first process argument as received, or
-// "vexlo" when there is none. An empty first argument counts as none, since
-// Linux hands a program started with no arguments at all one empty argument.
-std::string_view usage_program_name(std::span<const std::string_view> args);
-
 }  // namespace vexlo

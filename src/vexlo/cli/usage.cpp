@@ -1,4 +1,4 @@
-#include "vexlo/cli/command.h"
+#include "vexlo/cli/usage.h"
 
 namespace vexlo {
 namespace {
@@ -29,6 +29,11 @@ constexpr std::string_view kUsageAfterName =
 
 void print_usage(std::string_view program_name, std::ostream& err) {
   err << "Usage: " << program_name << kUsageAfterName;
+}
+
+std::string_view usage_program_name(std::span<const std::string_view> args) {
+  if (args.empty() || args.front().empty()) return "vexlo";
+  return args.front();
 }
 
 }  // namespace vexlo

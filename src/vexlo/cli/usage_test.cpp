@@ -1,9 +1,10 @@
+#include "vexlo/cli/usage.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 #include <vector>
-
-#include "vexlo/cli/command.h"
 
 namespace vexlo {
 namespace {
