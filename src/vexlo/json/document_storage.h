@@ -22,6 +22,12 @@
 
 namespace vexlo::json {
 
+// The layout below is that of simdjson 3.0 (CMakeLists.txt pins the version
+// range; json/tape_layout_test.cpp checks the layout against the library's
+// own reader).
+static_assert(simdjson::SIMDJSON_VERSION_MAJOR == 3 && simdjson::SIMDJSON_VERSION_MINOR == 0,
+              "the tape layout is known for simdjson 3.0 only");
+
 namespace tape {
 
 inline constexpr std::uint64_t kPayloadMask = (std::uint64_t{1} << 56) - 1;
