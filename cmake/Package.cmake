@@ -22,6 +22,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+# The copyright file, the changelog and the compressed manual page, which
+# only the package holds. cpack reads the configuration's variables, so the
+# script learns the source tree from one of its own.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package/DebianFiles.cmake)
+set(CPACK_VEXLO_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+
 include(CPack)
 
 if(BUILD_TESTING)
