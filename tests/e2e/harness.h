@@ -50,7 +50,7 @@ struct RunOptions {
   bool close_stderr = false;
   bool merge_stderr = false;  // standard error into the stdout pipe, as 2>&1
   std::chrono::milliseconds timeout{20000};
-  std::optional<std::string> binary = std::nullopt;  // another program, for tests of the harness
+  std::optional<std::string> binary = std::nullopt;  // another program, or a copy of the binary
 };
 
 struct RunResult {

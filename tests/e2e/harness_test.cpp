@@ -44,7 +44,7 @@ TEST(Harness, ChildFailuresAreReportedNotRaised) {
     std::function<std::string()> body;
     const char* why;
   } cases[] = {
-      {[]() -> std::string { throw std::runtime_error("x"); }, "child process threw an exception"},
+      {[]() -> std::string { throw std::runtime_error("x"); }, "child process threw an exception: x"},
       {[]() -> std::string { ::_exit(9); }, "child process failed with status 9"},
       {[]() -> std::string {
          ::kill(::getpid(), SIGKILL);

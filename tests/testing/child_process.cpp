@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <exception>
 #include <filesystem>
 
 namespace vexlo::testing {
@@ -29,6 +30,10 @@ bool write_all(int fd, const std::string& text) {
   std::string result;
   try {
     result = body();
+  } catch (const std::exception& error) {
+    // The parent reports what was thrown.
+    write_all(report_fd, error.what());
+    ::_exit(kBodyThrew);
   } catch (...) {
     ::_exit(kBodyThrew);
   }
@@ -45,13 +50,13 @@ std::string read_all(int fd) {
   return output;
 }
 
-std::string failure_of(int status) {
+std::string failure_of(int status, const std::string& output) {
   if (!WIFEXITED(status)) return "child process was killed by signal " + std::to_string(WTERMSIG(status));
   switch (WEXITSTATUS(status)) {
     case kCannotDrop:
       return "cannot switch to an unprivileged user";
     case kBodyThrew:
-      return "child process threw an exception";
+      return "child process threw an exception: " + output;
     default:
       return "child process failed with status " + std::to_string(WEXITSTATUS(status));
   }
@@ -92,7 +97,7 @@ std::optional<std::string> run_in_child(const std::function<std::string()>& body
     return std::nullopt;
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return output;
-  *why = failure_of(status);
+  *why = failure_of(status, output);
   return std::nullopt;
 }
 
