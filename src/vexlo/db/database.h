@@ -3,6 +3,7 @@
 // kept in "<log root>/.config/vexlo-db.json".
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,8 @@
 #include "vexlo/common/error.h"
 #include "vexlo/db/log_time_memo.h"
 #include "vexlo/db/path_index.h"
-#include "vexlo/os/directory_lock.h"
+#include "vexlo/os/directory.h"
+#include "vexlo/os/file_lock.h"
 
 namespace vexlo {
 
@@ -26,25 +28,33 @@ struct FileEntry {
 // order, or returns the error that ended the scan.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries);
 
-// Move-only: an open database holds the lock that keeps other runs from
-// loading it until this run has saved.
+struct OpenOptions {
+  // How long to wait for other runs on the same database, and what to do
+  // when the wait grows long. A run that cannot have the lock in time
+  // goes on without saving.
+  os::LockWait lock_wait;
+};
+
+// Move-only: an open database holds the database directory open and the
+// lock that keeps other runs from loading it until this run has saved.
 class Database {
  public:
-  // Creates "<log_root>/.config" (with missing parents), waits for other
-  // runs on the same database to finish and loads the database file; a
-  // missing or damaged file gives an empty database. The counter starts
-  // above every ID the file holds, or, for a damaged file, every ID still
-  // legible in it.
-  static Result<Database> open(const std::string& log_root);
+  // Creates "<log_root>/.config" (with missing parents) and opens it, never
+  // through a link (ELOOP when ".config" is one), waits for other runs on
+  // the same database to finish and loads the database file; a missing or
+  // damaged file gives an empty database. The counter starts above every ID
+  // the file holds, or, for a damaged file, every ID still legible in it.
+  static Result<Database> open(const std::string& log_root, const OpenOptions& options = {});
   // Loads the database file if it can be read, and nothing else: no
   // directory is made, no lock taken, and neither sync nor save ever
   // writes. A missing or unreadable file gives an empty database.
   static Database open_read_only(const std::string& log_root);
 
-  // Rewrites the whole database file so that a crash leaves either the old
+  // Replaces the whole database file so that a crash leaves either the old
   // or the new file, never a mix; then lets other runs in. A damaged
   // database file is first kept under a name of its own (see
-  // kept_damaged_file); when that fails nothing is written.
+  // kept_damaged_file); when that fails nothing is written, and nothing is
+  // written either when the lock could not be had.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
@@ -74,7 +84,7 @@ class Database {
   void load(const std::string& log_root);
   Status keep_damaged_database_file();
 
-  std::string config_dir_;
+  std::optional<os::Directory> config_dir_;  // none only when opened read-only without one
   std::string db_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
@@ -82,7 +92,8 @@ class Database {
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
   mutable LogTimeMemo log_times_;  // of every scan of this run
-  os::DirectoryLock lock_;        // held from loading until the end of the save
+  os::FileLock lock_;             // held from loading until the end of the save
+  std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved
   bool read_only_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include "testing/temp_dir.h"
 #include "vexlo/db/child_process_test_util.h"
 #include "vexlo/db/database_file.h"
+#include "vexlo/os/file_lock.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -40,14 +41,14 @@ TEST(DatabaseOpen, NewDatabaseIsEmptyAndTheFirstSaveCreatesTheFile) {
   EXPECT_TRUE(db->files().empty());
   EXPECT_EQ(db->next_file_id(), 1u);
   EXPECT_EQ(db->db_path(), root + "/.config/vexlo-db.json");
-  EXPECT_TRUE(names_in(root + "/.config").empty());
+  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.lock"});
 
   const std::int64_t before = os::now_seconds();
   ASSERT_TRUE(db->save());
   const std::string saved = testing::read_file(db->db_path());
   const std::string expected = render_database({}, 1, before);
   EXPECT_TRUE(saved == expected || saved == render_database({}, 1, before + 1)) << saved;
-  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.json"});
+  EXPECT_EQ(names_in(root + "/.config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseOpen, DatabasePathFollowsTheLogRootAsSpelled) {
@@ -138,7 +139,7 @@ TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {
   EXPECT_EQ(synced.error().text, "Is a directory (os error 21)");
   EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 1, 10}}));
   EXPECT_EQ(db->next_file_id(), 2u);
-  EXPECT_EQ(names_in(dir / ".config"), std::vector<std::string>{"vexlo-db.json"});
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
@@ -149,7 +150,7 @@ TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
   auto db = Database::open(dir.path());
   ASSERT_TRUE(db);
   ASSERT_TRUE(db->sync(dir.path()));
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json"}));
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseLookup, FirstMatchWins) {
@@ -201,6 +202,47 @@ TEST(DatabaseLock, SecondRunWaitsAndLoadsWhatTheFirstSaved) {
   EXPECT_EQ(second_files, (std::vector<FileEntry>{{dir / "a.json", 1, 0}}));
 }
 
+// Another holder of the lock (a stopped run, or anyone who could open the
+// lock file) costs a run the wait limit at most; the run then works on what
+// it loaded and saves nothing.
+TEST(DatabaseLock, ForeignHolderCostsAtMostTheLimitAndNothingIsSaved) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "a.json", log_content(10));
+  testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [], "next_file_id": 7})");
+  auto holder_directory = os::Directory::open(dir / ".config");
+  ASSERT_TRUE(holder_directory);
+  auto holder = os::FileLock::acquire(*holder_directory, "vexlo-db.lock", {});
+  ASSERT_TRUE(holder);
+
+  int notices = 0;
+  OpenOptions options;
+  options.lock_wait = {.limit = 400ms, .notice_after = 100ms, .on_long_wait = [&] { ++notices; }};
+  const auto started = std::chrono::steady_clock::now();
+  auto db = Database::open(dir.path(), options);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(notices, 1);
+  auto synced = db->sync(dir.path());
+  ASSERT_FALSE(synced);
+  EXPECT_EQ(synced.error().text, "another vexlo run kept the database locked for 0 s; nothing is saved");
+  EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 7, 10}}));
+  EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json"), R"({"files": [], "next_file_id": 7})");
+}
+
+// A ".config" that is a link is never written through, whatever it points
+// to.
+TEST(DatabaseOpen, ConfigDirectoryThatIsALinkIsRefused) {
+  testing::ScopedTempDir dir;
+  testing::make_dirs(dir / "elsewhere");
+  testing::write_file(dir / "elsewhere/vexlo-db.json.tmp.1.0", "someone else's");
+  testing::make_dirs(dir / "logs");
+  ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "logs/.config").c_str()), 0);
+  auto db = Database::open(dir / "logs");
+  ASSERT_FALSE(db);
+  EXPECT_EQ(db.error().text, "Too many levels of symbolic links (os error 40)");
+  EXPECT_EQ(names_in(dir / "elsewhere"), std::vector<std::string>{"vexlo-db.json.tmp.1.0"});
+}
+
 TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -224,16 +266,19 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   EXPECT_EQ(*without_file, "Permission denied (os error 13) 1");
   EXPECT_TRUE(names_in(dir / ".config").empty());
 
-  // A writable database file is rewritten in place.
+  // A writable database file is never rewritten in place (a run killed
+  // meanwhile would leave it cut short): the save fails and the file stays.
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0755), 0);
   testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [], "next_file_id": 7})");
   ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0666), 0);
+  testing::write_file(dir / ".config/vexlo-db.lock", "");
+  ASSERT_EQ(::chmod((dir / ".config/vexlo-db.lock").c_str(), 0666), 0);
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
   auto with_file = testing::run_unprivileged(sync_once, &why);
   ASSERT_TRUE(with_file) << why;
-  EXPECT_EQ(*with_file, "saved 7");
-  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 8u);
-  EXPECT_EQ(names_in(dir / ".config"), std::vector<std::string>{"vexlo-db.json"});
+  EXPECT_EQ(*with_file, "Permission denied (os error 13) 7");
+  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 7u);
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {

@@ -31,7 +31,7 @@ class ScanSource {
 
 // Reads log files for their times one after another with one parser and
 // one buffer, so that a scan allocates for its largest file only, not for
-// every file.
+// every file. Readers share nothing: threads may each use one of their own.
 class LogTimeReader {
  public:
   // See read_log_time.
