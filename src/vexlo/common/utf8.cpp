@@ -72,6 +72,7 @@ std::string_view without_partial_last_character(std::string_view bytes) {
     const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
     if (byte < 0x80) return bytes;
     if (byte < 0xC0) continue;  // a continuation byte: look further back
+    if (byte < 0xC2 || byte > 0xF4) return bytes;  // no lead byte at all
     const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
     return back < length ? bytes.substr(0, bytes.size() - back) : bytes;
   }
