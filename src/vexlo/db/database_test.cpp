@@ -296,6 +296,20 @@ TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {
       &why);
   if (!loaded) GTEST_SKIP() << why;
   EXPECT_EQ(*loaded, "0 1");
+
+  // A database directory that may be searched but not read or written: no
+  // lock, nothing loaded, nothing saved, and the run goes on.
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0711), 0);
+  auto synced = testing::run_unprivileged(
+      [&] {
+        auto db = Database::open(dir.path());
+        if (!db) return "open: " + db.error().text;
+        auto saved = db->sync(dir.path());
+        return std::to_string(db->next_file_id()) + " " + (saved ? "saved" : saved.error().text);
+      },
+      &why);
+  ASSERT_TRUE(synced) << why;
+  EXPECT_EQ(*synced, "1 Permission denied (os error 13)");
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 namespace vexlo::os {
 
 Result<Directory> Directory::open(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // A mere reference (O_PATH) serves every *at call and needs no read
+  // permission; listing and flushing open the directory for reading.
+  FileDescriptor fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (fd.valid()) return Directory(std::move(fd), path);
   int err = errno;
   // Linux says ENOTDIR for a link to a directory; name the link instead.
@@ -51,7 +53,9 @@ Status Directory::remove(const std::string& name) const {
 }
 
 Status Directory::sync() const {
-  if (::fsync(fd_.get()) != 0) return std::unexpected(os_error(errno));
+  const FileDescriptor readable(::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!readable.valid()) return std::unexpected(os_error(errno));
+  if (::fsync(readable.get()) != 0) return std::unexpected(os_error(errno));
   return {};
 }
 
