@@ -77,6 +77,9 @@ class Database {
   // Where this run's save kept the damaged database file it replaced; empty
   // when it kept none.
   const std::string& kept_damaged_file() const { return kept_damaged_file_; }
+  // ".config", held open: other files the tool keeps there go through it.
+  // Not for a database opened read-only, which may have none.
+  const os::Directory& config_directory() const { return *config_dir_; }
 
  private:
   Database() = default;

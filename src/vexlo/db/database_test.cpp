@@ -125,6 +125,15 @@ TEST(DatabaseOpen, UnusableDatabaseFilesLoadAsEmpty) {
   auto db = Database::open(fifo_dir.path());
   ASSERT_TRUE(db);
   EXPECT_TRUE(db->files().empty());
+  // A link is never followed, even to a sound database.
+  testing::ScopedTempDir planted;
+  testing::write_file(planted / "elsewhere.json", R"({"files": [{"id": 3, "path": "a"}], "next_file_id": 7})");
+  testing::make_dirs(planted / "link/.config");
+  ASSERT_EQ(::symlink((planted / "elsewhere.json").c_str(), (planted / "link/.config/vexlo-db.json").c_str()), 0);
+  auto loaded = Database::open(planted / "link");
+  ASSERT_TRUE(loaded);
+  EXPECT_TRUE(loaded->files().empty());
+  EXPECT_EQ(loaded->next_file_id(), 1u);
 }
 
 TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {

@@ -202,7 +202,7 @@ TEST(ShowFile, ControlCharactersAreEscapedOnlyForATerminal) {
   };
   for (const auto& c : cases) {
     std::ostringstream out, err;
-    show_file(c.path, false, out, err, c.terminals);
+    show_file(c.path, ShowFormat::Text, out, err, c.terminals);
     EXPECT_EQ(out.str(), c.out) << c.terminals.out;
     EXPECT_EQ(err.str(), c.err) << c.terminals.err;
   }
