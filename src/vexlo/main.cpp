@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv, argv + argc);
   int status = 1;
   try {
-    status = vexlo::run(args, out, err);
+    const vexlo::TerminalOutput terminals{vexlo::os::is_terminal(vexlo::os::kStandardOutput),
+                                          vexlo::os::is_terminal(vexlo::os::kStandardError)};
+    status = vexlo::run(args, out, err, terminals);
   } catch (const std::exception& e) {
     // Only resource exhaustion gets here; end with a message, not an abort.
     err << "vexlo: " << e.what() << '\n';

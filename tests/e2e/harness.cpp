@@ -9,7 +9,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +65,22 @@ struct Pipe {
   Fd read_end;
   Fd write_end;
 };
+
+// A pseudo-terminal in raw mode (no line-ending translation, no echo): the
+// read end is its master, the write end its slave.
+Pipe make_terminal() {
+  Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  check(master.get() >= 0 && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0, "posix_openpt");
+  const char* name = ::ptsname(master.get());
+  check(name != nullptr, "ptsname");
+  Fd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  check(slave.get() >= 0, "open pseudo-terminal");
+  struct termios mode {};
+  check(::tcgetattr(slave.get(), &mode) == 0, "tcgetattr");
+  ::cfmakeraw(&mode);
+  check(::tcsetattr(slave.get(), TCSANOW, &mode) == 0, "tcsetattr");
+  return {std::move(master), std::move(slave)};
+}
 
 Pipe make_pipe() {
   int fds[2];
@@ -145,8 +163,9 @@ bool read_outputs(Fd& out, Fd& err, RunResult& result, Clock::time_point deadlin
 // Waits for the child until the deadline; kills it when the deadline passes.
 void wait_for(pid_t pid, RunResult& result, Clock::time_point deadline) {
   int status = 0;
+  struct rusage usage {};
   for (;;) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    const pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
     if (done == pid) break;
     if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
     if (Clock::now() >= deadline) {
@@ -160,6 +179,7 @@ void wait_for(pid_t pid, RunResult& result, Clock::time_point deadline) {
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.max_rss_kib = usage.ru_maxrss;
 }
 
 }  // namespace
@@ -211,7 +231,8 @@ RunResult Sandbox::run_argv(const std::vector<std::string>& argv, const RunOptio
   for (const auto& arg : argv) raw_argv.push_back(const_cast<char*>(arg.c_str()));
   raw_argv.push_back(nullptr);
 
-  Pipe out = make_pipe();
+  const bool terminal = options.stdout_target == StdoutTarget::Terminal;
+  Pipe out = terminal ? make_terminal() : make_pipe();
   Pipe err = make_pipe();
   SpawnActions actions;
   SpawnAttributes attributes;
@@ -231,10 +252,13 @@ RunResult Sandbox::run_argv(const std::vector<std::string>& argv, const RunOptio
     case StdoutTarget::Closed:
       ::posix_spawn_file_actions_addclose(actions.get(), 1);
       break;
+    case StdoutTarget::Terminal:
+      ::posix_spawn_file_actions_adddup2(actions.get(), out.write_end.get(), 1);
+      break;
   }
   if (options.close_stderr) {
     ::posix_spawn_file_actions_addclose(actions.get(), 2);
-  } else if (options.merge_stderr) {
+  } else if (options.merge_stderr || terminal) {
     ::posix_spawn_file_actions_adddup2(actions.get(), out.write_end.get(), 2);
   } else {
     ::posix_spawn_file_actions_adddup2(actions.get(), err.write_end.get(), 2);
@@ -250,7 +274,7 @@ RunResult Sandbox::run_argv(const std::vector<std::string>& argv, const RunOptio
   // child has closed its outputs.
   out.write_end.reset();
   err.write_end.reset();
-  if (options.close_stderr || options.merge_stderr) err.read_end.reset();
+  if (options.close_stderr || options.merge_stderr || terminal) err.read_end.reset();
 
   // After a timeout the deadline has passed, so wait_for kills at once.
   if (!read_outputs(out.read_end, err.read_end, result, deadline)) result.timed_out = true;

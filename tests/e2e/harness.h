@@ -42,6 +42,7 @@ enum class StdoutTarget {
   ClosedPipe,  // a pipe whose reader has already gone
   DevFull,     // /dev/full: every write fails with ENOSPC
   Closed,      // no descriptor 1 at all
+  Terminal,    // a pseudo-terminal in raw mode, standard error too; both read into `out`
 };
 
 struct RunOptions {
@@ -59,6 +60,10 @@ struct RunResult {
   int status = -1;         // exit status; -1 when the run did not exit
   int signal = 0;          // the signal that ended it, if one did
   bool timed_out = false;  // killed after the timeout
+  // The peak memory the run held, as an upper bound: a child started by
+  // posix_spawn shares the test's memory until it executes the binary,
+  // and Linux counts that in.
+  long max_rss_kib = 0;
   // Whole seconds of the real-time clock just before the start and just
   // after the end, for values the run takes from the clock.
   std::int64_t started_at = 0;

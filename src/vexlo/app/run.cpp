@@ -26,17 +26,17 @@ namespace vexlo {
 namespace {
 
 void run_command(const CommandKind& kind, Database& database, const std::string& log_root,
-                 std::ostream& out, std::ostream& err) {
+                 std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   std::visit(
       [&](const auto& command) {
         using Kind = std::decay_t<decltype(command)>;
         if constexpr (std::is_same_v<Kind, ListCommand>) {
-          list_log_files(database, log_root, make_list_query(command), out, err);
+          list_log_files(database, log_root, make_list_query(command), out, err, terminals);
         } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
           // Relative time expressions count back from now, after the sync.
-          list_log_files(database, log_root, make_logs_query(command, err), out, err);
+          list_log_files(database, log_root, make_logs_query(command, err), out, err, terminals);
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          show_log_file(database, command.id, show_format(command), out, err);
+          show_log_file(database, command.id, show_format(command), out, err, terminals);
         }
         // Help and Version never get here: they end the run before anything
         // is opened.
@@ -48,14 +48,25 @@ void run_command(const CommandKind& kind, Database& database, const std::string&
 // but not write it, or the file system is mounted read-only.
 bool is_write_refused(int os_code) { return os_code == EACCES || os_code == EPERM || os_code == EROFS; }
 
-Result<Database> open_database(const Command& command, const std::string& log_root) {
+// Says on `err`, once the wait for another run grows long, why nothing
+// seems to happen.
+OpenOptions open_options(const std::string& log_root, std::ostream& err, TerminalOutput terminals) {
+  OpenOptions options;
+  options.lock_wait.on_long_wait = [&err, &log_root, terminals] {
+    err << "Waiting for another vexlo run on " << Shown{log_root, terminals.err} << " to finish\n" << std::flush;
+  };
+  return options;
+}
+
+Result<Database> open_database(const Command& command, const std::string& log_root, std::ostream& err,
+                               TerminalOutput terminals) {
   if (command.read_only) return Database::open_read_only(log_root);
-  return Database::open(log_root);
+  return Database::open(log_root, open_options(log_root, err, terminals));
 }
 
 }  // namespace
 
-int run(std::span<const std::string_view> args, std::ostream& out, std::ostream& err) {
+int run(std::span<const std::string_view> args, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   const Command command = parse_command_line(args, err);
   if (std::holds_alternative<HelpCommand>(command.kind)) {
     print_usage(usage_program_name(args), err);
@@ -69,9 +80,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   const Config config = load_config(command.config_path, out);
   const std::string log_root = command.log_path.value_or(config.log_root_path);
 
-  auto database = open_database(command, log_root);
+  auto database = open_database(command, log_root, err, terminals);
   if (!database) {
-    err << "Error initializing database: " << database.error().text << '\n';
+    err << "Error initializing database: " << Shown{database.error().text, terminals.err} << '\n';
     if (is_write_refused(database.error().os_code)) {
       err << "Hint: run with --read-only to list and show the logs without writing to the log directory" << '\n';
     }
@@ -82,8 +93,8 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
     err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
   }
-  if (!synced) err << "sync error: " << synced.error().text << '\n';
-  run_command(command.kind, *database, log_root, out, err);
+  if (!synced) err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';
+  run_command(command.kind, *database, log_root, out, err, terminals);
   return 0;
 }
 

@@ -65,4 +65,18 @@ std::string to_utf8_lossy(std::string_view bytes) {
   return out;
 }
 
+std::string_view without_partial_last_character(std::string_view bytes) {
+  // A lead byte among the last three, and fewer bytes after it than it
+  // announces.
+  for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+    if (byte < 0x80) return bytes;
+    if (byte < 0xC0) continue;  // a continuation byte: look further back
+    if (byte < 0xC2 || byte > 0xF4) return bytes;  // no lead byte at all
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+    return back < length ? bytes.substr(0, bytes.size() - back) : bytes;
+  }
+  return bytes;
+}
+
 }  // namespace vexlo

@@ -28,4 +28,9 @@ inline bool is_c1_control_at(std::string_view text, std::size_t at) {
 // maximal ill-formed subsequence is replaced by U+FFFD.
 std::string to_utf8_lossy(std::string_view bytes);
 
+// The bytes without a multi-byte sequence at their very end that lacks
+// only its continuation bytes: the text of a cut-off read, which the rest
+// of the input might have completed.
+std::string_view without_partial_last_character(std::string_view bytes);
+
 }  // namespace vexlo

@@ -39,5 +39,22 @@ TEST(Utf8Bytes, ContinuationBytesAndC1Controls) {
   EXPECT_FALSE(is_c1_control_at("\xC2\x80", 2));
 }
 
+TEST(Utf8, WithoutPartialLastCharacter) {
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"", ""},
+      {"abc", "abc"},
+      {"a\xc3", "a"},
+      {"a\xc3\xa9", "a\xc3\xa9"},
+      {"a\xe2\x82", "a"},
+      {"a\xf0\x9f\x98", "a"},
+      {"a\xf0\x9f\x98\x80", "a\xf0\x9f\x98\x80"},
+      {"a\xff", "a\xff"},  // no lead byte: invalid, left for the check
+  };
+  for (const auto& c : cases) EXPECT_EQ(without_partial_last_character(c.in), c.out) << c.in;
+}
+
 }  // namespace
 }  // namespace vexlo

@@ -77,7 +77,10 @@ pid_t start_run(const std::string& root) {
 int temporary_files_in(const std::string& config_dir) {
   const auto names = os::list_directory(config_dir).value();
   return static_cast<int>(std::count_if(names.begin(), names.end(),
-                                        [](const auto& name) { return name != "vexlo-db.json" && name != "vexlo-cache"; }));
+                                        [](const auto& name) {
+                                          return name != "vexlo-db.json" && name != "vexlo-cache" &&
+                                                 name != "vexlo-db.lock";
+                                        }));
 }
 
 TEST(CrashSafety, RunsKilledDuringTheirSaveLeaveAWholeDatabase) {

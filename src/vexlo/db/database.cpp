@@ -1,19 +1,25 @@
 // Opening, saving and querying the database.
 //
-// The database file is replaced whole: the new text goes to a temporary
-// file beside it, is flushed to stable storage and renamed over the old
-// file, so that a run killed at any moment, or a full disk, leaves either
-// the old or the new database. Where no temporary file can be made (a
-// ".config" that is not writable while the database file is), the file is
-// rewritten in place instead.
+// The database directory ".config" lies in a tree that other users may be
+// able to write, and the tool usually runs as root. So the directory is
+// opened once, never through a link, and every file operation goes
+// relative to that descriptor: nothing is created, read, linked, renamed or
+// removed outside it, whatever links are planted or swapped in during a
+// run. The database file is replaced whole: the new text goes to a new
+// temporary file beside it, is flushed to stable storage and renamed over
+// the old one, so that a run killed at any moment, or a full disk, leaves
+// either the old or the new database. There is no fallback to rewriting in
+// place: when no temporary file can be made, the save fails.
 //
-// The log time cache is replaced the same way, without the flush: a cache
-// that a crash leaves damaged fails its checksum and is rebuilt, which
-// costs one full read of the log files and nothing else.
+// The log time cache is replaced the same way; a cache that a crash
+// leaves damaged fails its checksum and is rebuilt, which costs one full
+// read of the log files and nothing else.
 //
-// A run holds an advisory lock on ".config" from loading to the end of its
-// save, so that overlapping runs take turns and never hand out the same ID
-// twice. On a file system without locks the run goes on without one.
+// A run holds an advisory lock on ".config/vexlo-db.lock" from loading to
+// the end of its save, so that overlapping runs take turns and never hand
+// out the same ID twice. The wait for it is bounded: a run that cannot
+// have it in time works on what it loaded and saves nothing. On a file
+// system without locks the run goes on without one.
 //
 // A database file that is there but does not load is not silently
 // replaced: the save first gives it a second name ("vexlo-db.json.damaged",
@@ -35,52 +41,37 @@
 namespace vexlo {
 namespace {
 
-constexpr std::string_view kDatabaseFileName = "vexlo-db.json";
-constexpr std::string_view kTemporaryPrefix = "vexlo-db.json.tmp.";
+const std::string kDatabaseFileName = "vexlo-db.json";
+const std::string kLockFileName = "vexlo-db.lock";
+const std::string kCacheFileName{kLogTimeCacheFileName};
 constexpr std::string_view kDamagedSuffix = ".damaged";
 constexpr unsigned kMaxKeptDamagedFiles = 1000;
-constexpr std::string_view kCacheTemporaryPrefix = "vexlo-cache.tmp.";
-
-// Temporary files of runs that were killed before their rename.
-void remove_stale_temporary_files(const std::string& config_dir) {
-  auto names = os::list_directory(config_dir);
-  if (!names) return;
-  for (const auto& name : *names) {
-    if (name.starts_with(kTemporaryPrefix) || name.starts_with(kCacheTemporaryPrefix)) {
-      (void)os::remove_file(os::join_path(config_dir, name));
-    }
-  }
-}
 
 // Whatever the cache file holds, if it is a cache: a missing, unreadable,
 // oversized or damaged file, a link, or one of another version gives an
 // empty cache, which the next save replaces.
-LogTimeCache load_log_time_cache(const std::string& path) {
-  auto text = os::read_regular_file_no_follow(path, kMaxLogTimeCacheFileSize);
+LogTimeCache load_log_time_cache(const os::Directory& directory) {
+  auto text = os::read_file_at(directory.fd(), kCacheFileName, kMaxLogTimeCacheFileSize);
   if (!text) return {};
   auto cache = decode_log_time_cache(*text);
   if (!cache) return {};
   return std::move(*cache);
 }
 
-// A new file in place of the old one; on failure the old one stays. The
-// rename replaces a link at `path` itself, never its target.
-Status replace_file(const std::string& directory, std::string_view temporary_prefix, const std::string& path,
-                    std::string_view text) {
-  auto temporary = os::TemporaryFile::create(directory, temporary_prefix);
-  if (!temporary) return std::unexpected(temporary.error());
-  if (auto written = temporary->write_all(text); !written) return written;
-  return temporary->commit(path);
-}
+bool locks_unsupported(const Error& error) { return error.os_code == ENOLCK || error.os_code == EOPNOTSUPP; }
 
-// Rewriting in place on a full disk would leave a truncated database.
-bool may_rewrite_in_place(const Error& temporary_failure) {
-  return temporary_failure.os_code != ENOSPC && temporary_failure.os_code != EDQUOT;
+Error lock_error(const Error& error, const os::LockWait& wait) {
+  if (error.os_code != EWOULDBLOCK) return error;
+  return Error{"another vexlo run kept the database locked for " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait.limit).count()) +
+                   " s; nothing is saved",
+               error.os_code};
 }
 
 // Whether a failed read of the database file means that a file is there
 // which did not load, rather than none at all (or a directory, which no
-// save replaces).
+// save replaces). A symbolic link is such a file: it is never read
+// through, and kept as it is.
 bool names_unloadable_file(const Error& read_error) {
   return read_error.os_code != ENOENT && read_error.os_code != ENOTDIR && read_error.os_code != EISDIR;
 }
@@ -102,17 +93,17 @@ LoadedDatabase load_database_bytes(std::string_view bytes) {
   return loaded;
 }
 
-// Gives the file at `path` a second name that no file had before,
-// "<path>.damaged" or "<path>.damaged.N" with the lowest free N, so that
-// replacing the file leaves its bytes behind under that name. A hard link
-// never follows a symbolic link, never replaces another file and needs no
-// read access to the file.
-Result<std::string> keep_damaged_file(const std::string& path) {
-  const std::string first_name = path + std::string(kDamagedSuffix);
+// Gives the file `name` in `directory` a second name that no file had
+// before, "<name>.damaged" or "<name>.damaged.N" with the lowest free N, so
+// that replacing the file leaves its bytes behind under that name. A hard
+// link never follows a symbolic link, never replaces another file and needs
+// no read access to the file. Returns the second name.
+Result<std::string> keep_damaged_file(const os::Directory& directory, const std::string& name) {
+  const std::string first_name = name + std::string(kDamagedSuffix);
   for (unsigned number = 0; number < kMaxKeptDamagedFiles; ++number) {
-    std::string name = number == 0 ? first_name : first_name + "." + std::to_string(number);
-    auto linked = os::link_file(path, name);
-    if (linked) return name;
+    std::string kept = number == 0 ? first_name : first_name + "." + std::to_string(number);
+    auto linked = os::link_file(directory.fd(), name, kept);
+    if (linked) return kept;
     if (linked.error().os_code != EEXIST) return std::unexpected(linked.error());
   }
   return std::unexpected(os::os_error(EEXIST));
@@ -120,12 +111,18 @@ Result<std::string> keep_damaged_file(const std::string& path) {
 
 }  // namespace
 
-Result<Database> Database::open(const std::string& log_root) {
+Result<Database> Database::open(const std::string& log_root, const OpenOptions& options) {
   Database db;
-  db.config_dir_ = os::join_path(log_root, kConfigDirName);
-  db.db_path_ = os::join_path(db.config_dir_, kDatabaseFileName);
-  if (auto made = os::make_directories(db.config_dir_); !made) return std::unexpected(made.error());
-  if (auto lock = os::DirectoryLock::acquire(db.config_dir_)) db.lock_ = std::move(*lock);
+  const std::string config_dir = os::join_path(log_root, kConfigDirName);
+  if (auto made = os::make_directories(config_dir); !made) return std::unexpected(made.error());
+  auto directory = os::Directory::open(config_dir);
+  if (!directory) return std::unexpected(directory.error());
+  db.config_dir_ = std::move(*directory);
+  if (auto lock = os::FileLock::acquire(*db.config_dir_, kLockFileName, options.lock_wait)) {
+    db.lock_ = std::move(*lock);
+  } else if (!locks_unsupported(lock.error())) {
+    db.lock_error_ = lock_error(lock.error(), options.lock_wait);
+  }
   db.load(log_root);
   return db;
 }
@@ -133,6 +130,10 @@ Result<Database> Database::open(const std::string& log_root) {
 Database Database::open_read_only(const std::string& log_root) {
   Database db;
   db.read_only_ = true;
+  // No ".config" (or one that is a link) is read as no database.
+  if (auto directory = os::Directory::open(os::join_path(log_root, kConfigDirName))) {
+    db.config_dir_ = std::move(*directory);
+  }
   db.load(log_root);
   return db;
 }
@@ -142,10 +143,9 @@ Database Database::open_read_only(const std::string& log_root) {
 // file leaves the cache empty. Reading the cache is no writing: a read-only
 // run uses it too.
 void Database::load(const std::string& log_root) {
-  config_dir_ = os::join_path(log_root, kConfigDirName);
-  db_path_ = os::join_path(config_dir_, kDatabaseFileName);
-  cache_path_ = os::join_path(config_dir_, kLogTimeCacheFileName);
-  if (auto bytes = os::read_file(db_path_)) {
+  db_path_ = os::join_path(os::join_path(log_root, kConfigDirName), kDatabaseFileName);
+  if (!config_dir_) return;
+  if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFileName)) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
@@ -153,11 +153,12 @@ void Database::load(const std::string& log_root) {
   } else {
     damaged_ = names_unloadable_file(bytes.error());
   }
-  log_times_ = load_log_time_cache(cache_path_);
+  log_times_ = load_log_time_cache(*config_dir_);
 }
 
 Status Database::save() {
   if (read_only_) return std::unexpected(Error{"the database was opened for reading only", 0});
+  if (lock_error_) return std::unexpected(*lock_error_);
   const std::string text = render_database(files_, next_file_id_, os::now_seconds());
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
   if (written) written = write_database_file(text);
@@ -167,34 +168,26 @@ Status Database::save() {
 }
 
 Status Database::keep_damaged_database_file() {
-  auto kept = keep_damaged_file(db_path_);
+  auto kept = keep_damaged_file(*config_dir_, kDatabaseFileName);
   if (!kept) return std::unexpected(kept.error());
-  kept_damaged_file_ = std::move(*kept);
+  kept_damaged_file_ = os::join_path(config_dir_->path(), *kept);
   damaged_ = false;
   return {};
 }
 
 Status Database::write_database_file(std::string_view text) {
   // Without the lock a temporary file may belong to a run still writing.
-  if (lock_.held()) remove_stale_temporary_files(config_dir_);
-  auto temporary = os::TemporaryFile::create(config_dir_, kTemporaryPrefix);
-  if (!temporary) {
-    // A kept damaged file is the same file under a second name: rewriting
-    // in place would destroy it.
-    if (!may_rewrite_in_place(temporary.error()) || !kept_damaged_file_.empty()) {
-      return std::unexpected(temporary.error());
-    }
-    return os::write_file(db_path_, text);
+  if (lock_.held()) {
+    os::remove_temporary_files(*config_dir_, kDatabaseFileName);
+    os::remove_temporary_files(*config_dir_, kCacheFileName);
   }
-  if (auto written = temporary->write_all(text); !written) return written;
-  if (auto synced = temporary->sync(); !synced) return synced;
-  return temporary->commit(db_path_);
+  return os::replace_file(*config_dir_, kDatabaseFileName, text);
 }
 
 void Database::write_log_time_cache() {
   if (!log_times_.changed()) return;
   // A cache that cannot be written only costs the next run a full read.
-  if (replace_file(config_dir_, kCacheTemporaryPrefix, cache_path_, encode_log_time_cache(log_times_))) {
+  if (os::replace_file(*config_dir_, kCacheFileName, encode_log_time_cache(log_times_))) {
     log_times_.mark_saved();
   }
 }

@@ -3,6 +3,7 @@
 // kept in "<log root>/.config/vexlo-db.json".
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,8 @@
 #include "vexlo/common/error.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/db/path_index.h"
-#include "vexlo/os/directory_lock.h"
+#include "vexlo/os/directory.h"
+#include "vexlo/os/file_lock.h"
 
 namespace vexlo {
 
@@ -22,27 +24,36 @@ struct FileEntry {
   bool operator==(const FileEntry&) const = default;
 };
 
-// Move-only: an open database holds the lock that keeps other runs from
-// loading it until this run has saved.
+struct OpenOptions {
+  // How long to wait for other runs on the same database, and what to do
+  // when the wait grows long. A run that cannot have the lock in time
+  // goes on without saving.
+  os::LockWait lock_wait;
+};
+
+// Move-only: an open database holds the database directory open and the
+// lock that keeps other runs from loading it until this run has saved.
 class Database {
  public:
-  // Creates "<log_root>/.config" (with missing parents), waits for other
-  // runs on the same database to finish and loads the database file and
-  // the log time cache; a missing or damaged file gives an empty database,
-  // a missing or unusable cache file an empty cache. The counter starts
-  // above every ID the file holds, or, for a damaged file, every ID still
-  // legible in it.
-  static Result<Database> open(const std::string& log_root);
+  // Creates "<log_root>/.config" (with missing parents) and opens it, never
+  // through a link (ELOOP when ".config" is one), waits for other runs on
+  // the same database to finish and loads the database file and the log
+  // time cache; a missing or damaged file gives an empty database, a
+  // missing or unusable cache file an empty cache. The counter starts above
+  // every ID the file holds, or, for a damaged file, every ID still legible
+  // in it.
+  static Result<Database> open(const std::string& log_root, const OpenOptions& options = {});
   // Loads the database file if it can be read, and nothing else: no
   // directory is made, no lock taken, and neither sync nor save ever
   // writes. A missing or unreadable file gives an empty database.
   static Database open_read_only(const std::string& log_root);
 
-  // Rewrites the whole database file so that a crash leaves either the old
+  // Replaces the whole database file so that a crash leaves either the old
   // or the new file, never a mix, and the log time cache file when the
   // cache changed; then lets other runs in. Nothing else writes either
   // file. A damaged database file is first kept under a name of its own
-  // (see kept_damaged_file); when that fails nothing is written.
+  // (see kept_damaged_file); when that fails nothing is written, and
+  // nothing is written either when the lock could not be had.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
@@ -67,6 +78,9 @@ class Database {
   // Where this run's save kept the damaged database file it replaced; empty
   // when it kept none.
   const std::string& kept_damaged_file() const { return kept_damaged_file_; }
+  // ".config", held open: other files the tool keeps there go through it.
+  // Not for a database opened read-only, which may have none.
+  const os::Directory& config_directory() const { return *config_dir_; }
 
  private:
   Database() = default;
@@ -75,16 +89,16 @@ class Database {
   Status keep_damaged_database_file();
   void write_log_time_cache();
 
-  std::string config_dir_;
+  std::optional<os::Directory> config_dir_;  // none only when opened read-only without one
   std::string db_path_;
-  std::string cache_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
   bool damaged_ = false;  // the file at db_path_ exists but did not load
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
   LogTimeCache log_times_;        // of the latest scan
-  os::DirectoryLock lock_;        // held from loading until the end of the save
+  os::FileLock lock_;             // held from loading until the end of the save
+  std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved
   bool read_only_ = false;
 };
 

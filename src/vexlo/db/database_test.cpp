@@ -13,6 +13,7 @@
 #include "testing/child_process.h"
 #include "testing/temp_dir.h"
 #include "vexlo/db/database_file.h"
+#include "vexlo/os/file_lock.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -40,14 +41,14 @@ TEST(DatabaseOpen, NewDatabaseIsEmptyAndTheFirstSaveCreatesTheFile) {
   EXPECT_TRUE(db->files().empty());
   EXPECT_EQ(db->next_file_id(), 1u);
   EXPECT_EQ(db->db_path(), root + "/.config/vexlo-db.json");
-  EXPECT_TRUE(names_in(root + "/.config").empty());
+  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.lock"});
 
   const std::int64_t before = os::now_seconds();
   ASSERT_TRUE(db->save());
   const std::string saved = testing::read_file(db->db_path());
   const std::string expected = render_database({}, 1, before);
   EXPECT_TRUE(saved == expected || saved == render_database({}, 1, before + 1)) << saved;
-  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.json"});
+  EXPECT_EQ(names_in(root + "/.config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseOpen, DatabasePathFollowsTheLogRootAsSpelled) {
@@ -124,6 +125,15 @@ TEST(DatabaseOpen, UnusableDatabaseFilesLoadAsEmpty) {
   auto db = Database::open(fifo_dir.path());
   ASSERT_TRUE(db);
   EXPECT_TRUE(db->files().empty());
+  // A link is never followed, even to a sound database.
+  testing::ScopedTempDir planted;
+  testing::write_file(planted / "elsewhere.json", R"({"files": [{"id": 3, "path": "a"}], "next_file_id": 7})");
+  testing::make_dirs(planted / "link/.config");
+  ASSERT_EQ(::symlink((planted / "elsewhere.json").c_str(), (planted / "link/.config/vexlo-db.json").c_str()), 0);
+  auto loaded = Database::open(planted / "link");
+  ASSERT_TRUE(loaded);
+  EXPECT_TRUE(loaded->files().empty());
+  EXPECT_EQ(loaded->next_file_id(), 1u);
 }
 
 TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {
@@ -139,7 +149,7 @@ TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {
   EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 1, 10}}));
   EXPECT_EQ(db->next_file_id(), 2u);
   // No temporary file is left; the log time cache is saved all the same.
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-cache", "vexlo-db.json"}));
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-cache", "vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
@@ -150,7 +160,7 @@ TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
   auto db = Database::open(dir.path());
   ASSERT_TRUE(db);
   ASSERT_TRUE(db->sync(dir.path()));
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json"}));
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseLookup, FirstMatchWins) {
@@ -202,6 +212,47 @@ TEST(DatabaseLock, SecondRunWaitsAndLoadsWhatTheFirstSaved) {
   EXPECT_EQ(second_files, (std::vector<FileEntry>{{dir / "a.json", 1, 0}}));
 }
 
+// Another holder of the lock (a stopped run, or anyone who could open the
+// lock file) costs a run the wait limit at most; the run then works on what
+// it loaded and saves nothing.
+TEST(DatabaseLock, ForeignHolderCostsAtMostTheLimitAndNothingIsSaved) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "a.json", log_content(10));
+  testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [], "next_file_id": 7})");
+  auto holder_directory = os::Directory::open(dir / ".config");
+  ASSERT_TRUE(holder_directory);
+  auto holder = os::FileLock::acquire(*holder_directory, "vexlo-db.lock", {});
+  ASSERT_TRUE(holder);
+
+  int notices = 0;
+  OpenOptions options;
+  options.lock_wait = {.limit = 400ms, .notice_after = 100ms, .on_long_wait = [&] { ++notices; }};
+  const auto started = std::chrono::steady_clock::now();
+  auto db = Database::open(dir.path(), options);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(notices, 1);
+  auto synced = db->sync(dir.path());
+  ASSERT_FALSE(synced);
+  EXPECT_EQ(synced.error().text, "another vexlo run kept the database locked for 0 s; nothing is saved");
+  EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 7, 10}}));
+  EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json"), R"({"files": [], "next_file_id": 7})");
+}
+
+// A ".config" that is a link is never written through, whatever it points
+// to.
+TEST(DatabaseOpen, ConfigDirectoryThatIsALinkIsRefused) {
+  testing::ScopedTempDir dir;
+  testing::make_dirs(dir / "elsewhere");
+  testing::write_file(dir / "elsewhere/vexlo-db.json.tmp.1.0", "someone else's");
+  testing::make_dirs(dir / "logs");
+  ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "logs/.config").c_str()), 0);
+  auto db = Database::open(dir / "logs");
+  ASSERT_FALSE(db);
+  EXPECT_EQ(db.error().text, "Too many levels of symbolic links (os error 40)");
+  EXPECT_EQ(names_in(dir / "elsewhere"), std::vector<std::string>{"vexlo-db.json.tmp.1.0"});
+}
+
 TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -225,16 +276,19 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   EXPECT_EQ(*without_file, "Permission denied (os error 13) 1");
   EXPECT_TRUE(names_in(dir / ".config").empty());
 
-  // A writable database file is rewritten in place.
+  // A writable database file is never rewritten in place (a run killed
+  // meanwhile would leave it cut short): the save fails and the file stays.
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0755), 0);
   testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [], "next_file_id": 7})");
   ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0666), 0);
+  testing::write_file(dir / ".config/vexlo-db.lock", "");
+  ASSERT_EQ(::chmod((dir / ".config/vexlo-db.lock").c_str(), 0666), 0);
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
   auto with_file = testing::run_unprivileged(sync_once, &why);
   ASSERT_TRUE(with_file) << why;
-  EXPECT_EQ(*with_file, "saved 7");
-  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 8u);
-  EXPECT_EQ(names_in(dir / ".config"), std::vector<std::string>{"vexlo-db.json"});
+  EXPECT_EQ(*with_file, "Permission denied (os error 13) 7");
+  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 7u);
+  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {
@@ -252,6 +306,20 @@ TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {
       &why);
   ASSERT_TRUE(loaded) << why;
   EXPECT_EQ(*loaded, "0 1");
+
+  // A database directory that may be searched but not read or written: no
+  // lock, nothing loaded, nothing saved, and the run goes on.
+  ASSERT_EQ(::chmod((dir / ".config").c_str(), 0711), 0);
+  auto synced = testing::run_unprivileged(
+      [&] {
+        auto db = Database::open(dir.path());
+        if (!db) return "open: " + db.error().text;
+        auto saved = db->sync(dir.path());
+        return std::to_string(db->next_file_id()) + " " + (saved ? "saved" : saved.error().text);
+      },
+      &why);
+  ASSERT_TRUE(synced) << why;
+  EXPECT_EQ(*synced, "1 Permission denied (os error 13)");
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 // each directory, following symbolic links.
 //
 // Names are passed to the system as the raw bytes it gave; only the
-// recorded path is turned into text. A directory whose device and inode
-// match the log root or a directory on the way down is a cycle of links
-// and is not entered again. The daemon rotates its logs while we scan, so a
-// file or directory that vanishes between the listing and its inspection is
-// passed over; any other failure ends the scan.
+// recorded path is turned into text. Each directory (by device and inode)
+// is entered at most once per scan, under the first path that reaches it:
+// links could otherwise make a small tree of directories look like an
+// exponentially large one (two links to the next level, twenty levels
+// deep) or never end (a cycle). A link to a directory reached in no other
+// way is followed as any directory is. The daemon rotates its logs while we
+// scan, so a file or directory that vanishes between the listing and its
+// inspection is passed over; any other failure ends the scan.
 //
 // The walk comes first and only finds the JSON files with their status;
 // then the files the cache cannot answer are read, by several threads at
@@ -21,9 +24,12 @@
 #include <atomic>
 #include <cerrno>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/database.h"
@@ -46,6 +52,12 @@ struct DirectoryIdentity {
   bool operator==(const DirectoryIdentity&) const = default;
 };
 
+struct IdentityHash {
+  std::size_t operator()(const DirectoryIdentity& identity) const {
+    return std::hash<std::uint64_t>()(identity.inode * 0x9E3779B97F4A7C15ULL ^ identity.device);
+  }
+};
+
 // A regular file with the extension "json" that the walk found.
 struct FoundFile {
   std::string path;
@@ -59,21 +71,20 @@ class LogTreeWalker {
   Status walk_root(const std::string& root) {
     const auto status = source_.status(root);
     if (!status || status->type != os::FileType::Directory) return {};
-    return walk_directory(root, {status->device, status->inode});
+    entered_.insert({status->device, status->inode});
+    return walk_directory(root);
   }
 
  private:
-  Status walk_directory(const std::string& directory, DirectoryIdentity identity) {
+  Status walk_directory(const std::string& directory) {
     auto names = source_.list(directory);
     if (!names) {
       if (names.error().os_code == ENOENT) return {};
       return std::unexpected(names.error());
     }
-    descent_.push_back(identity);
     for (const auto& name : *names) {
       if (auto visited = visit(directory, name); !visited) return visited;
     }
-    descent_.pop_back();
     return {};
   }
 
@@ -84,9 +95,9 @@ class LogTreeWalker {
     const auto status = source_.status(path);
     if (!status) return {};
     if (status->type == os::FileType::Directory) {
-      const DirectoryIdentity identity{status->device, status->inode};
-      if (name == kConfigDirName || on_descent_path(identity)) return {};
-      return walk_directory(path, identity);
+      if (name == kConfigDirName) return {};
+      if (!entered_.insert({status->device, status->inode}).second) return {};
+      return walk_directory(path);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
       found_.push_back(FoundFile{std::move(path), *status});
@@ -94,16 +105,9 @@ class LogTreeWalker {
     return {};
   }
 
-  bool on_descent_path(const DirectoryIdentity& identity) const {
-    for (const auto& ancestor : descent_) {
-      if (ancestor == identity) return true;
-    }
-    return false;
-  }
-
   std::vector<FoundFile>& found_;
   ScanSource& source_;
-  std::vector<DirectoryIdentity> descent_;  // the log root first
+  std::unordered_set<DirectoryIdentity, IdentityHash> entered_;
 };
 
 using LogTime = std::optional<std::int64_t>;
@@ -160,11 +164,18 @@ bool has_json_extension(std::string_view name) {
 
 std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified) {
   // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
-  // and either way the file is skipped.
-  if (!os::read_file_into(path, buffer_, json::kPadding)) return std::nullopt;
-  const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
-  if (!boot_timestamp) return std::nullopt;
-  return boot_timestamp->value_or(modified);
+  // and either way the file is skipped. So is a file that cannot be JSON
+  // from its first bytes, and one too large to hold in memory.
+  try {
+    const auto read = os::read_file_into(path, buffer_, json::kPadding, json::may_begin_value);
+    if (!read || *read != os::ReadContent::Whole) return std::nullopt;
+    const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
+    if (!boot_timestamp) return std::nullopt;
+    return boot_timestamp->value_or(modified);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(buffer_);
+    return std::nullopt;
+  }
 }
 
 namespace {
@@ -204,7 +215,7 @@ Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
   std::string name;
   (void)holder_of(directory, name);  // closes the directories the scan is done with
-  auto opened = os::Directory::open(directory);
+  auto opened = os::DirectoryListing::open(directory);
   if (!opened) return std::unexpected(opened.error());
   auto names = opened->list();
   if (names && open_.size() < kMaxOpenDirectories) open_.push_back({directory, std::move(*opened)});

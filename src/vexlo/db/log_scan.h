@@ -28,7 +28,7 @@ inline constexpr std::size_t kMaxReadThreads = 8;
 
 // Reads log files for their times one after another with one parser and
 // one buffer, so that it allocates for its largest file only, not for
-// every file. Each thread that reads has its own.
+// every file. Readers share nothing: each thread that reads has its own.
 class LogTimeReader {
  public:
   // The time of a log file: its top-level "boot_timestamp" when that is a
@@ -71,7 +71,7 @@ class SystemScanSource : public ScanSource {
  private:
   struct OpenDirectory {
     std::string path;
-    os::Directory directory;
+    os::DirectoryListing directory;
   };
   // Those below the first few levels are not kept open, so that a deep
   // tree cannot use up the process's file descriptors.

@@ -117,6 +117,11 @@ class Parser {
 std::expected<Document, ParseError> parse(std::string_view text);
 std::expected<Document, ParseError> parse(PaddedText text);
 
+// False when the first bytes of a text show that it cannot be one JSON
+// value: its first byte other than space, tab, line feed and carriage
+// return cannot begin one. True for a head that is blank throughout.
+bool may_begin_value(std::string_view head);
+
 // Appends the text in double quotes with the escaping of the database file:
 // \" \\ \b \t \n \f \r, other control characters as \u00xx, all else as is.
 void append_quoted(std::string& out, std::string_view text);

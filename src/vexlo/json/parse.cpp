@@ -313,6 +313,14 @@ std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timesta
   return within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
+bool may_begin_value(std::string_view head) {
+  const auto first = head.find_first_not_of(" \t\n\r");
+  if (first == std::string_view::npos) return true;
+  const char c = head[first];
+  return c == '{' || c == '[' || c == '"' || c == '-' || (c >= '0' && c <= '9') || c == 't' || c == 'f' ||
+         c == 'n';
+}
+
 std::expected<Document, ParseError> parse(std::string_view text) {
   return within_memory([&] { return parse_once(text, false); });
 }

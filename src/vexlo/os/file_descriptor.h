@@ -1,9 +1,13 @@
 #pragma once
-// An owned file descriptor, closed when it goes out of scope.
+// An owned file descriptor, closed when it goes out of scope, and the one
+// loop that writes a whole buffer to a descriptor.
 
 #include <unistd.h>
 
+#include <string_view>
 #include <utility>
+
+#include "vexlo/common/error.h"
 
 namespace vexlo::os {
 
@@ -36,5 +40,9 @@ class FileDescriptor {
  private:
   int fd_ = -1;
 };
+
+// Writes all bytes, retrying after interruptions and waiting while a
+// non-blocking descriptor is full.
+Status write_all(int fd, std::string_view data);
 
 }  // namespace vexlo::os

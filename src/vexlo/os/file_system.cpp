@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <stdexcept>
 
 #include "vexlo/common/utf8.h"
 
@@ -27,26 +29,6 @@ FileType type_of(mode_t mode) {
   if (S_ISDIR(mode)) return FileType::Directory;
   return FileType::Other;
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and reports a failure of close itself.
-  int close() {
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -112,19 +94,19 @@ Result<std::vector<std::string>> read_names(DIR* dir) {
 
 Result<FileStatus> stat_path(const std::string& path) { return stat_at(AT_FDCWD, path.c_str()); }
 
-Result<Directory> Directory::open(const std::string& path) {
+Result<DirectoryListing> DirectoryListing::open(const std::string& path) {
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return std::unexpected(os_error(errno));
-  return Directory(dir);
+  return DirectoryListing(dir);
 }
 
-Directory::~Directory() {
+DirectoryListing::~DirectoryListing() {
   if (dir_ != nullptr) ::closedir(dir_);
 }
 
-Result<std::vector<std::string>> Directory::list() { return read_names(dir_); }
+Result<std::vector<std::string>> DirectoryListing::list() { return read_names(dir_); }
 
-Result<FileStatus> Directory::status(const std::string& name) const {
+Result<FileStatus> DirectoryListing::status(const std::string& name) const {
   return stat_at(::dirfd(dir_), name.c_str());
 }
 
@@ -161,63 +143,92 @@ Status make_directories(const std::string& path) {
   return std::unexpected(os_error(err));
 }
 
-Status read_file_into(const std::string& path, std::string& buffer, std::size_t spare) {
-  // O_NONBLOCK keeps the open itself from waiting on a FIFO without a
-  // writer; the type check below then refuses it.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) return std::unexpected(os_error(errno));
+Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links) {
+  const int no_follow = links == Links::DoNotFollow ? O_NOFOLLOW : 0;
+  const FileDescriptor reference(::openat(directory_fd, path.c_str(), O_PATH | O_CLOEXEC | no_follow));
+  if (!reference.valid()) return std::unexpected(os_error(errno));
   struct stat sb;
-  if (::fstat(fd.get(), &sb) != 0) return std::unexpected(os_error(errno));
+  if (::fstat(reference.get(), &sb) != 0) return std::unexpected(os_error(errno));
   if (S_ISDIR(sb.st_mode)) return std::unexpected(os_error(EISDIR));
+  if (S_ISLNK(sb.st_mode)) return std::unexpected(os_error(ELOOP));
   if (!S_ISREG(sb.st_mode)) return std::unexpected(os_error(EINVAL));
-  buffer.clear();
-  // One byte more than the size, so that the first read normally takes the
-  // whole file and the second sees its end.
-  buffer.reserve(static_cast<std::size_t>(std::max<off_t>(sb.st_size, 0)) + 1 + spare);
-  for (;;) {
-    if (buffer.capacity() - buffer.size() <= spare) {
-      // The file has grown since fstat.
-      buffer.reserve(buffer.size() + std::max<std::size_t>(buffer.size(), 1 << 16) + spare);
-    }
-    const std::size_t before = buffer.size();
-    const std::size_t room = buffer.capacity() - before - spare;
-    ssize_t got = 0;
-    int error = 0;
-    // Reads straight into the string's own storage, without zeroing it.
-    buffer.resize_and_overwrite(before + room, [&](char* data, std::size_t) {
-      do {
-        got = ::read(fd.get(), data + before, room);
-      } while (got < 0 && errno == EINTR);
-      if (got < 0) error = errno;
-      return before + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
-    });
-    if (error != 0) return std::unexpected(os_error(error));
-    if (got == 0) return {};
-  }
+  // The reference names this very file, whatever happens to `path` now.
+  const std::string reopen = "/proc/self/fd/" + std::to_string(reference.get());
+  FileDescriptor fd(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::unexpected(os_error(errno));
+  return OpenFile{std::move(fd), static_cast<std::uint64_t>(std::max<off_t>(sb.st_size, 0))};
 }
 
-Result<std::string> read_regular_file_no_follow(const std::string& path, std::uint64_t max_size) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
-  if (fd.get() < 0) return std::unexpected(os_error(errno));
-  struct stat sb;
-  if (::fstat(fd.get(), &sb) != 0) return std::unexpected(os_error(errno));
-  if (!S_ISREG(sb.st_mode)) return std::unexpected(os_error(EINVAL));
-  if (static_cast<std::uint64_t>(sb.st_size) > max_size) return std::unexpected(os_error(EFBIG));
-  // Read to the size seen, plus one byte to learn whether the file grew.
-  std::string data(static_cast<std::size_t>(sb.st_size) + 1, '\0');
-  std::size_t filled = 0;
-  while (filled < data.size()) {
-    const ssize_t got = ::read(fd.get(), data.data() + filled, data.size() - filled);
+namespace {
+
+// Reads up to `count` bytes at `data`, fewer only at the end of the file.
+Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(fd, data + done, count - done);
+    if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(os_error(errno));
     }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+    done += static_cast<std::size_t>(got);
   }
-  if (filled > static_cast<std::size_t>(sb.st_size)) return std::unexpected(os_error(EFBIG));
-  data.resize(filled);
-  return data;
+  return done;
+}
+
+Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, std::size_t spare,
+                                   HeadCheck check) {
+  if (file.size >= kMaxReadSize) return std::unexpected(os_error(EFBIG));
+  const auto size = static_cast<std::size_t>(file.size);
+  // The head first: a file that cannot hold what the caller wants costs
+  // one small read, whatever its size claims.
+  char head[kHeadSize];
+  const auto head_size = read_up_to(file.fd.get(), head, std::min(size, kHeadSize));
+  if (!head_size) return std::unexpected(head_size.error());
+  const std::string_view head_bytes(head, *head_size);
+  const bool rejected = check != nullptr && !check(head_bytes);
+  const std::size_t wanted = rejected ? head_bytes.size() : size;
+  buffer.clear();
+  try {
+    buffer.reserve(wanted + spare);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(os_error(ENOMEM));
+  } catch (const std::length_error&) {
+    return std::unexpected(os_error(ENOMEM));
+  }
+  buffer.append(head_bytes);
+  if (rejected) return ReadContent::HeadOnly;
+  if (head_bytes.size() < std::min(size, kHeadSize)) return ReadContent::Whole;  // shrank meanwhile
+  Status failure;
+  // Reads straight into the string's own storage, without zeroing it.
+  buffer.resize_and_overwrite(wanted, [&](char* data, std::size_t) {
+    const std::size_t before = head_bytes.size();
+    auto got = read_up_to(file.fd.get(), data + before, wanted - before);
+    if (!got) {
+      failure = std::unexpected(got.error());
+      return before;
+    }
+    return before + *got;
+  });
+  if (!failure) return std::unexpected(failure.error());
+  return ReadContent::Whole;
+}
+
+Result<std::string> checked_text(Result<ReadContent> read, std::string&& data) {
+  if (!read) return std::unexpected(read.error());
+  // A rejected head may end inside a character that the rest completes.
+  const std::string_view checked = *read == ReadContent::HeadOnly ? without_partial_last_character(data) : data;
+  if (!is_valid_utf8(checked)) return std::unexpected(Error{std::string(kInvalidUtf8Text)});
+  return std::move(data);
+}
+
+}  // namespace
+
+Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, std::size_t spare,
+                                   HeadCheck check) {
+  auto file = open_regular_file(AT_FDCWD, path, Links::Follow);
+  if (!file) return std::unexpected(file.error());
+  return read_open_file(*file, buffer, spare, check);
 }
 
 Result<std::string> read_file(const std::string& path) {
@@ -226,35 +237,26 @@ Result<std::string> read_file(const std::string& path) {
   return data;
 }
 
-Result<std::string> read_text_file(const std::string& path) {
-  auto data = read_file(path);
-  if (data && !is_valid_utf8(*data)) return std::unexpected(Error{std::string(kInvalidUtf8Text)});
+Result<std::string> read_text_file(const std::string& path, HeadCheck check) {
+  std::string data;
+  auto read = read_file_into(path, data, kReadPadding, check);
+  return checked_text(std::move(read), std::move(data));
+}
+
+Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size) {
+  auto file = open_regular_file(directory_fd, name, Links::DoNotFollow);
+  if (!file) return std::unexpected(file.error());
+  if (file->size > max_size) return std::unexpected(os_error(EFBIG));
+  std::string data;
+  if (auto read = read_open_file(*file, data, kReadPadding, nullptr); !read) return std::unexpected(read.error());
   return data;
 }
 
-Status write_file(const std::string& path, std::string_view data) {
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return std::unexpected(os_error(errno));
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd.get(), data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(errno));
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  if (fd.close() != 0) return std::unexpected(os_error(errno));
-  return {};
-}
-
-Status rename_file(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(os_error(errno));
-  return {};
-}
-
-Status link_file(const std::string& from, const std::string& to) {
+Status link_file(int directory_fd, const std::string& from, const std::string& to) {
   // Without AT_SYMLINK_FOLLOW a symbolic link is not followed.
-  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) != 0) return std::unexpected(os_error(errno));
+  if (::linkat(directory_fd, from.c_str(), directory_fd, to.c_str(), 0) != 0) {
+    return std::unexpected(os_error(errno));
+  }
   return {};
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/os/file_descriptor.h"
 
 namespace vexlo::os {
 
@@ -45,13 +46,13 @@ Result<std::vector<std::string>> list_directory(const std::string& path);
 
 // An open directory: its names, and the status of the entries it holds by
 // name, without looking the directory's own path up again for each.
-class Directory {
+class DirectoryListing {
  public:
   // Opens the directory a path names, following symbolic links.
-  static Result<Directory> open(const std::string& path);
-  Directory(Directory&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
-  Directory& operator=(Directory&&) = delete;
-  ~Directory();
+  static Result<DirectoryListing> open(const std::string& path);
+  DirectoryListing(DirectoryListing&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
+  DirectoryListing& operator=(DirectoryListing&&) = delete;
+  ~DirectoryListing();
 
   // Names in the directory in the order the system yields them, without "."
   // and "..". Once per directory.
@@ -60,7 +61,7 @@ class Directory {
   Result<FileStatus> status(const std::string& name) const;
 
  private:
-  explicit Directory(DIR* dir) : dir_(dir) {}
+  explicit DirectoryListing(DIR* dir) : dir_(dir) {}
   DIR* dir_;
 };
 
@@ -73,34 +74,69 @@ Status make_directories(const std::string& path);
 // reads up to 64 bytes), so that the text can be parsed where it lies.
 inline constexpr std::size_t kReadPadding = 64;
 
-// Reads a whole regular file. Anything that is not a regular file (a FIFO or
-// a device, for example) is refused rather than opened for blocking reads.
+// Files of this size or more are refused before anything is read: no
+// parser of the tool could hold them, and a planted sparse file would
+// otherwise cost its whole size in memory.
+inline constexpr std::uint64_t kMaxReadSize = std::uint64_t{4} << 30;
+
+// Bytes read first, before the buffer for the whole file is allocated.
+inline constexpr std::size_t kHeadSize = 4096;
+
+// Whether the first bytes of a file (up to kHeadSize of them, all of them
+// for a small file) may begin acceptable content. Lets a reader give up on
+// a file after one small read.
+using HeadCheck = bool (*)(std::string_view head);
+
+// What a read left in the buffer.
+enum class ReadContent {
+  Whole,     // the file up to the size it had when it was opened
+  HeadOnly,  // the first bytes alone: the head check rejected them
+};
+
+enum class Links { Follow, DoNotFollow };
+
+struct OpenFile {
+  FileDescriptor fd;
+  std::uint64_t size = 0;  // when it was opened
+};
+
+// Opens a regular file for reading, and nothing else. The name is opened
+// as a mere reference (O_PATH) first, its type checked on that reference,
+// and only then is the same file opened for reading through
+// /proc/self/fd, so that no swap of the name in between and no link can
+// make the tool open a device, FIFO or socket. A directory gives EISDIR, a
+// link that is not followed ELOOP, anything else that is no regular file
+// EINVAL. `directory_fd` may be AT_FDCWD.
+Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links);
+
+// Reads a whole regular file (see open_regular_file).
 Result<std::string> read_file(const std::string& path);
 
 // Like read_file, into `buffer`, whose old content is replaced and whose
 // capacity is kept, so that reading many files one after another allocates
 // only for the largest. At least `spare` bytes of capacity follow the
-// content. On failure the buffer's content is unspecified.
-Status read_file_into(const std::string& path, std::string& buffer, std::size_t spare);
+// content. Never reads more than the size the file had when it was opened
+// (a file that grows meanwhile is taken at that size), refuses a file of
+// kMaxReadSize or more (EFBIG), and gives ENOMEM when the buffer cannot be
+// allocated. With a `check` that rejects the head, stops there. Safe to
+// call from several threads with buffers of their own. On failure the
+// buffer's content is unspecified.
+Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, std::size_t spare,
+                                   HeadCheck check = nullptr);
 
-// Reads a whole regular file of at most `max_size` bytes without following
-// a symbolic link in its last component. Anything else (a link, a FIFO, a
-// larger file) is refused with an error.
-Result<std::string> read_regular_file_no_follow(const std::string& path, std::uint64_t max_size);
+// Like read_file, and the bytes must be valid UTF-8 (for a head that
+// `check` rejected: its complete characters).
+Result<std::string> read_text_file(const std::string& path, HeadCheck check = nullptr);
 
-// Like read_file, and the bytes must be valid UTF-8.
-Result<std::string> read_text_file(const std::string& path);
+// read_file of the file `name` in the directory `directory_fd`, never
+// through a link; a file larger than `max_size` is refused (EFBIG).
+Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size = kMaxReadSize);
 
-// Opens (creating with mode 0666 less the umask, truncating) and writes the
-// whole text, retrying interrupted writes.
-Status write_file(const std::string& path, std::string_view data);
-
-Status rename_file(const std::string& from, const std::string& to);
-
-// Gives the file that `from` names the second name `to` (a hard link). A
-// symbolic link at `from` is linked itself, never followed, and an existing
-// `to` is never replaced: that fails with EEXIST.
-Status link_file(const std::string& from, const std::string& to);
+// Gives the file that `from` names the second name `to` (a hard link), both
+// relative to `directory_fd` (which may be AT_FDCWD). A symbolic link at
+// `from` is linked itself, never followed, and an existing `to` is never
+// replaced: that fails with EEXIST.
+Status link_file(int directory_fd, const std::string& from, const std::string& to);
 
 // Current UTC time in whole seconds since the epoch.
 std::int64_t now_seconds();

@@ -1,10 +1,12 @@
 #include "vexlo/os/file_system.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "testing/temp_dir.h"
 
@@ -110,27 +112,106 @@ TEST(ReadTextFile, RejectsInvalidUtf8) {
   EXPECT_EQ(read_text_file(dir / "good").value(), "{\"a\": \"\xc3\xa9\"}");
 }
 
-TEST(WriteFile, TruncatesExistingContent) {
-  testing::ScopedTempDir dir;
-  ASSERT_TRUE(write_file(dir / "f", "long content"));
-  ASSERT_TRUE(write_file(dir / "f", "short"));
-  EXPECT_EQ(testing::read_file(dir / "f"), "short");
-}
-
 TEST(LinkFile, NeverReplacesNorFollowsALink) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "target", "target");
   ASSERT_EQ(::symlink("target", (dir / "link").c_str()), 0);
   testing::write_file(dir / "taken", "taken");
-  auto taken = link_file(dir / "link", dir / "taken");
+  auto taken = link_file(AT_FDCWD, dir / "link", dir / "taken");
   ASSERT_FALSE(taken);
   EXPECT_EQ(taken.error().os_code, EEXIST);
   EXPECT_EQ(testing::read_file(dir / "taken"), "taken");
-  ASSERT_TRUE(link_file(dir / "link", dir / "second"));
+  ASSERT_TRUE(link_file(AT_FDCWD, dir / "link", dir / "second"));
   struct stat second;
   ASSERT_EQ(::lstat((dir / "second").c_str(), &second), 0);
   EXPECT_TRUE(S_ISLNK(second.st_mode));
-  EXPECT_EQ(link_file(dir / "missing", dir / "third").error().os_code, ENOENT);
+  EXPECT_EQ(link_file(AT_FDCWD, dir / "missing", dir / "third").error().os_code, ENOENT);
+}
+
+// Undecided (true) while the head is blank.
+bool starts_like_json(std::string_view head) {
+  const auto first = head.find_first_not_of(' ');
+  return first == std::string_view::npos || head[first] == '{' || head[first] == '[';
+}
+
+// A hostile file costs at most itself: reads stop at the size seen at open,
+// sizes of 4 GiB and more are refused before reading, and a head the check
+// rejects ends the read at once, whatever size the file claims.
+TEST(ReadFileInto, BoundedByTheFileAndItsHead) {
+  testing::ScopedTempDir dir;
+  const auto sparse = [&](const char* name, std::string_view start, std::uint64_t size) {
+    testing::write_file(dir / name, start);
+    ASSERT_EQ(::truncate((dir / name).c_str(), static_cast<off_t>(size)), 0) << name;
+  };
+  sparse("huge.json", "{", kMaxReadSize);
+  sparse("zeros.json", "", std::uint64_t{3} << 30);
+  sparse("late.json", std::string(5000, ' ') + "x", 5001);
+  testing::write_file(dir / "small.json", "{\"a\": 1}");
+  const struct {
+    const char* name;
+    int code;  // 0: read
+    std::optional<ReadContent> content;
+    std::size_t size;
+  } cases[] = {
+      {"huge.json", EFBIG, std::nullopt, 0},
+      {"zeros.json", 0, ReadContent::HeadOnly, kHeadSize},
+      {"late.json", 0, ReadContent::Whole, 5001},  // blanks fill the head: undecided
+      {"small.json", 0, ReadContent::Whole, 8},
+  };
+  for (const auto& c : cases) {
+    std::string buffer;
+    const auto read = read_file_into(dir / c.name, buffer, 64, starts_like_json);
+    EXPECT_EQ(read ? 0 : read.error().os_code, c.code) << c.name;
+    if (!read) continue;
+    EXPECT_EQ(*read, c.content) << c.name;
+    EXPECT_EQ(buffer.size(), c.size) << c.name;
+    EXPECT_LT(buffer.capacity(), std::size_t{1} << 20) << c.name << ": allocated for the claimed size";
+  }
+}
+
+TEST(OpenRegularFile, RefusesEverythingElseWithoutOpeningIt) {
+  testing::ScopedTempDir dir;
+  testing::write_file(dir / "file", "x");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("file", (dir / "link").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/null", (dir / "device").c_str()), 0);
+  const struct {
+    const char* name;
+    Links links;
+    int code;  // 0: opened
+  } cases[] = {
+      {"file", Links::DoNotFollow, 0}, {"link", Links::Follow, 0},        {"link", Links::DoNotFollow, ELOOP},
+      {"fifo", Links::Follow, EINVAL}, {"device", Links::Follow, EINVAL}, {".", Links::Follow, EISDIR},
+      {"missing", Links::Follow, ENOENT},
+  };
+  for (const auto& c : cases) {
+    const auto file = open_regular_file(AT_FDCWD, dir / c.name, c.links);
+    EXPECT_EQ(file ? 0 : file.error().os_code, c.code) << c.name;
+    if (file) {
+      EXPECT_EQ(file->size, 1u) << c.name;
+    }
+  }
+}
+
+TEST(ReadTextFile, JudgesARejectedHeadByItsWholeCharacters) {
+  testing::ScopedTempDir dir;
+  const struct {
+    const char* name;
+    std::string content;
+    bool valid;
+  } cases[] = {
+      // The head ends inside a character the rest completes.
+      {"cut", "x" + std::string(kHeadSize - 2, 'a') + "\xc3\xa9" + "tail", true},
+      {"bad", "x\xff" + std::string(5000, 'a'), false},
+  };
+  for (const auto& c : cases) {
+    testing::write_file(dir / c.name, c.content);
+    const auto text = read_text_file(dir / c.name, starts_like_json);
+    EXPECT_EQ(text.has_value(), c.valid) << c.name;
+    if (text) {
+      EXPECT_EQ(text->size(), kHeadSize) << c.name;
+    }
+  }
 }
 
 TEST(StatPath, ReportsModificationTime) {

@@ -1,32 +1,10 @@
 #include "vexlo/os/output_buffer.h"
 
-#include <poll.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "vexlo/os/file_system.h"
 
 namespace vexlo::os {
-
-Status write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n >= 0) {
-      data.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // The descriptor was handed over in non-blocking mode: wait until the
-      // reader makes room rather than dropping output.
-      struct pollfd ready = {fd, POLLOUT, 0};
-      if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
-    }
-    return std::unexpected(os_error(errno));
-  }
-  return {};
-}
 
 // There is no put area: every character goes through overflow or xsputn,
 // so that the other buffer is always flushed first.

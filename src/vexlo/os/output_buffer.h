@@ -11,12 +11,9 @@
 #include <string_view>
 
 #include "vexlo/common/error.h"
+#include "vexlo/os/file_descriptor.h"
 
 namespace vexlo::os {
-
-// Writes all bytes, retrying after interruptions and waiting while a
-// non-blocking descriptor is full.
-Status write_all(int fd, std::string_view data);
 
 class OutputBuffer : public std::streambuf {
  public:

@@ -24,4 +24,6 @@ void reserve_standard_descriptors() {
 
 void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
 
+bool is_terminal(int fd) { return ::isatty(fd) == 1; }
+
 }  // namespace vexlo::os

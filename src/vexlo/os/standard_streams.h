@@ -18,4 +18,8 @@ void reserve_standard_descriptors();
 // ending the process, so that the run ends in its own orderly way.
 void ignore_broken_pipe_signal();
 
+// Whether the descriptor is a terminal, which takes control characters in
+// the output as commands.
+bool is_terminal(int fd);
+
 }  // namespace vexlo::os

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "vexlo/os/file_system.h"
 
@@ -16,43 +15,32 @@ namespace {
 // are skipped; this bounds the search.
 constexpr int kMaxNameAttempts = 1000;
 
-std::string parent_directory(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
+// Permission bits a replacement may take over: read and write only.
+constexpr mode_t kKeptPermissions = 0666;
+
+std::string temporary_prefix(std::string_view name) { return std::string(name) + ".tmp."; }
 
 }  // namespace
 
-Result<TemporaryFile> TemporaryFile::create(const std::string& directory, std::string_view prefix) {
-  const std::string stem = join_path(directory, prefix) + std::to_string(::getpid()) + ".";
+Result<TemporaryFile> TemporaryFile::create(const Directory& directory, std::string_view prefix) {
+  const std::string stem = std::string(prefix) + std::to_string(::getpid()) + ".";
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    std::string path = stem + std::to_string(attempt);
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (fd.valid()) return TemporaryFile(std::move(fd), std::move(path));
+    std::string name = stem + std::to_string(attempt);
+    FileDescriptor fd(
+        ::openat(directory.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (fd.valid()) return TemporaryFile(directory, std::move(fd), std::move(name));
     if (errno != EEXIST) return std::unexpected(os_error(errno));
   }
   return std::unexpected(os_error(EEXIST));
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (path_.empty()) return;
+  if (name_.empty()) return;
   fd_.reset();
-  ::unlink(path_.c_str());
+  (void)directory_->remove(name_);
 }
 
-Status TemporaryFile::write_all(std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd_.get(), data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(errno));
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return {};
-}
+Status TemporaryFile::write_all(std::string_view data) { return os::write_all(fd_.get(), data); }
 
 Status TemporaryFile::sync() {
   if (::fsync(fd_.get()) != 0) return std::unexpected(os_error(errno));
@@ -60,32 +48,39 @@ Status TemporaryFile::sync() {
 }
 
 Status TemporaryFile::commit(const std::string& target) {
-  // The replacement keeps the access rights that the old file was given,
-  // but neither those of a link's target nor set-id bits.
+  // The replacement keeps the read and write rights that the old file was
+  // given; the old entry is looked at, not what a link there points to.
   struct stat old_file;
-  if (::lstat(target.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode) &&
-      ::fchmod(fd_.get(), old_file.st_mode & 0777) != 0) {
+  if (::fstatat(directory_->fd(), target.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(old_file.st_mode) && ::fchmod(fd_.get(), old_file.st_mode & kKeptPermissions) != 0) {
     return std::unexpected(os_error(errno));
   }
   if (fd_.close() != 0) return std::unexpected(os_error(errno));
-  if (::rename(path_.c_str(), target.c_str()) != 0) return std::unexpected(os_error(errno));
-  path_.clear();
+  if (::renameat(directory_->fd(), name_.c_str(), directory_->fd(), target.c_str()) != 0) {
+    return std::unexpected(os_error(errno));
+  }
+  name_.clear();
   // The new content is already safe; a directory that cannot be flushed
   // only risks the rename itself, so its failure is not reported.
-  (void)sync_directory(parent_directory(target));
+  (void)directory_->sync();
   return {};
 }
 
-Status remove_file(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return std::unexpected(os_error(errno));
-  return {};
+Status replace_file(const Directory& directory, const std::string& name, std::string_view content) {
+  auto temporary = TemporaryFile::create(directory, temporary_prefix(name));
+  if (!temporary) return std::unexpected(temporary.error());
+  if (auto written = temporary->write_all(content); !written) return written;
+  if (auto synced = temporary->sync(); !synced) return synced;
+  return temporary->commit(name);
 }
 
-Status sync_directory(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid()) return std::unexpected(os_error(errno));
-  if (::fsync(fd.get()) != 0) return std::unexpected(os_error(errno));
-  return {};
+void remove_temporary_files(const Directory& directory, std::string_view name) {
+  const auto names = directory.list();
+  if (!names) return;
+  const std::string prefix = temporary_prefix(name);
+  for (const auto& entry : *names) {
+    if (entry.starts_with(prefix)) (void)directory.remove(entry);
+  }
 }
 
 }  // namespace vexlo::os

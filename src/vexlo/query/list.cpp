@@ -14,13 +14,14 @@ namespace {
 
 // Every scanned file is looked up, also those the selection will drop, so
 // that all warnings come before the first listing line.
-void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::ostream& err) {
+void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::ostream& err,
+                bool err_is_terminal) {
   for (FileEntry& entry : entries) {
     if (const FileEntry* known = database.find_by_path(entry.path)) {
       entry.id = known->id;
     } else {
       entry.id = 0;
-      err << "Warning: File " << entry.path << " not found in database\n";
+      err << "Warning: File " << Shown{entry.path, err_is_terminal} << " not found in database\n";
     }
   }
 }
@@ -41,14 +42,16 @@ std::size_t line_count(std::int64_t limit, std::size_t selected) {
 }
 
 // One printer per format. Paths are printed as the scan made them, valid
-// UTF-8; JSON escapes every control character itself.
-void print_text_line(const FileEntry& entry, std::ostream& out) {
-  out << "[ID:" << entry.id << "] " << entry.path << '\n';
+// UTF-8, with control characters escaped for a terminal; JSON escapes
+// every control character itself.
+void print_text_line(const FileEntry& entry, std::ostream& out, bool terminal) {
+  out << "[ID:" << entry.id << "] " << Shown{entry.path, terminal} << '\n';
 }
 
 // The time in the form --since and --before take, so it can be pasted back.
-void print_time_line(const FileEntry& entry, std::ostream& out) {
-  out << "[ID:" << entry.id << "] " << time_expression_text(entry.timestamp) << ' ' << entry.path << '\n';
+void print_time_line(const FileEntry& entry, std::ostream& out, bool terminal) {
+  out << "[ID:" << entry.id << "] " << time_expression_text(entry.timestamp) << ' ' << Shown{entry.path, terminal}
+      << '\n';
 }
 
 void print_json_line(const FileEntry& entry, std::ostream& out) {
@@ -64,13 +67,13 @@ void print_json_line(const FileEntry& entry, std::ostream& out) {
   out << line;
 }
 
-void print_line(const FileEntry& entry, ListFormat format, std::ostream& out) {
+void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bool terminal) {
   switch (format) {
     case ListFormat::Text:
-      print_text_line(entry, out);
+      print_text_line(entry, out, terminal);
       break;
     case ListFormat::Time:
-      print_time_line(entry, out);
+      print_time_line(entry, out, terminal);
       break;
     case ListFormat::Json:
       print_json_line(entry, out);
@@ -81,15 +84,16 @@ void print_line(const FileEntry& entry, ListFormat format, std::ostream& out) {
 }  // namespace
 
 void list_log_files(Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err) {
+                    std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   std::vector<FileEntry> entries;
   // Through the database, so that files the synchronisation has just read
   // and that have not changed since are not read again.
   if (auto scanned = database.scan(log_root, entries); !scanned) {
-    err << "Error traversing " << log_root << ": " << scanned.error().text << '\n';
+    err << "Error traversing " << Shown{log_root, terminals.err} << ": " << Shown{scanned.error().text, terminals.err}
+        << '\n';
     return;
   }
-  assign_ids(database, entries, err);
+  assign_ids(database, entries, err, terminals.err);
 
   std::vector<FileEntry> selected;
   for (FileEntry& entry : entries) {
@@ -99,7 +103,7 @@ void list_log_files(Database& database, const std::string& log_root, const ListQ
   std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
 
   const std::size_t count = line_count(query.limit, selected.size());
-  for (std::size_t i = 0; i < count; ++i) print_line(selected[i], query.format, out);
+  for (std::size_t i = 0; i < count; ++i) print_line(selected[i], query.format, out, terminals.out);
 }
 
 }  // namespace vexlo

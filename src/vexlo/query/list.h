@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/db/database.h"
 
 namespace vexlo {
@@ -31,8 +32,9 @@ struct ListQuery {
 // Scans `log_root` afresh through the database's log time cache (which the
 // scan brings up to date), takes each file's ID from `database`, and prints
 // the selected files newest first, one line each in the query's format, on
-// `out`; warnings and a failed scan go to `err`.
+// `out`; warnings and a failed scan go to `err`. Paths show their control
+// characters escaped on the streams that `terminals` names.
 void list_log_files(Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err);
+                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
 
 }  // namespace vexlo

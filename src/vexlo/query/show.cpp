@@ -1,5 +1,8 @@
 #include "vexlo/query/show.h"
 
+#include <cerrno>
+#include <new>
+#include <optional>
 #include <utility>
 
 #include "vexlo/os/file_system.h"
@@ -11,7 +14,8 @@ namespace {
 // value being rendered and grows and shrinks as members are entered and left.
 class TextPrinter {
  public:
-  explicit TextPrinter(json::BlockWriter& writer) : writer_(writer), out_(writer.buffer()) {}
+  TextPrinter(json::BlockWriter& writer, bool escape_controls)
+      : writer_(writer), out_(writer.buffer()), escape_controls_(escape_controls) {}
 
   void value(json::Value v, std::string& path) {
     switch (v.kind()) {
@@ -28,7 +32,11 @@ class TextPrinter {
         out_ += "\n\n";
         break;
       case json::Kind::String:
-        out_ += v.as_string();
+        if (escape_controls_) {
+          append_visible(out_, v.as_string(), Controls::KeepTabAndLineFeed);
+        } else {
+          out_ += v.as_string();
+        }
         out_ += "\n\n";
         break;
       case json::Kind::Array:
@@ -48,7 +56,11 @@ class TextPrinter {
       // An empty key path (the top level, or a member named "" there) gives
       // the name alone; below it names are joined with "." as they are.
       if (path_size != 0) path += '.';
-      path += object.member_name(i);
+      if (escape_controls_) {
+        append_visible(path, object.member_name(i));
+      } else {
+        path += object.member_name(i);
+      }
       out_ += path;
       out_ += '\n';
       value(object.member_value(i), path);
@@ -58,39 +70,69 @@ class TextPrinter {
 
   json::BlockWriter& writer_;
   std::string& out_;
+  bool escape_controls_;
 };
+
+// Pretty JSON for a terminal: the text is held whole once more, to escape
+// what the JSON writer leaves raw.
+void write_visible_pretty(std::ostream& out, json::Value value) {
+  std::string text;
+  json::append_pretty(text, value);
+  std::string visible;
+  append_visible_json(visible, text);
+  out << visible;
+}
 
 }  // namespace
 
-void print_json_text(json::Value value, std::string_view path, std::ostream& out) {
+void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls) {
   json::BlockWriter writer(out);
-  std::string key_path(path);
-  TextPrinter(writer).value(value, key_path);
+  std::string key_path;
+  if (escape_controls) {
+    append_visible(key_path, path);
+  } else {
+    key_path = path;
+  }
+  TextPrinter(writer, escape_controls).value(value, key_path);
 }
 
-void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err) {
-  auto text = os::read_text_file(path);
+void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
+               TerminalOutput terminals) {
+  const Shown shown_path{path, terminals.err};
+  auto text = os::read_text_file(path, json::may_begin_value);
   if (!text) {
-    err << "Error opening file " << path << ": " << text.error().text << '\n';
+    err << "Error opening file " << shown_path << ": " << text.error().text << '\n';
     return;
   }
-  auto document = json::parse(json::PaddedText(*text));
+  std::optional<json::Document> document;
+  try {
+    auto parsed = json::parse(json::PaddedText(*text));
+    if (parsed) document = std::move(*parsed);
+  } catch (const std::bad_alloc&) {
+    err << "Error opening file " << shown_path << ": " << os::error_text(ENOMEM) << '\n';
+    return;
+  }
   // The document holds its own copy of the strings; the text can go before
   // the output is rendered.
   std::string().swap(*text);
   if (!document) {
-    err << "Error parsing JSON in file " << path << '\n';
+    err << "Error parsing JSON in file " << shown_path << '\n';
     return;
   }
   switch (format) {
     case ShowFormat::Text:
-      print_json_text(document->root(), "", out);
+      print_json_text(document->root(), "", out, terminals.out);
       break;
     case ShowFormat::Pretty:
-      json::write_pretty(out, document->root());
+      if (terminals.out) {
+        write_visible_pretty(out, document->root());
+      } else {
+        json::write_pretty(out, document->root());
+      }
       out << '\n';
       break;
     case ShowFormat::Json:
+      // Every control character is escaped by the compact writer itself.
       json::write_compact(out, document->root());
       out << '\n';
       break;
@@ -98,13 +140,13 @@ void show_file(const std::string& path, ShowFormat format, std::ostream& out, st
 }
 
 void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, TerminalOutput terminals) {
   const FileEntry* entry = database.find_by_id(id);
   if (entry == nullptr) {
     err << "File with ID " << id << " not found\n";
     return;
   }
-  show_file(entry->path, format, out, err);
+  show_file(entry->path, format, out, err, terminals);
 }
 
 }  // namespace vexlo

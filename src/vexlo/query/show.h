@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/db/database.h"
 #include "vexlo/json/json.h"
 
@@ -19,16 +20,21 @@ enum class ShowFormat {
 
 // Prints the log file with the given ID in `format`. A missing entry, an
 // unreadable file or content that is not one JSON value is reported on
-// `err`, and then nothing at all is written to `out`.
+// `err`, and then nothing at all is written to `out`. On the streams that
+// `terminals` names, control characters of keys, strings and paths are
+// shown escaped.
 void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err, TerminalOutput terminals = {});
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
-void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err);
+void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
+               TerminalOutput terminals = {});
 
 // Writes `value` in the text form: each object member as its dotted key path
-// on a line of its own, each scalar followed by an empty line.
-void print_json_text(json::Value value, std::string_view path, std::ostream& out);
+// on a line of its own, each scalar followed by an empty line. With
+// `escape_controls`, control characters in names and strings are escaped,
+// except tab and line feed inside strings.
+void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls = false);
 
 }  // namespace vexlo

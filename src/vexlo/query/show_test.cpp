@@ -146,6 +146,10 @@ TEST(ShowFile, FailuresWriteOneMessageAndNoContent) {
       {"overflow.json", "[1, 1e400]", ""},
       {"syntax.json", "{\"a\": }", ""},
       {"latin1.json", "{\"a\": \"caf\xE9\"}", ": stream did not contain valid UTF-8"},
+      // Judged by the first bytes alone: no JSON value begins so.
+      {"zeros.json", std::string(100000, '\0'), ""},
+      {"text.json", "x" + std::string(100000, 'y') + "\xff", ""},
+      {"latin1-head.json", "x\xE9" + std::string(100000, 'y'), ": stream did not contain valid UTF-8"},
   };
   for (const auto& c : cases) {
     const std::string path = dir / c.name;
@@ -175,6 +179,33 @@ TEST(ShowFile, UnreadableFilesAreOpeningErrors) {
   const ShowResult result = show(fifo, true);  // must not block
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(result.err.starts_with("Error opening file " + fifo + ": ")) << result.err;
+}
+
+// On a terminal, keys, strings and the paths in messages show their control
+// characters escaped; tab and line feed inside strings stay.
+TEST(ShowFile, ControlCharactersAreEscapedOnlyForATerminal) {
+  testing::ScopedTempDir dir;
+  const std::string path = dir / "e\x1b[2J.json";
+  testing::write_file(path, R"({"k\u001b": ["a\tb\nc\u0007\u0085", 1]})");
+  const std::string missing = dir / "m\x1b]0;t\x07.json";
+  const std::string missing_shown = dir / "m\\x1b]0;t\\x07.json";
+  const struct {
+    std::string path;
+    TerminalOutput terminals;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {path, {}, "k\x1b\na\tb\nc\x07\xc2\x85\n\n1\n\n", ""},
+      {path, {.out = true}, "k\\x1b\na\tb\nc\\x07\\u0085\n\n1\n\n", ""},
+      {missing, {.out = true}, "", "Error opening file " + missing + ": No such file or directory (os error 2)\n"},
+      {missing, {.err = true}, "", "Error opening file " + missing_shown + ": No such file or directory (os error 2)\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    show_file(c.path, ShowFormat::Text, out, err, c.terminals);
+    EXPECT_EQ(out.str(), c.out) << c.terminals.out;
+    EXPECT_EQ(err.str(), c.err) << c.terminals.err;
+  }
 }
 
 TEST(ShowFile, LargeDocumentPrintsWhole) {

@@ -1,0 +1,44 @@
+#pragma once
+// Text from outside (file names, JSON keys and strings) shown on a
+// terminal. A terminal takes control characters as commands: an escape
+// sequence in a file name could retitle or clear it, write the clipboard,
+// or forge lines of output. On a terminal they are shown in a visible
+// escaped form, like `ls` quotes such names; anywhere else (a pipe, a file)
+// the bytes go out unchanged.
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace vexlo {
+
+// Which of the two output streams is a terminal.
+struct TerminalOutput {
+  bool out = false;
+  bool err = false;
+};
+
+enum class Controls {
+  EscapeAll,           // names and paths
+  KeepTabAndLineFeed,  // multi-line values stay readable
+};
+
+// Appends `text` with each control character escaped: C0 as \t, \n, \r or
+// \xHH, DEL as \x7f, and U+0080 to U+009F as \u0080 to \u009f. Every other
+// byte, also one that is not part of valid UTF-8, is appended as it is.
+void append_visible(std::string& out, std::string_view text, Controls controls = Controls::EscapeAll);
+
+// JSON text with DEL and U+0080 to U+009F inside its strings written as
+// \u escapes (C0 characters are escaped by the JSON writer already), so
+// that it stays the same JSON value.
+void append_visible_json(std::string& out, std::string_view json_text);
+
+// Streams `text` as it is, or through append_visible when `terminal`.
+struct Shown {
+  std::string_view text;
+  bool terminal;
+  Controls controls = Controls::EscapeAll;
+};
+std::ostream& operator<<(std::ostream& out, const Shown& shown);
+
+}  // namespace vexlo

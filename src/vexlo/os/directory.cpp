@@ -1,0 +1,62 @@
+#include "vexlo/os/directory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string_view>
+
+#include "vexlo/os/file_system.h"
+
+namespace vexlo::os {
+
+Result<Directory> Directory::open(const std::string& path) {
+  // A mere reference (O_PATH) serves every *at call and needs no read
+  // permission; listing and flushing open the directory for reading.
+  FileDescriptor fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.valid()) return Directory(std::move(fd), path);
+  int err = errno;
+  // Linux says ENOTDIR for a link to a directory; name the link instead.
+  struct stat sb;
+  if (err == ENOTDIR && ::lstat(path.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode)) err = ELOOP;
+  return std::unexpected(os_error(err));
+}
+
+Result<std::vector<std::string>> Directory::list() const {
+  // fdopendir takes over its descriptor; a fresh one keeps ours intact.
+  const int own = ::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0) return std::unexpected(os_error(errno));
+  DIR* dir = ::fdopendir(own);
+  if (dir == nullptr) {
+    const int err = errno;
+    ::close(own);
+    return std::unexpected(os_error(err));
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const struct dirent64* entry = ::readdir64(dir);
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  const int err = errno;
+  ::closedir(dir);
+  if (err != 0) return std::unexpected(os_error(err));
+  return names;
+}
+
+Status Directory::remove(const std::string& name) const {
+  if (::unlinkat(fd_.get(), name.c_str(), 0) != 0) return std::unexpected(os_error(errno));
+  return {};
+}
+
+Status Directory::sync() const {
+  const FileDescriptor readable(::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!readable.valid()) return std::unexpected(os_error(errno));
+  if (::fsync(readable.get()) != 0) return std::unexpected(os_error(errno));
+  return {};
+}
+
+}  // namespace vexlo::os

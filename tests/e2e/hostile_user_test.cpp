@@ -1,0 +1,369 @@
+// vexlo run as root on a log root that another user can write. The other
+// user (65534) prepares the tree as an attacker would; the run must change
+// nothing outside the log root's ".config", create no set-ID file, wait for
+// a foreign lock only a bounded time, scan a tree of linked directories in
+// time proportional to the tree, never open what is no regular file, skip
+// hostile files at their own cost, and send no raw control characters to a
+// terminal. Where the tests do not run as root, or user 65534 cannot reach
+// the sandbox, they skip and say why.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "e2e/harness.h"
+
+namespace vexlo::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kNoConfig = "no-such-config.toml";
+constexpr uid_t kAttacker = 65534;
+
+// Checks the peak memory of a run, except in a sanitizer build, whose own
+// memory (and that of a test process built with it) would hide the run's.
+void expect_memory_below(const RunResult& result, [[maybe_unused]] long mib) {
+#ifdef VEXLO_BINARY_SANITIZED
+  std::printf("peak memory %ld KiB not checked in a sanitizer build\n", result.max_rss_kib);
+#else
+  EXPECT_LT(result.max_rss_kib, mib * 1024);
+#endif
+}
+
+std::vector<std::string> with_log_root(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {"--config", kNoConfig, "--log-path", "logs"};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+
+std::string log_with_time(int boot_timestamp) {
+  return "{\"boot_timestamp\": " + std::to_string(boot_timestamp) + ", \"reason\": \"panic\"}";
+}
+
+// Content and permission bits of every entry below `top`.
+std::map<std::string, std::string> fingerprint(const std::string& top) {
+  std::map<std::string, std::string> result;
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    struct stat sb {};
+    ::lstat(entry.path().c_str(), &sb);
+    std::string value = std::to_string(sb.st_mode);
+    if (S_ISREG(sb.st_mode)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      value += ":" + std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    result[entry.path().string()] = value;
+  }
+  return result;
+}
+
+// Set-ID files of root below `top`: ones the run would have made.
+std::vector<std::string> root_set_id_files(const std::string& top) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    struct stat sb {};
+    if (::lstat(entry.path().c_str(), &sb) == 0 && S_ISREG(sb.st_mode) && sb.st_uid == 0 &&
+        (sb.st_mode & (S_ISUID | S_ISGID))) {
+      found.push_back(entry.path().string());
+    }
+  }
+  return found;
+}
+
+// A log root owned by user 65534, who runs shell steps in it, and a victim
+// directory outside it, owned by root.
+class AttackedTree {
+ public:
+  AttackedTree() {
+    if (::geteuid() != 0) {
+      reason_ = "needs root, to run vexlo as root against another user";
+      return;
+    }
+    ::chmod(sandbox_.root().c_str(), 0755);
+    sandbox_.write({"logs/shutdown/unsafe/a.json", log_with_time(10)});
+    sandbox_.write({"victim/passwd", "root:x:0:0\n"});
+    sandbox_.write({"victim/tool", "#!/bin/sh\n"});
+    ::chmod(sandbox_.path("victim/tool").c_str(), 06755);
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox_.path("logs"))) {
+      ::lchown(entry.path().c_str(), kAttacker, kAttacker);
+    }
+    ::lchown(sandbox_.path("logs").c_str(), kAttacker, kAttacker);
+    if (attack("true").status != 0) reason_ = "user 65534 cannot work in " + sandbox_.root();
+  }
+
+  const std::string& unusable_reason() const { return reason_; }
+  const Sandbox& sandbox() const { return sandbox_; }
+
+  // Runs a shell script as user 65534 in the sandbox, with $V the victim
+  // directory.
+  RunResult attack(const std::string& script) const {
+    return sandbox_.run_argv({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
+                              "V='" + sandbox_.path("victim") + "'; " + script},
+                             {.binary = "/usr/bin/setpriv"});
+  }
+
+ private:
+  Sandbox sandbox_;
+  std::string reason_;
+};
+
+TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
+  const std::string loop = "Too many levels of symbolic links (os error 40)";
+  // A link at the database's name is no database: it is kept as it is,
+  // beside the new database, and never read or written through.
+  const std::string kept_link = "Warning: damaged database file kept as logs/.config/vexlo-db.json.damaged\n";
+  const struct {
+    const char* name;
+    std::string script;  // the attacker's steps, in the sandbox
+    int status;
+    std::string err;
+    bool read_only;  // the log root on a read-only file system: no temporary file can be made
+  } cases[] = {
+      {"config is a link", "ln -s \"$V\" logs/.config", 1, "Error initializing database: " + loop + "\n", false},
+      {"database is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0, kept_link,
+       false},
+      {"database is a link, no temporary file possible",
+       "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0,
+       "sync error: Read-only file system (os error 30)\n", true},
+      {"database is a set-ID file",
+       "mkdir logs/.config && echo '{\"files\": [], \"next_file_id\": 1}' > logs/.config/vexlo-db.json && "
+       "chmod 6777 logs/.config/vexlo-db.json",
+       0, "", false},
+      {"database is a link to a set-ID file", "mkdir logs/.config && ln -s \"$V/tool\" logs/.config/vexlo-db.json",
+       0, kept_link, false},
+      {"temporary name is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json.tmp.1.0",
+       0, "", false},
+      {"lock is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.lock", 0,
+       "sync error: " + loop + "\n", false},
+  };
+  for (const auto& c : cases) {
+    AttackedTree tree;
+    if (!tree.unusable_reason().empty()) GTEST_SKIP() << tree.unusable_reason();
+    ASSERT_EQ(tree.attack(c.script).status, 0) << c.name;
+    const auto victim_before = fingerprint(tree.sandbox().path("victim"));
+    RunResult result;
+    if (c.read_only) {
+      const char* script = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" \"$0\" && exec \"$@\"";
+      std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script,
+                                       tree.sandbox().path("logs"), binary_path()};
+      for (const auto& arg : with_log_root({"list", "--all"})) argv.push_back(arg);
+      result = tree.sandbox().run_argv(argv, {.binary = "/usr/bin/unshare"});
+      if (result.status != 0 && result.err.find("mount") != std::string::npos) GTEST_SKIP() << result.err;
+    } else {
+      result = tree.sandbox().run(with_log_root({"list", "--all"}));
+    }
+    EXPECT_EQ(result.status, c.status) << c.name << "\n" << result;
+    EXPECT_EQ(result.err, c.err) << c.name;
+    EXPECT_EQ(result.out, c.status == 0 ? "[ID:1] logs/shutdown/unsafe/a.json\n" : "") << c.name;
+    EXPECT_EQ(fingerprint(tree.sandbox().path("victim")), victim_before) << c.name;
+    EXPECT_EQ(root_set_id_files(tree.sandbox().path("logs")), std::vector<std::string>{}) << c.name;
+    struct stat database {};
+    if (::lstat(tree.sandbox().path(database_path("logs")).c_str(), &database) == 0 && c.status == 0 &&
+        !c.read_only) {
+      EXPECT_TRUE(S_ISREG(database.st_mode)) << c.name;
+      EXPECT_EQ(database.st_mode & 07111, 0u) << c.name;
+    }
+  }
+}
+
+// Holds an exclusive flock on `path` as user 65534 until killed.
+pid_t hold_lock_as_attacker(const std::string& path) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kAttacker, kAttacker, kAttacker) != 0 ||
+        ::setresuid(kAttacker, kAttacker, kAttacker) != 0) {
+      ::_exit(3);
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(4);
+    ::pause();
+    ::_exit(0);
+  }
+  return pid;
+}
+
+TEST(HostileUser, AForeignLockCostsAtMostTheBound) {
+  const struct {
+    const char* name;
+    const char* locked;  // what the attacker locks
+    std::string err;
+    std::chrono::seconds at_least, at_most;
+  } cases[] = {
+      {"the database directory", "logs/.config", "", 0s, 3s},
+      {"a lock file the attacker made", "logs/.config/vexlo-db.lock",
+       "Waiting for another vexlo run on logs to finish\n"
+       "sync error: another vexlo run kept the database locked for 10 s; nothing is saved\n",
+       10s, 13s},
+  };
+  for (const auto& c : cases) {
+    AttackedTree tree;
+    if (!tree.unusable_reason().empty()) GTEST_SKIP() << tree.unusable_reason();
+    ASSERT_EQ(tree.attack("mkdir logs/.config && touch logs/.config/vexlo-db.lock").status, 0);
+    const pid_t holder = hold_lock_as_attacker(tree.sandbox().path(c.locked));
+    ASSERT_GT(holder, 0);
+    std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(::waitpid(holder, nullptr, WNOHANG), 0) << "the attacker could not take the lock";
+    const auto started = Clock::now();
+    const RunResult result = tree.sandbox().run(with_log_root({"list", "--all"}));
+    const auto took = Clock::now() - started;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
+    EXPECT_EQ(result.err, c.err) << c.name;
+    EXPECT_EQ(result.out, "[ID:1] logs/shutdown/unsafe/a.json\n") << c.name;
+    EXPECT_GE(took, c.at_least) << c.name;
+    EXPECT_LT(took, c.at_most) << c.name;
+  }
+}
+
+TEST(HostileUser, LinksThatMultiplyPathsCostOnlyTheTree) {
+  Sandbox sandbox;
+  // Twenty directories, each with two links to the next, and one log at the
+  // bottom: 2^20 paths to it through 62 inodes.
+  constexpr int kLevels = 20;
+  for (int level = 0; level < kLevels; ++level) {
+    const std::string here = "logs/d" + std::to_string(level);
+    sandbox.make_dir(here);
+    for (const char* link : {"a", "b"}) {
+      ASSERT_EQ(::symlink(("../d" + std::to_string(level + 1)).c_str(), sandbox.path(here + "/" + link).c_str()), 0);
+    }
+  }
+  sandbox.write({"logs/d" + std::to_string(kLevels) + "/shutdown-unsafe.json", log_with_time(5)});
+  const bool sys = ::access("/sys/kernel", F_OK) == 0;
+  if (sys) {
+    ASSERT_EQ(::symlink("/sys", sandbox.path("logs/sys").c_str()), 0);
+  }
+
+  const auto started = Clock::now();
+  const RunResult result = sandbox.run(with_log_root({"list", "--all"}), {.timeout = 60s});
+  const auto took = Clock::now() - started;
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out.substr(0, 500);
+  EXPECT_LT(took, 5s) << (sys ? "with a link to /sys" : "");
+  expect_memory_below(result, 200);
+  EXPECT_LT(sandbox.read(database_path("logs")).size(), 1000u);
+}
+
+// A log file that is swapped for a link to a FIFO while runs read it: a
+// FIFO opened for writing without blocking succeeds only while a reader
+// has it open, so any success means vexlo opened it.
+TEST(HostileUser, OnlyRegularFilesAreEverOpened) {
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/x.json", log_with_time(10)});
+  ASSERT_EQ(::mkfifo(sandbox.path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(sandbox.run(with_log_root({"list"})).out, "[ID:1] logs/shutdown/unsafe/x.json\n");
+  sandbox.write({"regular", log_with_time(10)});
+
+  std::atomic<bool> done{false};
+  std::atomic<int> fifo_opened{0};
+  std::thread detector([&] {
+    while (!done) {
+      const int fd = ::open(sandbox.path("fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        ++fifo_opened;
+        ::close(fd);
+      }
+    }
+  });
+  std::thread swapper([&] {
+    const std::string log = sandbox.path("logs/shutdown/unsafe/x.json");
+    const std::string next = sandbox.path("logs/shutdown/unsafe/next");
+    for (bool to_fifo = true; !done; to_fifo = !to_fifo) {
+      if (to_fifo) {
+        ::symlink(sandbox.path("fifo").c_str(), next.c_str());
+      } else {
+        ::link(sandbox.path("regular").c_str(), next.c_str());
+      }
+      ::rename(next.c_str(), log.c_str());
+    }
+  });
+  int shown = 0;
+  for (int run = 0; run < 40; ++run) {
+    // The entry may have been dropped by a scan that met the FIFO.
+    sandbox.write({"logs/.config/vexlo-db.json", database_text({{1, "logs/shutdown/unsafe/x.json"}}, 2)});
+    const RunResult result = sandbox.run(with_log_root({"show", "1"}), {.timeout = 10s});
+    EXPECT_FALSE(result.timed_out) << result;
+    shown += result.out.starts_with("boot_timestamp");
+  }
+  done = true;
+  swapper.join();
+  detector.join();
+  EXPECT_EQ(fifo_opened, 0);
+  std::printf("%d of 40 runs showed the regular file\n", shown);
+}
+
+TEST(HostileUser, AHostileFileCostsAtMostItself) {
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/a.json", log_with_time(10)});
+  const auto sparse = [&](const std::string& name, std::string_view start, off_t size) {
+    sandbox.write({name, std::string(start)});
+    ASSERT_EQ(::truncate(sandbox.path(name).c_str(), size), 0) << name;
+  };
+  // Refused for its size, and rejected after one small read.
+  sparse("logs/shutdown/unsafe/ten-gib.json", "{", off_t{10} << 30);
+  sparse("logs/shutdown/unsafe/zeros.json", "", off_t{2} << 30);
+  const auto started = Clock::now();
+  RunResult result = sandbox.run(with_log_root({"list", "--all"}));
+  EXPECT_LT(Clock::now() - started, 1s);
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "[ID:1] logs/shutdown/unsafe/a.json\n");
+  expect_memory_below(result, 100);
+
+  // A file that may be JSON but whose buffer cannot be allocated is skipped
+  // like an unreadable one.
+  if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "prlimit is not installed";
+#ifdef VEXLO_BINARY_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
+#endif
+  sparse("logs/shutdown/unsafe/large.json", "{\"boot_timestamp\": 1,", off_t{1536} << 20);
+  std::vector<std::string> argv = {"prlimit", "--as=1000000000", binary_path()};
+  for (const auto& arg : with_log_root({"list", "--all"})) argv.push_back(arg);
+  result = sandbox.run_argv(argv, {.binary = "/usr/bin/prlimit"});
+  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "[ID:1] logs/shutdown/unsafe/a.json\n");
+}
+
+TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
+  Sandbox sandbox;
+  const std::string evil = "logs/shutdown/unsafe/\x1b]0;owned\x07\x1b[2J\n[ID:1] forged.json";
+  const std::string evil_shown = "logs/shutdown/unsafe/\\x1b]0;owned\\x07\\x1b[2J\\n[ID:1] forged.json";
+  sandbox.write({evil, "{\"boot_timestamp\": 10, \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"}"});
+  const struct {
+    std::vector<std::string> args;
+    std::string terminal;  // standard output and error together
+    std::string pipe_out;
+    std::string pipe_err;
+  } cases[] = {
+      {{"list"}, "[ID:1] " + evil_shown + "\n", "[ID:1] " + evil + "\n", ""},
+      {{"show", "1"}, "boot_timestamp\n10\n\nk\\x1b[31m\nv\\u009b2J\tx\ny\\x07\n\n",
+       "boot_timestamp\n10\n\nk\x1b[31m\nv\xc2\x9b" "2J\tx\ny\x07\n\n", ""},
+      {{"show", "1", "--pretty"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
+       "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
+  };
+  for (const auto& c : cases) {
+    const RunResult on_terminal = sandbox.run(with_log_root(c.args), {.stdout_target = StdoutTarget::Terminal});
+    EXPECT_EQ(on_terminal.status, 0) << on_terminal;
+    EXPECT_EQ(on_terminal.out, c.terminal) << c.args[0];
+    const RunResult on_pipe = sandbox.run(with_log_root(c.args));
+    EXPECT_EQ(on_pipe.out, c.pipe_out) << c.args[0];
+    EXPECT_EQ(on_pipe.err, c.pipe_err) << c.args[0];
+  }
+}
+
+}  // namespace
+}  // namespace vexlo::e2e
