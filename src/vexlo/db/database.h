@@ -52,8 +52,9 @@ class Database {
   // or the new file, never a mix, and the log time cache file when the
   // cache changed; then lets other runs in. Nothing else writes either
   // file. A damaged database file is first kept under a name of its own
-  // (see kept_damaged_file); when that fails nothing is written, and
-  // nothing is written either when the lock could not be had.
+  // (see kept_damaged_file); when that fails the database file is not
+  // written (the cache still is). Nothing at all is written when the lock
+  // could not be had.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
   // saves. A failed scan leaves entries, counter and file as they were.
@@ -78,9 +79,6 @@ class Database {
   // Where this run's save kept the damaged database file it replaced; empty
   // when it kept none.
   const std::string& kept_damaged_file() const { return kept_damaged_file_; }
-  // ".config", held open: other files the tool keeps there go through it.
-  // Not for a database opened read-only, which may have none.
-  const os::Directory& config_directory() const { return *config_dir_; }
 
  private:
   Database() = default;

@@ -113,19 +113,22 @@ class LogTreeWalker {
 using LogTime = std::optional<std::int64_t>;
 
 // Reads the files at `positions` in `found` and puts each time in `times`
-// at its file's position. The calling thread reads too; up to `threads` - 1
+// at its file's position, and in `failed` whether the file could not be
+// read at all. The calling thread reads too; up to `threads` - 1
 // more join it, each with its own reader, taking the next unread file until
 // none is left, so that a thread holds one file at a time. An exception in
 // a helper (memory ran out) stops the others and is thrown again in the
 // calling thread, as if it alone had read.
 void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::size_t>& positions,
-                    std::vector<LogTime>& times, ScanSource& source, std::size_t threads) {
+                    std::vector<LogTime>& times, std::vector<char>& failed, ScanSource& source,
+                    std::size_t threads) {
   std::atomic<std::size_t> next{0};
   const auto read_until_done = [&] {
     LogTimeReader reader;
     for (std::size_t i = next++; i < positions.size(); i = next++) {
       const FoundFile& file = found[positions[i]];
       times[positions[i]] = source.log_time(file.path, file.status, reader);
+      failed[positions[i]] = reader.last_read_failed();
     }
   };
   std::mutex failure_mutex;
@@ -166,14 +169,17 @@ std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::in
   // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
   // and either way the file is skipped. So is a file that cannot be JSON
   // from its first bytes, and one too large to hold in memory.
+  last_read_failed_ = false;
   try {
     const auto read = os::read_file_into(path, buffer_, json::kPadding, json::may_begin_value);
+    if (!read) last_read_failed_ = true;
     if (!read || *read != os::ReadContent::Whole) return std::nullopt;
     const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
     if (!boot_timestamp) return std::nullopt;
     return boot_timestamp->value_or(modified);
   } catch (const std::bad_alloc&) {
     std::string().swap(buffer_);
+    last_read_failed_ = true;
     return std::nullopt;
   }
 }
@@ -245,13 +251,16 @@ Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entr
       unknown.push_back(i);
     }
   }
-  read_log_times(found, unknown, times, source, threads);
+  std::vector<char> failed(found.size(), 0);
+  read_log_times(found, unknown, times, failed, source, threads);
 
-  // A scan that found what the cache holds leaves it as it is.
+  // A scan that found what the cache holds leaves it as it is. A file that
+  // could not be read is left out, so that the next run tries it again.
   if (!unknown.empty() || !lookup.found_all_in_order(found.size())) {
     std::vector<LogTimeCache::Record> records;
     records.reserve(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
+      if (failed[i]) continue;
       records.push_back({found[i].path, FileIdentity::of(found[i].status), times[i]});
     }
     cache.replace(std::move(records), started);

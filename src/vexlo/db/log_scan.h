@@ -35,10 +35,16 @@ class LogTimeReader {
   // signed 64-bit integer, else `modified`. No value when the file cannot
   // be read, is not UTF-8 or is not exactly one JSON value.
   std::optional<std::int64_t> read(const std::string& path, std::int64_t modified);
+  // Whether the last read gave no value because the file could not be read
+  // at all (no access, no memory, an I/O error) rather than because its
+  // content is no log. Such a verdict may change without the file changing,
+  // so it is not kept for later runs.
+  bool last_read_failed() const { return last_read_failed_; }
 
  private:
   json::Parser parser_;
   std::string buffer_;
+  bool last_read_failed_ = false;
 };
 
 // What the scan asks of the file system.

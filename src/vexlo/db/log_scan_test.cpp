@@ -364,6 +364,21 @@ TEST(ScanLogFilesPermissions, UnlistableDirectoryEndsTheScanUnreadableFileIsSkip
   ASSERT_TRUE(readable) << why;
   EXPECT_EQ(*readable, "ok /a.json");
 
+  // The cache keeps what the content of a file said, never that it could not
+  // be read: access may come back without the file changing.
+  const auto cached_paths = [&] {
+    std::vector<FileEntry> entries;
+    SystemScanSource source;
+    LogTimeCache cache;
+    if (auto scanned = scan_log_files(root, entries, source, cache, 2); !scanned) return scanned.error().text;
+    std::string result;
+    for (const auto& record : cache.records()) result += " " + record.path.substr(root.size());
+    return result;
+  };
+  auto cached = testing::run_unprivileged(cached_paths, &why);
+  ASSERT_TRUE(cached) << why;
+  EXPECT_EQ(*cached, " /a.json");
+
   ASSERT_EQ(::chmod((root + "/locked").c_str(), 0000), 0);
   auto locked = testing::run_unprivileged(scan_summary, &why);
   ASSERT_TRUE(locked) << why;
