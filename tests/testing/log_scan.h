@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "vexlo/db/database.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/db/log_time_cache.h"
 

@@ -32,6 +32,7 @@
 #include <cerrno>
 
 #include "vexlo/common/utf8.h"
+#include "vexlo/db/config_files.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/db/log_time_cache_file.h"
@@ -41,9 +42,9 @@
 namespace vexlo {
 namespace {
 
-const std::string kDatabaseFileName = "vexlo-db.json";
-const std::string kLockFileName = "vexlo-db.lock";
-const std::string kCacheFileName{kLogTimeCacheFileName};
+const std::string kDatabaseFile{kDatabaseFileName};
+const std::string kLockFile{kLockFileName};
+const std::string kCacheFile{kLogTimeCacheFileName};
 constexpr std::string_view kDamagedSuffix = ".damaged";
 constexpr unsigned kMaxKeptDamagedFiles = 1000;
 
@@ -51,7 +52,7 @@ constexpr unsigned kMaxKeptDamagedFiles = 1000;
 // oversized or damaged file, a link, or one of another version gives an
 // empty cache, which the next save replaces.
 LogTimeCache load_log_time_cache(const os::Directory& directory) {
-  auto text = os::read_file_at(directory.fd(), kCacheFileName, kMaxLogTimeCacheFileSize);
+  auto text = os::read_file_at(directory.fd(), kCacheFile, kMaxLogTimeCacheFileSize);
   if (!text) return {};
   auto cache = decode_log_time_cache(*text);
   if (!cache) return {};
@@ -118,7 +119,7 @@ Result<Database> Database::open(const std::string& log_root, const OpenOptions& 
   auto directory = os::Directory::open(config_dir);
   if (!directory) return std::unexpected(directory.error());
   db.config_dir_ = std::move(*directory);
-  if (auto lock = os::FileLock::acquire(*db.config_dir_, kLockFileName, options.lock_wait)) {
+  if (auto lock = os::FileLock::acquire(*db.config_dir_, kLockFile, options.lock_wait)) {
     db.lock_ = std::move(*lock);
   } else if (!locks_unsupported(lock.error())) {
     db.lock_error_ = lock_error(lock.error(), options.lock_wait);
@@ -145,7 +146,7 @@ Database Database::open_read_only(const std::string& log_root) {
 void Database::load(const std::string& log_root) {
   db_path_ = os::join_path(os::join_path(log_root, kConfigDirName), kDatabaseFileName);
   if (!config_dir_) return;
-  if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFileName)) {
+  if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFile)) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
@@ -168,7 +169,7 @@ Status Database::save() {
 }
 
 Status Database::keep_damaged_database_file() {
-  auto kept = keep_damaged_file(*config_dir_, kDatabaseFileName);
+  auto kept = keep_damaged_file(*config_dir_, kDatabaseFile);
   if (!kept) return std::unexpected(kept.error());
   kept_damaged_file_ = os::join_path(config_dir_->path(), *kept);
   damaged_ = false;
@@ -179,15 +180,15 @@ Status Database::write_database_file(std::string_view text) {
   // Without the lock a temporary file may belong to a run still writing.
   if (lock_.held()) {
     os::remove_temporary_files(*config_dir_, kDatabaseFileName);
-    os::remove_temporary_files(*config_dir_, kCacheFileName);
+    os::remove_temporary_files(*config_dir_, kCacheFile);
   }
-  return os::replace_file(*config_dir_, kDatabaseFileName, text);
+  return os::replace_file(*config_dir_, kDatabaseFile, text);
 }
 
 void Database::write_log_time_cache() {
   if (!log_times_.changed()) return;
   // A cache that cannot be written only costs the next run a full read.
-  if (os::replace_file(*config_dir_, kCacheFileName, encode_log_time_cache(log_times_))) {
+  if (os::replace_file(*config_dir_, kCacheFile, encode_log_time_cache(log_times_))) {
     log_times_.mark_saved();
   }
 }

@@ -9,20 +9,13 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/file_entry.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/db/path_index.h"
 #include "vexlo/os/directory.h"
 #include "vexlo/os/file_lock.h"
 
 namespace vexlo {
-
-struct FileEntry {
-  std::string path;            // log root joined with the path below it, as UTF-8 text
-  std::uint64_t id = 0;        // 0: no ID
-  std::int64_t timestamp = 0;  // seconds since the epoch; never stored in the file
-
-  bool operator==(const FileEntry&) const = default;
-};
 
 struct OpenOptions {
   // How long to wait for other runs on the same database, and what to do

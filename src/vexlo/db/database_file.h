@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vexlo/db/database.h"
+#include "vexlo/db/file_entry.h"
 
 namespace vexlo {
 

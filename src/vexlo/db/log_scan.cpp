@@ -32,7 +32,7 @@
 #include <unordered_set>
 
 #include "vexlo/common/utf8.h"
-#include "vexlo/db/database.h"
+#include "vexlo/db/config_files.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"

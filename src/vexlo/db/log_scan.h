@@ -10,17 +10,13 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/file_entry.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
 
-struct FileEntry;
 class LogTimeCache;
-
-// The directory below the log root that holds the tool's own files; the
-// scan never enters a directory of that name.
-inline constexpr std::string_view kConfigDirName = ".config";
 
 // At most this many threads read log files at once, however many
 // processors there are: past a few, the disk is the limit.

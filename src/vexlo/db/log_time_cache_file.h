@@ -13,8 +13,6 @@
 
 namespace vexlo {
 
-inline constexpr std::string_view kLogTimeCacheFileName = "vexlo-cache";
-
 // A cache file larger than this is not read: at about 100 bytes per log
 // file it would take millions of log files to fill.
 inline constexpr std::uint64_t kMaxLogTimeCacheFileSize = std::uint64_t{512} << 20;

@@ -1,6 +1,6 @@
 #include "vexlo/db/path_index.h"
 
-#include "vexlo/db/database.h"
+#include "vexlo/db/file_entry.h"
 
 namespace vexlo {
 

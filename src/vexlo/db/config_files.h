@@ -1,0 +1,15 @@
+#pragma once
+// The names of the tool's own files: the directory below the log root that
+// holds them, which the scan never enters, and the files in it.
+
+#include <string_view>
+
+namespace vexlo {
+
+inline constexpr std::string_view kConfigDirName = ".config";
+inline constexpr std::string_view kDatabaseFileName = "vexlo-db.json";
+// Held by a run from loading the database to the end of its save.
+inline constexpr std::string_view kLockFileName = "vexlo-db.lock";
+inline constexpr std::string_view kLogTimeCacheFileName = "vexlo-cache";
+
+}  // namespace vexlo
