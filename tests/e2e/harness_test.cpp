@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "testing/child_process.h"
+#include "testing/machine.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -20,6 +21,7 @@ namespace {
 // effective and saved IDs all change, and the supplementary groups go.
 TEST(Harness, UnprivilegedChildCannotRegainRoot) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can drop privileges";
+  if (const std::string why = testing::why_no_second_user("/"); !why.empty()) GTEST_SKIP() << why;
   std::string why;
   const auto ids = testing::run_unprivileged(
       [] {

@@ -4,8 +4,9 @@
 // a foreign lock only a bounded time, scan a tree of linked directories in
 // time proportional to the tree, never open what is no regular file, skip
 // hostile files at their own cost, and send no raw control characters to a
-// terminal. Where the tests do not run as root, or user 65534 cannot reach
-// the sandbox, they skip and say why.
+// terminal. Where the tests do not run as root, user 65534 cannot reach
+// the sandbox, or the machine has no mount namespace or pseudo-terminal to
+// give (testing/machine.h), they skip and say why.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -22,6 +23,7 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "testing/machine.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -32,6 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kNoConfig = "no-such-config.toml";
 constexpr uid_t kAttacker = 65534;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
 
 // Checks the peak memory of a run, except in a sanitizer build, whose own
 // memory (and that of a test process built with it) would hide the run's.
@@ -100,7 +103,8 @@ class AttackedTree {
       ::lchown(entry.path().c_str(), kAttacker, kAttacker);
     }
     ::lchown(sandbox_.path("logs").c_str(), kAttacker, kAttacker);
-    if (attack("true").status != 0) reason_ = "user 65534 cannot work in " + sandbox_.root();
+    reason_ = testing::why_no_program(kSetpriv);
+    if (reason_.empty() && attack("true").status != 0) reason_ = "user 65534 cannot work in " + sandbox_.root();
   }
 
   const std::string& unusable_reason() const { return reason_; }
@@ -111,7 +115,7 @@ class AttackedTree {
   RunResult attack(const std::string& script) const {
     return sandbox_.run_argv({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
                               "V='" + sandbox_.path("victim") + "'; " + script},
-                             {.binary = "/usr/bin/setpriv"});
+                             {.binary = kSetpriv});
   }
 
  private:
@@ -148,19 +152,20 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
       {"lock is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.lock", 0,
        "sync error: " + loop + "\n", false},
   };
+  std::string no_mount;  // why the read-only case cannot run here
   for (const auto& c : cases) {
     AttackedTree tree;
     if (!tree.unusable_reason().empty()) GTEST_SKIP() << tree.unusable_reason();
+    if (c.read_only && no_mount.empty()) no_mount = testing::why_no_read_only_mount(tree.sandbox().root());
+    if (c.read_only && !no_mount.empty()) continue;
     ASSERT_EQ(tree.attack(c.script).status, 0) << c.name;
     const auto victim_before = fingerprint(tree.sandbox().path("victim"));
     RunResult result;
     if (c.read_only) {
-      const char* script = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" \"$0\" && exec \"$@\"";
-      std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script,
-                                       tree.sandbox().path("logs"), binary_path()};
+      std::vector<std::string> argv = testing::read_only_mount_command(tree.sandbox().path("logs"));
+      argv.push_back(binary_path());
       for (const auto& arg : with_log_root({"list", "--all"})) argv.push_back(arg);
-      result = tree.sandbox().run_argv(argv, {.binary = "/usr/bin/unshare"});
-      if (result.status != 0 && result.err.find("mount") != std::string::npos) GTEST_SKIP() << result.err;
+      result = tree.sandbox().run_argv(argv, {.binary = argv[0]});
     } else {
       result = tree.sandbox().run(with_log_root({"list", "--all"}));
     }
@@ -176,6 +181,8 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
       EXPECT_EQ(database.st_mode & 07111, 0u) << c.name;
     }
   }
+  // Every other case has run and been checked.
+  if (!no_mount.empty()) GTEST_SKIP() << "the read-only case: " << no_mount;
 }
 
 // Holds an exclusive flock on `path` as user 65534 until killed.
@@ -325,7 +332,7 @@ TEST(HostileUser, AHostileFileCostsAtMostItself) {
 
   // A file that may be JSON but whose buffer cannot be allocated is skipped
   // like an unreadable one.
-  if (::access("/usr/bin/prlimit", X_OK) != 0) GTEST_SKIP() << "prlimit is not installed";
+  if (const std::string why = testing::why_no_program("/usr/bin/prlimit"); !why.empty()) GTEST_SKIP() << why;
 #ifdef VEXLO_BINARY_SANITIZED
   GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
 #endif
@@ -355,14 +362,19 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
       {{"show", "1", "--pretty"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
        "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
   };
+  const std::string no_terminal = testing::why_no_terminal();
   for (const auto& c : cases) {
-    const RunResult on_terminal = sandbox.run(with_log_root(c.args), {.stdout_target = StdoutTarget::Terminal});
-    EXPECT_EQ(on_terminal.status, 0) << on_terminal;
-    EXPECT_EQ(on_terminal.out, c.terminal) << c.args[0];
+    if (no_terminal.empty()) {
+      const RunResult on_terminal = sandbox.run(with_log_root(c.args), {.stdout_target = StdoutTarget::Terminal});
+      EXPECT_EQ(on_terminal.status, 0) << on_terminal;
+      EXPECT_EQ(on_terminal.out, c.terminal) << c.args[0];
+    }
     const RunResult on_pipe = sandbox.run(with_log_root(c.args));
     EXPECT_EQ(on_pipe.out, c.pipe_out) << c.args[0];
     EXPECT_EQ(on_pipe.err, c.pipe_err) << c.args[0];
   }
+  // The runs into a pipe have been checked.
+  if (!no_terminal.empty()) GTEST_SKIP() << "the runs on a terminal: " << no_terminal;
 }
 
 }  // namespace

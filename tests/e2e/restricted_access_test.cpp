@@ -18,6 +18,7 @@
 
 #include "e2e/harness.h"
 #include "testing/child_process.h"
+#include "testing/machine.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -33,14 +34,6 @@ std::vector<std::string> with_log_root(const std::string& log_root, const std::v
   std::vector<std::string> all = {"--config", kNoConfig, "--log-path", log_root};
   all.insert(all.end(), args.begin(), args.end());
   return all;
-}
-
-std::optional<std::string> find_program(const char* name) {
-  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
-    const std::string path = std::string(dir) + name;
-    if (::access(path.c_str(), X_OK) == 0) return path;
-  }
-  return std::nullopt;
 }
 
 // A run result as one string, to bring it back from a child process.
@@ -83,14 +76,7 @@ class UnprivilegedRunner {
     }
     ::chmod(sandbox.path("unprivileged-bin").c_str(), 0755);
     ::chmod(binary_.c_str(), 0755);
-    std::string why;
-    const auto reachable = testing::run_unprivileged(
-        [&] { return std::string(::access(binary_.c_str(), X_OK) == 0 ? "yes" : "no"); }, &why);
-    if (!reachable) {
-      reason_ = why;
-    } else if (*reachable != "yes") {
-      reason_ = "user 65534 cannot reach the temporary directory " + sandbox.root();
-    }
+    reason_ = testing::why_no_second_user(binary_);
   }
 
   // Why the runner cannot be used, or empty.
@@ -167,35 +153,20 @@ TEST(RestrictedAccess, UnreadableSubdirectory) {
 // in a mount namespace of the run's own, so nothing outlives the run.
 class ReadOnlyRunner {
  public:
-  explicit ReadOnlyRunner(const Sandbox& sandbox) : sandbox_(sandbox) {
-    if (::geteuid() != 0) {
-      reason_ = "mounting needs root";
-      return;
-    }
-    unshare_ = find_program("unshare");
-    if (!unshare_) {
-      reason_ = "unshare is not installed";
-      return;
-    }
-    sandbox.make_dir("probe");
-    const RunResult probe = run("probe", {}, "/bin/true");
-    if (probe.status != 0) reason_ = "cannot make a read-only bind mount here: " + probe.err;
-  }
+  explicit ReadOnlyRunner(const Sandbox& sandbox)
+      : sandbox_(sandbox), reason_(testing::why_no_read_only_mount(sandbox.root())) {}
 
   const std::string& unusable_reason() const { return reason_; }
 
-  RunResult run(const std::string& directory, const std::vector<std::string>& args,
-                std::optional<std::string> program = std::nullopt) const {
-    const char* script = "mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" \"$0\" && exec \"$@\"";
-    std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script,
-                                     sandbox_.path(directory), program.value_or(binary_path())};
+  RunResult run(const std::string& directory, const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = testing::read_only_mount_command(sandbox_.path(directory));
+    argv.push_back(binary_path());
     argv.insert(argv.end(), args.begin(), args.end());
-    return sandbox_.run_argv(argv, {.timeout = 20s, .binary = *unshare_});
+    return sandbox_.run_argv(argv, {.timeout = 20s, .binary = argv[0]});
   }
 
  private:
   const Sandbox& sandbox_;
-  std::optional<std::string> unshare_;
   std::string reason_;
 };
 

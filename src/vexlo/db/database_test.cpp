@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "testing/child_process.h"
+#include "testing/machine.h"
 #include "testing/temp_dir.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/os/file_lock.h"
@@ -256,6 +257,7 @@ TEST(DatabaseOpen, ConfigDirectoryThatIsALinkIsRefused) {
 TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  if (const std::string why = testing::why_no_second_user(dir.path()); !why.empty()) GTEST_SKIP() << why;
   testing::write_file(dir / "a.json", log_content(10));
   testing::make_dirs(dir / ".config");
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);
@@ -294,6 +296,7 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
 TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  if (const std::string why = testing::why_no_second_user(dir.path()); !why.empty()) GTEST_SKIP() << why;
   testing::write_file(dir / ".config/vexlo-db.json", R"({"files": [{"id": 3, "path": "a"}], "next_file_id": 7})");
   ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0000), 0);
   std::string why;

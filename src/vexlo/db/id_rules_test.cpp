@@ -15,6 +15,7 @@
 #include <set>
 
 #include "testing/child_process.h"
+#include "testing/machine.h"
 #include "testing/temp_dir.h"
 #include "vexlo/db/database.h"
 #include "vexlo/db/database_file.h"
@@ -169,6 +170,7 @@ TEST(IdRules, DamagedFileThatCannotBeKeptIsNotReplaced) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   testing::write_file(dir / "a.json", log_content(10));
+  if (const std::string why = testing::why_no_second_user(dir.path()); !why.empty()) GTEST_SKIP() << why;
   testing::write_file(dir / ".config/vexlo-db.json", "{\"files\": [{\"id\": 3,");
   ASSERT_EQ(::chmod((dir / ".config/vexlo-db.json").c_str(), 0666), 0);
   ASSERT_EQ(::chmod((dir / ".config").c_str(), 0555), 0);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testing/child_process.h"
+#include "testing/machine.h"
 #include "testing/log_scan.h"
 #include "testing/temp_dir.h"
 #include "vexlo/os/file_system.h"
@@ -284,6 +285,7 @@ TEST(ListLogFilesRoot, FailedScanIsReportedWithoutListing) {
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
   ASSERT_EQ(::chmod((root + "/locked").c_str(), 0), 0);
+  if (const std::string why = testing::why_no_second_user(root); !why.empty()) GTEST_SKIP() << why;
   std::string why;
   const auto listed = testing::run_unprivileged(
       [&] {
