@@ -4,6 +4,7 @@
 // an unknown command word, must leave path filters as UTF-8 text, and must
 // take a global option or flag given after the command word.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,10 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream err;
   const vexlo::Command command = vexlo::parse_command_line(args, err);
   const std::string message = err.str();
-  if (!message.empty()) {
-    require(message.starts_with("Unknown command: ") && message.ends_with("\n"), "unexpected message", message);
-    require(vexlo::is_valid_utf8(message), "message is not UTF-8", message);
-    require(std::holds_alternative<vexlo::HelpCommand>(command.kind), "an unknown command that is not help");
+  require(message.empty() || message.ends_with("\n"), "a message without its newline", message);
+  require(vexlo::is_valid_utf8(message), "message is not UTF-8", message);
+  std::istringstream lines(message);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("Unknown command: ")) {
+      require(std::holds_alternative<vexlo::HelpCommand>(command.kind), "an unknown command that is not help");
+    } else {
+      require(line.starts_with("Warning: "), "unexpected message", line);
+      require(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
+              "a control character in a warning", line);
+    }
   }
 
   std::ostringstream again_err;

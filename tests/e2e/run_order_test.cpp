@@ -89,6 +89,19 @@ TEST(RunOrder, FailedSyncIsReportedAndTheCommandStillRuns) {
             "[ID:1] logs/shutdown/unsafe/old.json\n");
 }
 
+// What the command line drops is said before every other message and the
+// listing.
+TEST(RunOrder, CommandLineWarningsComeFirst) {
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
+  sandbox.make_dir("logs/.config/vexlo-db.json");
+  const RunResult result =
+      sandbox.run({"--config", kNoConfig, "--log-path", "logs", "list", "--prety"}, {.merge_stderr = true});
+  EXPECT_EQ(result.out,
+            "Warning: ignoring \"--prety\"; did you mean --pretty? (show takes --pretty, list does not)\n"
+            "sync error: Is a directory (os error 21)\n[ID:1] logs/shutdown/unsafe/a.json\n");
+}
+
 TEST(RunOrder, EmptyLogPathPutsTheDatabaseInTheWorkingDirectory) {
   Sandbox sandbox;
   sandbox.make_dir("work");

@@ -3,7 +3,8 @@
 // (standard output, standard error and exit status of each, in order, in
 // one sandbox) is compared with the transcript kept in
 // tests/e2e/golden/sample_tree.transcript, which was written by the release
-// build. VEXLO_UPDATE_GOLDEN=1 writes the file anew from the binary under
+// build, with the warnings about dropped arguments added since.
+// VEXLO_UPDATE_GOLDEN=1 writes the file anew from the binary under
 // test instead; only do that for a deliberate change of the output.
 
 #include <gtest/gtest.h>

@@ -7,166 +7,384 @@
 // ignored before, so no command line that worked then means anything else
 // now, except that "--read-only" and "--version" before the command word
 // are no longer taken for an unknown command word.
+//
+// Dropping an argument keeps the grammar, but a listing without what the
+// user asked for looks just like one with it, so every argument that is
+// dropped, or taken as something the user probably did not mean, is said
+// in a warning line before anything else the run writes.
 
 #include "vexlo/cli/command.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "vexlo/cli/close_spelling.h"
 #include "vexlo/common/decimal.h"
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
 
 namespace vexlo {
 namespace {
 
 using Arguments = std::span<const std::string_view>;
+// Lines for standard error, in the order parsing meets their cause.
+using Notes = std::vector<std::string>;
 
 bool begins_with_dashes(std::string_view arg) { return arg.size() >= 2 && arg.starts_with("--"); }
-
-// The value of option `name` at position `i`: the next argument, whatever it
-// looks like. No value when `args[i]` is another word or stands last.
-std::optional<std::string_view> option_value(Arguments args, std::size_t i, std::string_view name) {
-  if (args[i] != name || i + 1 >= args.size()) return std::nullopt;
-  return args[i + 1];
-}
 
 // Path filters are matched against path texts in which bytes that are not
 // UTF-8 have been replaced, so a filter is brought into the same form.
 std::string filter_text(std::string_view arg) { return to_utf8_lossy(arg); }
 
-// Takes "--config <path>" or "--log-path <path>" at position `i`.
-bool take_global_option(Arguments args, std::size_t i, Command& command) {
-  if (const auto value = option_value(args, i, "--config")) {
-    command.config_path = std::string(*value);
-    return true;
-  }
-  if (const auto value = option_value(args, i, "--log-path")) {
-    command.log_path = std::string(*value);
-    return true;
-  }
-  return false;
+// An argument inside a message: valid UTF-8 without control characters,
+// whatever the user's shell passed on.
+std::string visible(std::string_view arg) {
+  std::string text;
+  append_visible(text, to_utf8_lossy(arg));
+  return text;
 }
 
-// Takes the global flag "--read-only", which may stand anywhere.
-bool take_global_flag(std::string_view arg, Command& command) {
-  if (arg != "--read-only") return false;
-  command.read_only = true;
-  return true;
+std::string quoted(std::string_view arg) { return '"' + visible(arg) + '"'; }
+
+// An option of one command, or a global one: its name, whether the next
+// argument is its value (whatever that looks like), and what it sets.
+template <class Target>
+struct Option {
+  std::string_view name;
+  bool takes_value;
+  void (*set)(Target& target, std::string_view value, Notes& notes);
+};
+
+template <class Target>
+const Option<Target>* find_option(std::span<const Option<Target>> options, std::string_view name) {
+  const auto found = std::ranges::find(options, name, &Option<Target>::name);
+  return found == options.end() ? nullptr : &*found;
 }
 
-// Takes "--json" or "--time", the output forms of `list` and `logs`.
+// Options that may stand before or after the command word.
+constexpr Option<Command> kGlobalOptions[] = {
+    {"--config", true, [](Command& c, std::string_view value, Notes&) { c.config_path = std::string(value); }},
+    {"--log-path", true, [](Command& c, std::string_view value, Notes&) { c.log_path = std::string(value); }},
+    {"--read-only", false, [](Command& c, std::string_view, Notes&) { c.read_only = true; }},
+};
+
+// Only one path filter counts, the last; one that it replaces is said, as a
+// user may expect two filters to narrow the selection together.
 template <class Listing>
-bool take_listing_flag(std::string_view arg, Listing& listing) {
-  if (arg == "--json") {
-    listing.json = true;
-  } else if (arg == "--time") {
-    listing.time = true;
-  } else {
-    return false;
+void set_filter(Listing& listing, std::string_view value, Notes& notes) {
+  if (listing.filter) {
+    notes.push_back("Warning: ignoring the filter " + quoted(*listing.filter) + " (only the last filter counts)");
   }
-  return true;
+  listing.filter = filter_text(value);
 }
 
-ListCommand parse_list(Arguments args, std::size_t start, Command& command) {
-  ListCommand list;
-  for (std::size_t j = start; j < args.size();) {
-    if (take_global_option(args, j, command)) {
-      j += 2;
-    } else if (const auto value = option_value(args, j, "--filter")) {
-      list.filter = filter_text(*value);
-      j += 2;
+constexpr Option<ListCommand> kListOptions[] = {
+    {"--filter", true, set_filter<ListCommand>},
+    {"--all", false, [](ListCommand& list, std::string_view, Notes&) { list.all = true; }},
+    {"--json", false, [](ListCommand& list, std::string_view, Notes&) { list.json = true; }},
+    {"--time", false, [](ListCommand& list, std::string_view, Notes&) { list.time = true; }},
+};
+
+constexpr Option<LogsCommand> kLogsOptions[] = {
+    {"--since", true, [](LogsCommand& logs, std::string_view value, Notes&) { logs.since = std::string(value); }},
+    {"--before", true, [](LogsCommand& logs, std::string_view value, Notes&) { logs.before = std::string(value); }},
+    {"--filter", true, set_filter<LogsCommand>},
+    {"--json", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.json = true; }},
+    {"--time", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.time = true; }},
+};
+
+constexpr Option<ShowCommand> kShowOptions[] = {
+    {"--pretty", false, [](ShowCommand& show, std::string_view, Notes&) { show.pretty = true; }},
+    {"--json", false, [](ShowCommand& show, std::string_view, Notes&) { show.json = true; }},
+};
+
+// The words that may stand in the command word's place, for "did you mean".
+constexpr std::string_view kCommandPlaceWords[] = {"list",     "logs",       "show",        "help",
+                                                    "--config", "--log-path", "--read-only", "--version"};
+
+template <class Target>
+std::vector<std::string_view> names_of(std::span<const Option<Target>> options) {
+  std::vector<std::string_view> names;
+  for (const auto& option : options) names.push_back(option.name);
+  return names;
+}
+
+// "a, b or c"
+std::string one_of(std::span<const std::string_view> names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+// The other commands that take option `name`: "logs takes --since".
+std::string others_taking(std::string_view name, std::string_view command) {
+  std::vector<std::string_view> words;
+  if (command != "list" && find_option<ListCommand>(kListOptions, name)) words.push_back("list");
+  if (command != "logs" && find_option<LogsCommand>(kLogsOptions, name)) words.push_back("logs");
+  if (command != "show" && find_option<ShowCommand>(kShowOptions, name)) words.push_back("show");
+  if (words.empty()) return {};
+  const std::string takes = words.size() == 1 ? " takes " : " take ";
+  return (words.size() == 1 ? std::string(words[0]) : std::string(words[0]) + " and " + std::string(words[1])) +
+         takes + std::string(name);
+}
+
+std::vector<std::string_view> other_commands_options(std::string_view command) {
+  std::vector<std::string_view> names;
+  if (command != "list") std::ranges::copy(names_of<ListCommand>(kListOptions), std::back_inserter(names));
+  if (command != "logs") std::ranges::copy(names_of<LogsCommand>(kLogsOptions), std::back_inserter(names));
+  if (command != "show") std::ranges::copy(names_of<ShowCommand>(kShowOptions), std::back_inserter(names));
+  return names;
+}
+
+// Whether some command, or the global options, give `name` a value.
+bool takes_value_anywhere(std::string_view name) {
+  const auto with_value = [name](const auto& options) {
+    return std::ranges::any_of(options, [name](const auto& option) { return option.name == name && option.takes_value; });
+  };
+  return with_value(kGlobalOptions) || with_value(kListOptions) || with_value(kLogsOptions) ||
+         with_value(kShowOptions);
+}
+
+std::string missing_value(std::string_view option) {
+  return "Warning: " + std::string(option) + " has no value and is ignored";
+}
+
+// "--since=2025-12-03" for an option that takes a value: the grammar reads
+// no "=", so the user is shown the form it reads.
+std::optional<std::string> equals_form(std::string_view arg, std::span<const std::string_view> value_options) {
+  const std::size_t equals = arg.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  const std::string_view name = arg.substr(0, equals);
+  if (std::ranges::find(value_options, name) == value_options.end()) return std::nullopt;
+  return "Warning: " + visible(arg) + " is not read; write " + std::string(name) + ' ' + visible(arg.substr(equals + 1));
+}
+
+// What is said about an argument that begins with "--" and that neither
+// `command` nor the global options know.
+struct IgnoredOption {
+  std::string note;
+  bool value_may_follow = false;  // the user may have meant the next word as its value
+};
+
+template <class Kind>
+IgnoredOption ignored_option(std::string_view arg, std::string_view command, std::span<const Option<Kind>> own) {
+  std::vector<std::string_view> known = names_of(own);
+  std::ranges::copy(names_of<Command>(kGlobalOptions), std::back_inserter(known));
+  std::vector<std::string_view> with_value;
+  for (const std::string_view name : known) {
+    if (takes_value_anywhere(name)) with_value.push_back(name);
+  }
+  if (auto note = equals_form(arg, with_value)) return {std::move(*note)};
+
+  const std::string_view name = arg.substr(0, arg.find('='));
+  const bool whole = name.size() == arg.size();
+  const std::string ignoring = "Warning: ignoring " + quoted(arg);
+  if (name == "--version" || name == "--help") return {ignoring + " (it counts only before " + std::string(command) + ")"};
+  if (const std::string others = others_taking(name, command); !others.empty()) {
+    return {ignoring + " (" + others + ", " + std::string(command) + " does not)", whole && takes_value_anywhere(name)};
+  }
+  if (const auto close = close_spelling(name, known)) {
+    return {ignoring + "; did you mean " + std::string(*close) + "?", whole && takes_value_anywhere(*close)};
+  }
+  if (const auto close = close_spelling(name, other_commands_options(command))) {
+    return {ignoring + "; did you mean " + std::string(*close) + "? (" + others_taking(*close, command) + ", " +
+                std::string(command) + " does not)",
+            whole && takes_value_anywhere(*close)};
+  }
+  return {ignoring + " (" + std::string(command) + " takes " + one_of(names_of(own)) + ")"};
+}
+
+// Said before "Unknown command: " when a close spelling exists.
+std::optional<std::string> unknown_command_hint(std::string_view word) {
+  constexpr std::string_view kValueOptions[] = {"--config", "--log-path"};
+  if (auto note = equals_form(word, kValueOptions)) return note;
+  if (const auto close = close_spelling(word, kCommandPlaceWords)) {
+    return "Warning: " + quoted(word) + " is not a command; did you mean " + std::string(*close) + "?";
+  }
+  return std::nullopt;
+}
+
+// Takes option `option` at position `i`; returns how many arguments it used.
+template <class Target>
+std::size_t take_option(const Option<Target>& option, Arguments args, std::size_t i, Target& target, Notes& notes) {
+  if (!option.takes_value) {
+    option.set(target, {}, notes);
+    return 1;
+  }
+  if (i + 1 >= args.size()) {
+    notes.push_back(missing_value(option.name));
+    return 1;
+  }
+  option.set(target, args[i + 1], notes);
+  return 2;
+}
+
+// A command's options, and what it makes of a word that is no option.
+template <class Kind>
+struct Grammar {
+  std::string_view word;
+  std::span<const Option<Kind>> options;
+  // `after` is an ignored option that the user may have meant `arg` as
+  // the value of, or empty.
+  void (*take_word)(Kind& kind, std::string_view arg, std::string_view after, Notes& notes);
+};
+
+// Scans the options of a command from position `j` to the end.
+template <class Kind>
+void scan_options(Arguments args, std::size_t j, const Grammar<Kind>& grammar, Kind& kind, Command& command,
+                  Notes& notes) {
+  std::string_view ignored;  // the ignored option just before, when a value may follow it
+  while (j < args.size()) {
+    const std::string_view arg = args[j];
+    const std::string_view after = std::exchange(ignored, {});
+    if (const auto* option = find_option(grammar.options, arg)) {
+      j += take_option(*option, args, j, kind, notes);
+    } else if (const auto* global = find_option<Command>(kGlobalOptions, arg)) {
+      j += take_option(*global, args, j, command, notes);
+    } else if (begins_with_dashes(arg)) {
+      IgnoredOption note = ignored_option(arg, grammar.word, grammar.options);
+      notes.push_back(std::move(note.note));
+      if (note.value_may_follow) ignored = arg;
+      ++j;
     } else {
-      if (args[j] == "--all") {
-        list.all = true;
-      } else if (!begins_with_dashes(args[j])) {
-        list.filter = filter_text(args[j]);  // positional filter; a later one wins
-      } else if (!take_global_flag(args[j], command)) {
-        take_listing_flag(args[j], list);  // any other option is ignored
-      }
+      grammar.take_word(kind, arg, after, notes);
       ++j;
     }
+  }
+}
+
+// A plain word after "list" is its path filter; a later one wins.
+void take_list_word(ListCommand& list, std::string_view arg, std::string_view after, Notes& notes) {
+  if (!after.empty()) {
+    notes.push_back("Warning: " + quoted(arg) + " is taken as the path filter, not as the value of " + quoted(after));
+  }
+  set_filter(list, arg, notes);
+}
+
+// `logs` reads no plain word but its count.
+void take_logs_word(LogsCommand&, std::string_view arg, std::string_view after, Notes& notes) {
+  const std::string ignoring = "Warning: ignoring " + quoted(arg);
+  if (!after.empty()) {
+    notes.push_back(ignoring + " (the value of the ignored " + quoted(after) + ")");
+  } else if (parse_signed_decimal(arg)) {
+    notes.push_back(ignoring + " (the count stands right after logs)");
+  } else {
+    notes.push_back(ignoring + "; to select by path use --filter " + visible(arg));
+  }
+}
+
+// `show` reads no plain word but its ID.
+void take_show_word(ShowCommand&, std::string_view arg, std::string_view after, Notes& notes) {
+  const std::string ignoring = "Warning: ignoring " + quoted(arg);
+  if (!after.empty()) {
+    notes.push_back(ignoring + " (the value of the ignored " + quoted(after) + ")");
+  } else {
+    notes.push_back(ignoring + " (show takes one ID, right after show)");
+  }
+}
+
+constexpr Grammar<ListCommand> kListGrammar{"list", kListOptions, take_list_word};
+constexpr Grammar<LogsCommand> kLogsGrammar{"logs", kLogsOptions, take_logs_word};
+constexpr Grammar<ShowCommand> kShowGrammar{"show", kShowOptions, take_show_word};
+
+ListCommand parse_list(Arguments args, std::size_t start, Command& command, Notes& notes) {
+  ListCommand list;
+  scan_options(args, start, kListGrammar, list, command, notes);
+  if (list.all && list.filter) {
+    notes.push_back("Warning: the filter " + quoted(*list.filter) + " plays no part: --all lists every file");
   }
   return list;
 }
 
-// Sets the option of `logs` at position `i` if it is one with a value.
-bool take_logs_option(Arguments args, std::size_t i, LogsCommand& logs) {
-  if (const auto value = option_value(args, i, "--since")) {
-    logs.since = std::string(*value);
-  } else if (const auto value = option_value(args, i, "--before")) {
-    logs.before = std::string(*value);
-  } else if (const auto value = option_value(args, i, "--filter")) {
-    logs.filter = filter_text(*value);
-  } else {
-    return false;
+// Why the word after "logs" gives no count, and what the user may have meant.
+std::string not_a_count(std::string_view arg) {
+  const std::string note = "Warning: " + quoted(arg) + " is not a count and is ignored";
+  const std::string_view unsigned_part = arg.substr(arg.starts_with('+') || arg.starts_with('-') ? 1 : 0);
+  const bool digits_first = !unsigned_part.empty() && unsigned_part[0] >= '0' && unsigned_part[0] <= '9';
+  if (digits_first && unsigned_part.find_first_not_of("0123456789") == std::string_view::npos) {
+    return note + " (it is out of range)";
   }
-  return true;
+  if (digits_first) return note + "; for a time bound use --since " + visible(arg);
+  if (arg.empty() || arg.starts_with('-') || arg.starts_with('+')) return note + " (a count is a whole number)";
+  return note + "; to select by path use --filter " + visible(arg);
 }
 
-LogsCommand parse_logs(Arguments args, std::size_t start, Command& command) {
+LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Notes& notes) {
   LogsCommand logs;
   std::size_t j = start;
   // The word after "logs" is the count unless it looks like an option; it is
   // consumed even when it is not a number.
   if (j < args.size() && !begins_with_dashes(args[j])) {
-    logs.count = parse_signed_decimal(args[j]).value_or(-1);
+    const auto count = parse_signed_decimal(args[j]);
+    if (!count) notes.push_back(not_a_count(args[j]));
+    logs.count = count.value_or(-1);
     ++j;
   }
-  while (j < args.size()) {
-    if (take_global_option(args, j, command) || take_logs_option(args, j, logs)) {
-      j += 2;
-    } else {
-      // A flag is taken; any other word is ignored.
-      if (!take_global_flag(args[j], command)) take_listing_flag(args[j], logs);
-      ++j;
-    }
-  }
+  scan_options(args, j, kLogsGrammar, logs, command, notes);
   return logs;
 }
 
-ShowCommand parse_show(Arguments args, std::size_t start, Command& command) {
+ShowCommand parse_show(Arguments args, std::size_t start, Command& command, Notes& notes) {
   ShowCommand show;
+  constexpr std::string_view kIdForm = " (IDs are whole numbers from 1)";
   // The word after "show" is always the ID, even when it looks like an option.
-  if (start < args.size()) show.id = parse_unsigned_decimal(args[start]).value_or(0);
-  for (std::size_t j = start + 1; j < args.size();) {
-    if (take_global_option(args, j, command)) {
-      j += 2;
-    } else {
-      if (args[j] == "--pretty") show.pretty = true;
-      if (args[j] == "--json") show.json = true;
-      take_global_flag(args[j], command);
-      ++j;
-    }
+  if (start >= args.size()) {
+    notes.push_back("Warning: the log ID is missing after show" + std::string(kIdForm));
+    return show;
   }
+  const auto id = parse_unsigned_decimal(args[start]);
+  if (!id) notes.push_back("Warning: " + quoted(args[start]) + " is not a log ID" + std::string(kIdForm));
+  show.id = id.value_or(0);
+  scan_options(args, start + 1, kShowGrammar, show, command, notes);
   return show;
 }
 
-}  // namespace
+// The command word at position `i`, and the rest of the command line.
+CommandKind parse_command(Arguments args, std::size_t i, Command& command, Notes& notes) {
+  const std::string_view word = args[i];
+  if (word == "list") return parse_list(args, i + 1, command, notes);
+  if (word == "logs") return parse_logs(args, i + 1, command, notes);
+  if (word == "show") return parse_show(args, i + 1, command, notes);
+  if (word != "help" && word != "-h" && word != "--help") {
+    if (auto hint = unknown_command_hint(word)) notes.push_back(std::move(*hint));
+    notes.push_back("Unknown command: " + to_utf8_lossy(word));
+  }
+  // Nothing after help or an unknown word is looked at: the usage follows.
+  return HelpCommand{};
+}
 
-Command parse_command_line(Arguments args, std::ostream& err) {
+Command parse(Arguments args, Notes& notes) {
   Command command;
   std::size_t i = 1;
-  for (; i < args.size(); ++i) {
+  while (i < args.size()) {
     if (args[i] == "--version") {
       // Nothing after it is looked at, as after "help".
       command.kind = VersionCommand{};
       return command;
     }
-    if (take_global_flag(args[i], command)) continue;
-    if (args[i] != "--config" && args[i] != "--log-path") break;
+    const auto* global = find_option<Command>(kGlobalOptions, args[i]);
+    if (global == nullptr) break;
     // A global option without its value leaves no room for a command word.
-    if (!take_global_option(args, i, command)) return command;
-    ++i;
+    if (global->takes_value && i + 1 >= args.size()) {
+      notes.push_back(missing_value(global->name));
+      return command;
+    }
+    i += take_option(*global, args, i, command, notes);
   }
-  if (i >= args.size()) return command;
+  if (i < args.size()) command.kind = parse_command(args, i, command, notes);
+  return command;
+}
 
-  const std::string_view word = args[i];
-  if (word == "list") {
-    command.kind = parse_list(args, i + 1, command);
-  } else if (word == "logs") {
-    command.kind = parse_logs(args, i + 1, command);
-  } else if (word == "show") {
-    command.kind = parse_show(args, i + 1, command);
-  } else if (word != "help" && word != "-h" && word != "--help") {
-    err << "Unknown command: " << to_utf8_lossy(word) << '\n';
-  }
+}  // namespace
+
+Command parse_command_line(Arguments args, std::ostream& err) {
+  Notes notes;
+  Command command = parse(args, notes);
+  for (const std::string& note : notes) err << note << '\n';
   return command;
 }
 

@@ -64,7 +64,10 @@ struct Command {
 
 // Never fails. `args` is the full argument list of the process (element 0,
 // the program name, is skipped). An unrecognised command word is reported
-// on `err` and yields Help.
+// on `err` and yields Help. Every argument that is dropped, or taken in a
+// way the user probably did not mean, gets one "Warning: " line on `err`,
+// in the order of the arguments; user text in warnings is UTF-8 without
+// control characters.
 //
 // Arguments are byte strings. Words and options are compared byte for byte,
 // so an argument that is not UTF-8 never matches one; paths and time

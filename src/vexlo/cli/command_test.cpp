@@ -57,13 +57,27 @@ struct Case {
   std::string_view err = "";
 };
 
+std::string shown(const Args& words) {
+  std::string text;
+  for (const auto w : words) text += "[" + std::string(w) + "]";
+  return text;
+}
+
+// The messages without the warnings, which DroppedArgumentsAreSaid checks.
+std::string without_warnings(const std::string& err) {
+  std::istringstream lines(err);
+  std::string kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("Warning: ")) kept += line + '\n';
+  }
+  return kept;
+}
+
 void check(const Case& c) {
   const Parsed parsed = parse(c.words);
-  std::string words;
-  for (const auto w : c.words) words += "[" + std::string(w) + "]";
-  EXPECT_EQ(describe(parsed.command), describe(c.expected)) << words;
-  EXPECT_EQ(parsed.command, c.expected) << words;
-  EXPECT_EQ(parsed.err, c.err) << words;
+  EXPECT_EQ(describe(parsed.command), describe(c.expected)) << shown(c.words);
+  EXPECT_EQ(parsed.command, c.expected) << shown(c.words);
+  EXPECT_EQ(without_warnings(parsed.err), c.err) << shown(c.words);
 }
 
 TEST(ParseCommandLine, GlobalOptionsAndCommandWord) {
@@ -259,6 +273,57 @@ TEST(ParseCommandLine, OutputForms) {
       {{"show", "--json"}, show(0, false, false)},
   };
   for (const auto& c : cases) check(c);
+}
+
+// Every argument that is dropped, or taken as what the user probably did
+// not mean, is said in one line, in order, before anything else.
+TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
+  const struct {
+    Args words;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{"--config", "c", "list", "a", "--json", "--log-path", "l", "--read-only"}, {}},
+      {{"logs", "2", "--since", "-1day", "--before", "x", "--filter", "", "--time"}, {}},
+      {{"show", "4", "--pretty", "--json"}, {}},
+      {{"show", "4", "--jsno"}, {R"(Warning: ignoring "--jsno"; did you mean --json?)"}},
+      {{"list", "--prety"}, {R"(Warning: ignoring "--prety"; did you mean --pretty? (show takes --pretty, list does not))"}},
+      {{"show", "1", "--bogus"}, {R"(Warning: ignoring "--bogus" (show takes --pretty or --json))"}},
+      {{"lst"}, {R"(Warning: "lst" is not a command; did you mean list?)", "Unknown command: lst"}},
+      {{"--config"}, {"Warning: --config has no value and is ignored"}},
+      {{"logs", "--filter"}, {"Warning: --filter has no value and is ignored"}},
+      {{"logs", "--since=2025-12-03"}, {"Warning: --since=2025-12-03 is not read; write --since 2025-12-03"}},
+      {{"--log-path=l", "list"}, {"Warning: --log-path=l is not read; write --log-path l", "Unknown command: --log-path=l"}},
+      {{"list", "--since", "2025-12-04"},
+       {R"(Warning: ignoring "--since" (logs takes --since, list does not))",
+        R"(Warning: "2025-12-04" is taken as the path filter, not as the value of "--since")"}},
+      {{"list", "a", "--filter", "b"}, {R"(Warning: ignoring the filter "a" (only the last filter counts))"}},
+      {{"list", "a", "--all"}, {R"(Warning: the filter "a" plays no part: --all lists every file)"}},
+      {{"list", "--version"}, {R"(Warning: ignoring "--version" (it counts only before list))"}},
+      {{"logs", "events"}, {R"(Warning: "events" is not a count and is ignored; to select by path use --filter events)"}},
+      {{"logs", "-10day"}, {R"(Warning: "-10day" is not a count and is ignored; for a time bound use --since -10day)"}},
+      {{"logs", "99999999999999999999"}, {R"(Warning: "99999999999999999999" is not a count and is ignored (it is out of range))"}},
+      {{"logs", "-n", "5"},
+       {R"(Warning: "-n" is not a count and is ignored (a count is a whole number))",
+        R"(Warning: ignoring "5" (the count stands right after logs))"}},
+      {{"logs", "--limit", "5", "x"},
+       {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json or --time))",
+        R"(Warning: ignoring "5" (the count stands right after logs))",
+        R"(Warning: ignoring "x"; to select by path use --filter x)"}},
+      {{"logs", "--sinse", "x"},
+       {R"(Warning: ignoring "--sinse"; did you mean --since?)", R"(Warning: ignoring "x" (the value of the ignored "--sinse"))"}},
+      {{"show"}, {"Warning: the log ID is missing after show (IDs are whole numbers from 1)"}},
+      {{"show", "23abc"}, {R"(Warning: "23abc" is not a log ID (IDs are whole numbers from 1))"}},
+      {{"show", "--pretty", "12"},
+       {R"(Warning: "--pretty" is not a log ID (IDs are whole numbers from 1))",
+        R"(Warning: ignoring "12" (show takes one ID, right after show))"}},
+      // What the user typed is shown without control characters.
+      {{"show", "\x1b[2J\xff"}, {"Warning: \"\\x1b[2J\xEF\xBF\xBD\" is not a log ID (IDs are whole numbers from 1)"}},
+  };
+  for (const auto& c : cases) {
+    std::string expected;
+    for (const auto& line : c.lines) expected += line + '\n';
+    EXPECT_EQ(parse(c.words).err, expected) << shown(c.words);
+  }
 }
 
 }  // namespace
