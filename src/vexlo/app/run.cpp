@@ -25,7 +25,7 @@
 namespace vexlo {
 namespace {
 
-void run_command(const CommandKind& kind, Database& database, const std::string& log_root,
+void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
                  std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   std::visit(
       [&](const auto& command) {

@@ -17,6 +17,8 @@
 
 namespace vexlo {
 
+struct ScanNotes;
+
 struct OpenOptions {
   // How long to wait for other runs on the same database, and what to do
   // when the wait grows long. A run that cannot have the lock in time
@@ -55,11 +57,11 @@ class Database {
   // not find, and hands out no IDs.
   Status sync(const std::string& log_root);
 
-  // scan_log_files through the log time cache, which it brings up to date:
-  // a file unchanged since the last scan, of this run or of the run
-  // before, is not read again. With `unreadable`, see scan_log_files.
-  Status scan(const std::string& log_root, std::vector<FileEntry>& entries,
-              std::vector<std::string>* unreadable = nullptr);
+  // scan_log_files through the log time cache as the synchronisation
+  // left it: a file unchanged since the last scan, of this run or of the
+  // run before, is not read again. The cache stays as it is: nothing would
+  // save what a later scan learns. With `notes`, see scan_log_files.
+  Status scan(const std::string& log_root, std::vector<FileEntry>& entries, ScanNotes* notes = nullptr) const;
 
   // The first entry with the ID; never one for 0, which is no ID.
   const FileEntry* find_by_id(std::uint64_t id) const;

@@ -40,12 +40,6 @@
 namespace vexlo {
 namespace {
 
-// The path as text: itself when it is UTF-8 (as a rule), without a copy.
-std::string path_text(std::string&& path) {
-  if (is_valid_utf8(path)) return std::move(path);
-  return to_utf8_lossy(path);
-}
-
 struct DirectoryIdentity {
   std::uint64_t device;
   std::uint64_t inode;
@@ -233,8 +227,43 @@ std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, 
   return reader.read(path, status.modified.value_or(0));
 }
 
-Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      LogTimeCache& cache, std::size_t threads, std::vector<std::string>* unreadable) {
+namespace {
+
+// Turns the found paths into text in place, bytes that are not UTF-8
+// replaced, and says of each whether it is passed over because its text is
+// another file's. A text belongs to the file whose path it is byte for byte
+// (the file that a later look-up of the text opens), else to the first
+// whose path gives it. Only a replaced path can give the text of another,
+// so a tree of UTF-8 names costs no more than the check.
+std::vector<char> to_path_texts(std::vector<FoundFile>& found) {
+  std::vector<char> replaced(found.size(), 0);
+  std::unordered_set<std::string> replaced_texts;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (is_valid_utf8(found[i].path)) continue;
+    found[i].path = to_utf8_lossy(found[i].path);
+    replaced[i] = 1;
+    replaced_texts.insert(found[i].path);
+  }
+  std::vector<char> passed_over(found.size(), 0);
+  if (replaced_texts.empty()) return passed_over;
+  std::unordered_set<std::string_view> given;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (!replaced[i] && replaced_texts.contains(found[i].path)) given.insert(found[i].path);
+  }
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (replaced[i]) passed_over[i] = !given.insert(found[i].path).second;
+  }
+  return passed_over;
+}
+
+std::string directory_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                 const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes) {
   const os::Timestamp started = os::now();
   std::vector<FoundFile> found;
   if (auto walked = LogTreeWalker(found, source).walk_root(directory); !walked) return walked;
@@ -256,23 +285,38 @@ Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entr
 
   // A scan that found what the cache holds leaves it as it is. A file that
   // could not be read is left out, so that the next run tries it again.
-  if (!unknown.empty() || !lookup.found_all_in_order(found.size())) {
+  if (learned != nullptr && (!unknown.empty() || !lookup.found_all_in_order(found.size()))) {
     std::vector<LogTimeCache::Record> records;
     records.reserve(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
       if (failed[i]) continue;
       records.push_back({found[i].path, FileIdentity::of(found[i].status), times[i]});
     }
-    cache.replace(std::move(records), started);
+    learned->replace(std::move(records), started);
   }
+  const std::vector<char> repeated = to_path_texts(found);
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (times[i]) {
-      entries.push_back(FileEntry{path_text(std::move(found[i].path)), 0, *times[i]});
-    } else if (unreadable != nullptr) {
-      unreadable->push_back(path_text(std::move(found[i].path)));
+    if (repeated[i]) {
+      if (notes != nullptr) notes->repeated_text_in.push_back(directory_of(found[i].path));
+    } else if (times[i]) {
+      entries.push_back(FileEntry{std::move(found[i].path), 0, *times[i]});
+    } else if (notes != nullptr) {
+      notes->unreadable.push_back(std::move(found[i].path));
     }
   }
   return {};
+}
+
+}  // namespace
+
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes) {
+  return scan_into(directory, entries, source, cache, &cache, threads, notes);
+}
+
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes) {
+  return scan_into(directory, entries, source, cache, nullptr, threads, notes);
 }
 
 }  // namespace vexlo

@@ -87,17 +87,31 @@ class SystemScanSource : public ScanSource {
   std::vector<OpenDirectory> open_;  // on the way down, the log root first
 };
 
+// What a scan passed over besides the files that are no logs.
+struct ScanNotes {
+  // The paths of the regular "json" files that could not be read or parsed
+  // this time, in discovery order, as text like the entries' paths: such a
+  // file is still there, only its time is unknown for now.
+  std::vector<std::string> unreadable;
+  // One directory (as text) per "json" file passed over because its path
+  // gives the text of another file's: names that are not UTF-8 read alike
+  // once their odd bytes are replaced, and a path text names one file only.
+  std::vector<std::string> repeated_text_in;
+};
+
 // Appends one entry per JSON log file found below `directory`, in
 // discovery order, or returns the error that ended the scan. Files that
 // `cache` knows in their present state are not read; the others are read
 // by up to `threads` threads at once. A completed scan leaves in the cache
-// what it found, in its order. With `unreadable`, the paths of the regular
-// "json" files that were passed over because they could not be read or
-// parsed this time are appended to it, in discovery order, as text like the
-// entries' paths: such a file is still there, only its time is unknown for
-// now.
+// what it found, in its order. A path text is given to one file only: the
+// one whose path it is byte for byte, else the first whose path gives it.
+// With `notes`, what was passed over is appended to it.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      LogTimeCache& cache, std::size_t threads, std::vector<std::string>* unreadable = nullptr);
+                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr);
+// The same scan asking `cache` but leaving it as it is, for a scan whose
+// findings no one would save.
+Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
+                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr);
 
 // True when the part of the name after its last "." is exactly "json" and
 // that "." is not the name's first character.

@@ -153,13 +153,13 @@ TEST(ScanLogFiles, TakesRegularJsonFilesOutsideConfigDirectories) {
 
   // The regular "json" files passed over for their content, when asked for.
   std::vector<FileEntry> entries;
-  std::vector<std::string> unreadable;
+  ScanNotes notes;
   SystemScanSource source;
   LogTimeCache cache;
-  ASSERT_TRUE(scan_log_files(root, entries, source, cache, 2, &unreadable));
+  ASSERT_TRUE(scan_log_files(root, entries, source, cache, 2, &notes));
   EXPECT_EQ(entries.size(), 6u);
-  std::sort(unreadable.begin(), unreadable.end());
-  EXPECT_EQ(unreadable, (std::vector<std::string>{root + "/binary.json", root + "/empty.json",
+  std::sort(notes.unreadable.begin(), notes.unreadable.end());
+  EXPECT_EQ(notes.unreadable, (std::vector<std::string>{root + "/binary.json", root + "/empty.json",
                                                   root + "/invalid.json", root + "/two.json"}));
 }
 

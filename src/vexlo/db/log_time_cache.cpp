@@ -46,15 +46,7 @@ void LogTimeCache::replace(std::vector<Record> records, os::Timestamp scanned_at
 std::optional<std::size_t> LogTimeCache::Lookup::position(std::string_view path) {
   const auto& records = cache_.records_;
   if (next_ < records.size() && records[next_].path == path) return next_;
-  if (!indexed_) {
-    positions_.reserve(records.size());
-    // emplace keeps the first record of a repeated path.
-    for (std::size_t i = 0; i < records.size(); ++i) positions_.emplace(records[i].path, i);
-    indexed_ = true;
-  }
-  const auto it = positions_.find(path);
-  if (it == positions_.end()) return std::nullopt;
-  return it->second;
+  return positions_.find(records, path);
 }
 
 std::optional<std::optional<std::int64_t>> LogTimeCache::Lookup::find(std::string_view path,

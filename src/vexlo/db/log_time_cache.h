@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "vexlo/db/path_index.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -90,9 +90,7 @@ class LogTimeCache {
     const LogTimeCache& cache_;
     std::size_t next_ = 0;  // the record after the one met last
     std::size_t answered_in_order_ = 0;
-    // Built only when a file is not met in order.
-    std::unordered_map<std::string_view, std::size_t> positions_;
-    bool indexed_ = false;
+    PathIndex positions_;  // built only when a file is not met in order
   };
 
  private:

@@ -1,6 +1,7 @@
 #pragma once
-// Finds the first entry with a given path in a list of entries without
-// walking the list on every lookup.
+// Finds the first item with a given path in a list of items that have a
+// `path` (database entries, log time cache records) without walking the
+// list on every lookup.
 
 #include <cstddef>
 #include <optional>
@@ -9,8 +10,6 @@
 #include <vector>
 
 namespace vexlo {
-
-struct FileEntry;
 
 class PathIndex {
  public:
@@ -23,13 +22,24 @@ class PathIndex {
     return *this;
   }
 
-  // Position of the first entry of `files` whose path equals `path`. The
+  // Position of the first item of `items` whose path equals `path`. The
   // list must be the same, unchanged, from one call to the next until
   // clear() is called.
-  std::optional<std::size_t> find(const std::vector<FileEntry>& files, std::string_view path);
+  template <class Item>
+  std::optional<std::size_t> find(const std::vector<Item>& items, std::string_view path) {
+    if (!built_) {
+      first_.reserve(items.size());
+      // emplace keeps the first position of a repeated path.
+      for (std::size_t i = 0; i < items.size(); ++i) first_.emplace(items[i].path, i);
+      built_ = true;
+    }
+    return position(path);
+  }
   void clear();
 
  private:
+  std::optional<std::size_t> position(std::string_view path) const;
+
   std::unordered_map<std::string_view, std::size_t> first_;
   bool built_ = false;
 };

@@ -43,12 +43,15 @@ class IdOwners {
   std::unordered_map<std::uint64_t, const FileEntry*> first_holder_;
 };
 
+std::size_t read_threads() { return std::min(os::available_processors(), kMaxReadThreads); }
+
 }  // namespace
 
 Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
-  std::vector<std::string> unreadable;
-  if (auto result = scan(log_root, scanned, &unreadable); !result) {
+  ScanNotes notes;
+  SystemScanSource system;
+  if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes); !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
     return result;
@@ -81,7 +84,7 @@ Status Database::sync(const std::string& log_root) {
   // A file that is there but cannot be read or parsed right now (being
   // rewritten, say) keeps its ID, so that it comes back under it; only a
   // path that no longer names a file loses its entry.
-  for (auto& path : unreadable) {
+  for (auto& path : notes.unreadable) {
     if (const std::uint64_t id = known_id(path); id != 0) kept.push_back(FileEntry{std::move(path), id, 0});
   }
   files_ = std::move(kept);
@@ -90,11 +93,9 @@ Status Database::sync(const std::string& log_root) {
   return save();
 }
 
-Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries,
-                      std::vector<std::string>* unreadable) {
+Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries, ScanNotes* notes) const {
   SystemScanSource system;
-  return scan_log_files(log_root, entries, system, log_times_, std::min(os::available_processors(), kMaxReadThreads),
-                        unreadable);
+  return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes);
 }
 
 }  // namespace vexlo

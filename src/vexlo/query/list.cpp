@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
 #include "vexlo/query/time_text.h"
 
@@ -83,15 +84,20 @@ void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bo
 
 }  // namespace
 
-void list_log_files(Database& database, const std::string& log_root, const ListQuery& query,
+void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   std::vector<FileEntry> entries;
+  ScanNotes notes;
   // Through the database, so that files the synchronisation has just read
   // and that have not changed since are not read again.
-  if (auto scanned = database.scan(log_root, entries); !scanned) {
+  if (auto scanned = database.scan(log_root, entries, &notes); !scanned) {
     err << "Error traversing " << Shown{log_root, terminals.err} << ": " << Shown{scanned.error().text, terminals.err}
         << '\n';
     return;
+  }
+  for (const std::string& directory : notes.repeated_text_in) {
+    err << "Warning: Two file names in " << Shown{directory, terminals.err}
+        << " read as the same path; one of the files is passed over\n";
   }
   assign_ids(database, entries, err, terminals.err);
 

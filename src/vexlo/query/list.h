@@ -29,12 +29,12 @@ struct ListQuery {
   ListFormat format = ListFormat::Text;
 };
 
-// Scans `log_root` afresh through the database's log time cache (which the
-// scan brings up to date), takes each file's ID from `database`, and prints
+// Scans `log_root` afresh through the database's log time cache, takes
+// each file's ID from `database`, and prints
 // the selected files newest first, one line each in the query's format, on
 // `out`; warnings and a failed scan go to `err`. Paths show their control
 // characters escaped on the streams that `terminals` names.
-void list_log_files(Database& database, const std::string& log_root, const ListQuery& query,
+void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
 
 }  // namespace vexlo
