@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "e2e/harness.h"
+#include "testing/temp_dir.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -123,6 +126,90 @@ TEST_F(SampleTree, ShowPrintsTextAndPrettyForms) {
   EXPECT_EQ(result.status, 0) << result;
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "File with ID 99 not found\n");
+}
+
+// An example of a document: the command after "$ " and the lines it prints
+// (standard error and output together), up to an ellipsis when the rest is
+// left out. A block that cannot run here (it needs another user, say) is
+// marked "not checked:" with the reason on the line before it.
+struct Example {
+  std::string command;
+  std::string shown;
+  bool whole = true;
+};
+
+// The text of a line of the manual page's examples, without roff escapes.
+std::string roff_text(std::string_view line) {
+  std::string text;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      text += line[i];
+    } else if (const char c = line[++i]; c == '(') {
+      const std::string_view name = line.substr(i + 1, 2);
+      text += name == "aq" ? "'" : name == "dq" ? "\"" : "\\";
+      i += 2;
+    } else if (c == 'f') {
+      ++i;  // a change of font
+    } else if (c != '&') {
+      text += c == 'e' ? '\\' : c;
+    }
+  }
+  return text;
+}
+
+std::vector<Example> examples_in(const std::string& document, bool roff) {
+  std::vector<Example> examples;
+  std::istringstream lines(document);
+  bool in_block = false, checked = true;
+  Example* example = nullptr;  // the last of this block
+  for (std::string line, before; std::getline(lines, line); before = line) {
+    if (!in_block && (roff ? line == ".EX" : line.starts_with("```"))) {
+      in_block = true;
+      checked = before.find("not checked:") == std::string::npos;
+      example = nullptr;
+    } else if (in_block && (roff ? line == ".EE" : line == "```")) {
+      in_block = false;
+    } else if (in_block && checked) {
+      const std::string text = roff ? roff_text(line) : line;
+      if (text.starts_with("$ ")) {
+        example = &examples.emplace_back(text.substr(2), "");
+      } else if (example != nullptr && (text == "…" || text == "...")) {
+        example->whole = false;
+      } else if (example != nullptr && example->whole) {
+        example->shown += text + '\n';
+      }
+    }
+  }
+  return examples;
+}
+
+std::size_t count(std::string_view text, std::string_view part) {
+  std::size_t found = 0;
+  for (std::size_t at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++found;
+  return found;
+}
+
+// The examples of the README and the manual page, run in their order over
+// the sample tree as "logroot" in the working directory.
+TEST_F(SampleTree, ExamplesOfTheDocumentsPrintWhatTheyShow) {
+  const auto shell = [this](const std::string& command) {
+    const std::string bin = binary_path().substr(0, binary_path().rfind('/'));
+    return sandbox_.run_argv({"sh", "-c", "PATH=" + bin + ":$PATH; " + command},
+                             {.merge_stderr = true, .binary = "/bin/sh"});
+  };
+  ASSERT_EQ(shell("command -v jq").status, 0) << "jq is not installed (Debian package jq); examples use it";
+  for (const std::string document : {"README.md", "man/vexlo.1"}) {
+    const auto examples = examples_in(testing::read_file(*source_dir() + "/" + document), document.ends_with(".1"));
+    for (const Example& example : examples) {
+      // Nothing outside the sandbox is touched, and the sample tree has one name.
+      ASSERT_EQ(count(example.command, "vexlo "), count(example.command, "vexlo --log-path logroot "))
+          << document << ": an example on another log root must be marked as not checked: $ " << example.command;
+      const std::string out = shell(example.command).out;
+      EXPECT_EQ(example.whole ? out : out.substr(0, example.shown.size()), example.shown)
+          << document << ": $ " << example.command;
+    }
+    EXPECT_GE(examples.size(), 8u) << document;
+  }
 }
 
 }  // namespace
