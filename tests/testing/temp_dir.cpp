@@ -1,10 +1,12 @@
 #include "testing/temp_dir.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -49,6 +51,24 @@ std::string read_file(const std::string& path) {
   std::ostringstream content;
   content << file.rdbuf();
   return content.str();
+}
+
+std::vector<std::string> directory_names(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) throw std::runtime_error("cannot list " + path);
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+std::vector<std::string> names_in(const std::string& path) {
+  std::vector<std::string> names = directory_names(path);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void remove_tree(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexlo::testing {
 
@@ -28,6 +29,11 @@ class ScopedTempDir {
 void write_file(const std::string& path, std::string_view content,
                 std::optional<std::int64_t> mtime = std::nullopt);
 std::string read_file(const std::string& path);
+// Names in a directory in the order the system yields them, without "."
+// and "..".
+std::vector<std::string> directory_names(const std::string& path);
+// The same, sorted.
+std::vector<std::string> names_in(const std::string& path);
 void make_dirs(const std::string& path);
 // Removes a tree, making directories writable and searchable first.
 void remove_tree(const std::string& path);

@@ -18,7 +18,6 @@
 #include "vexlo/db/database.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/json/json.h"
-#include "vexlo/os/file_system.h"
 
 namespace vexlo {
 namespace {
@@ -75,7 +74,7 @@ pid_t start_run(const std::string& root) {
 }
 
 int temporary_files_in(const std::string& config_dir) {
-  const auto names = os::list_directory(config_dir).value();
+  const auto names = testing::directory_names(config_dir);
   return static_cast<int>(std::count_if(names.begin(), names.end(),
                                         [](const auto& name) {
                                           return name != "vexlo-db.json" && name != "vexlo-cache" &&

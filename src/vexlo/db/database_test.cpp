@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -22,14 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::string> names_in(const std::string& dir) {
-  auto names = os::list_directory(dir);
-  EXPECT_TRUE(names) << dir;
-  if (!names) return {};
-  std::sort(names->begin(), names->end());
-  return *names;
-}
-
 std::string log_content(std::int64_t boot_timestamp) {
   return "{\"boot_timestamp\": " + std::to_string(boot_timestamp) + "}";
 }
@@ -42,14 +33,14 @@ TEST(DatabaseOpen, NewDatabaseIsEmptyAndTheFirstSaveCreatesTheFile) {
   EXPECT_TRUE(db->files().empty());
   EXPECT_EQ(db->next_file_id(), 1u);
   EXPECT_EQ(db->db_path(), root + "/.config/vexlo-db.json");
-  EXPECT_EQ(names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.lock"});
+  EXPECT_EQ(testing::names_in(root + "/.config"), std::vector<std::string>{"vexlo-db.lock"});
 
   const std::int64_t before = os::now_seconds();
   ASSERT_TRUE(db->save());
   const std::string saved = testing::read_file(db->db_path());
   const std::string expected = render_database({}, 1, before);
   EXPECT_TRUE(saved == expected || saved == render_database({}, 1, before + 1)) << saved;
-  EXPECT_EQ(names_in(root + "/.config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
+  EXPECT_EQ(testing::names_in(root + "/.config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseOpen, DatabasePathFollowsTheLogRootAsSpelled) {
@@ -150,7 +141,7 @@ TEST(DatabaseSave, DirectoryInPlaceOfTheFileFailsAndKeepsTheNewStateInMemory) {
   EXPECT_EQ(db->files(), (std::vector<FileEntry>{{dir / "a.json", 1, 10}}));
   EXPECT_EQ(db->next_file_id(), 2u);
   // No temporary file is left; the log time cache is saved all the same.
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-cache", "vexlo-db.json", "vexlo-db.lock"}));
+  EXPECT_EQ(testing::names_in(dir / ".config"), (std::vector<std::string>{"vexlo-cache", "vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
@@ -161,7 +152,7 @@ TEST(DatabaseSave, RemovesTemporaryFilesLeftByKilledRuns) {
   auto db = Database::open(dir.path());
   ASSERT_TRUE(db);
   ASSERT_TRUE(db->sync(dir.path()));
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json", "vexlo-db.lock"}));
+  EXPECT_EQ(testing::names_in(dir / ".config"), (std::vector<std::string>{"notes.txt", "vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabaseLookup, FirstMatchWins) {
@@ -251,7 +242,7 @@ TEST(DatabaseOpen, ConfigDirectoryThatIsALinkIsRefused) {
   auto db = Database::open(dir / "logs");
   ASSERT_FALSE(db);
   EXPECT_EQ(db.error().text, "Too many levels of symbolic links (os error 40)");
-  EXPECT_EQ(names_in(dir / "elsewhere"), std::vector<std::string>{"vexlo-db.json.tmp.1.0"});
+  EXPECT_EQ(testing::names_in(dir / "elsewhere"), std::vector<std::string>{"vexlo-db.json.tmp.1.0"});
 }
 
 TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
@@ -276,7 +267,7 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   auto without_file = testing::run_unprivileged(sync_once, &why);
   ASSERT_TRUE(without_file) << why;
   EXPECT_EQ(*without_file, "Permission denied (os error 13) 1");
-  EXPECT_TRUE(names_in(dir / ".config").empty());
+  EXPECT_TRUE(testing::names_in(dir / ".config").empty());
 
   // A writable database file is never rewritten in place (a run killed
   // meanwhile would leave it cut short): the save fails and the file stays.
@@ -290,7 +281,7 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   ASSERT_TRUE(with_file) << why;
   EXPECT_EQ(*with_file, "Permission denied (os error 13) 7");
   EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 7u);
-  EXPECT_EQ(names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
+  EXPECT_EQ(testing::names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 
 TEST(DatabasePermissions, UnreadableDatabaseFileLoadsAsEmpty) {

@@ -19,7 +19,6 @@
 #include "testing/temp_dir.h"
 #include "vexlo/db/database.h"
 #include "vexlo/db/database_file.h"
-#include "vexlo/os/file_system.h"
 
 namespace vexlo {
 namespace {
@@ -28,13 +27,6 @@ constexpr std::uint64_t kLargest = std::numeric_limits<std::uint64_t>::max();
 
 std::string log_content(std::int64_t boot_timestamp) {
   return "{\"boot_timestamp\": " + std::to_string(boot_timestamp) + "}";
-}
-
-std::vector<std::string> names_in(const std::string& dir) {
-  auto names = os::list_directory(dir);
-  if (!names) return {};
-  std::sort(names->begin(), names->end());
-  return *names;
 }
 
 // "@" in a hand-written database text stands for the log root.
@@ -124,7 +116,7 @@ TEST(IdRules, HandWrittenDatabaseFiles) {
       EXPECT_EQ(db->kept_damaged_file(), "") << c.name;
     }
     // Beside the log time cache, which a scan that found files writes.
-    std::vector<std::string> names = names_in(dir / ".config");
+    std::vector<std::string> names = testing::names_in(dir / ".config");
     std::erase(names, "vexlo-cache");
     EXPECT_EQ(names, expected_names) << c.name;
   }
@@ -161,7 +153,7 @@ TEST(IdRules, KeptDamagedFilesAreNumberedAndNeverReplaceOrFollowAnything) {
   ASSERT_TRUE(next);
   ASSERT_TRUE(next->sync(dir.path()));
   EXPECT_EQ(next->kept_damaged_file(), "");
-  EXPECT_EQ(names_in(dir / ".config").size(), 5u);  // with the lock file
+  EXPECT_EQ(testing::names_in(dir / ".config").size(), 5u);  // with the lock file
 }
 
 TEST(IdRules, DamagedFileThatCannotBeKeptIsNotReplaced) {

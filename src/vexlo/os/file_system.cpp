@@ -110,14 +110,6 @@ Result<FileStatus> DirectoryListing::status(const std::string& name) const {
   return stat_at(::dirfd(dir_), name.c_str());
 }
 
-Result<std::vector<std::string>> list_directory(const std::string& path) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return std::unexpected(os_error(errno));
-  auto names = read_names(dir);
-  ::closedir(dir);
-  return names;
-}
-
 Status make_directories(const std::string& path) {
   if (path.empty()) return {};
   if (::mkdir(path.c_str(), 0777) == 0) return {};
@@ -229,12 +221,6 @@ Result<ReadContent> read_file_into(const std::string& path, std::string& buffer,
   auto file = open_regular_file(AT_FDCWD, path, Links::Follow);
   if (!file) return std::unexpected(file.error());
   return read_open_file(*file, buffer, spare, check);
-}
-
-Result<std::string> read_file(const std::string& path) {
-  std::string data;
-  if (auto read = read_file_into(path, data, kReadPadding); !read) return std::unexpected(read.error());
-  return data;
 }
 
 Result<std::string> read_text_file(const std::string& path, HeadCheck check) {

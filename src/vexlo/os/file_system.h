@@ -40,10 +40,6 @@ struct FileStatus {
 // Status of the file a path names, following symbolic links.
 Result<FileStatus> stat_path(const std::string& path);
 
-// Names in a directory in the order the system yields them, without "." and
-// "..".
-Result<std::vector<std::string>> list_directory(const std::string& path);
-
 // An open directory: its names, and the status of the entries it holds by
 // name, without looking the directory's own path up again for each.
 class DirectoryListing {
@@ -69,7 +65,7 @@ class DirectoryListing {
 // An existing directory is no error.
 Status make_directories(const std::string& path);
 
-// Capacity that read_file leaves after the bytes it returns, enough for
+// Capacity that read_text_file and read_file_at leave after the bytes it returns, enough for
 // parsers that read a block past the end of their input (the JSON parser
 // reads up to 64 bytes), so that the text can be parsed where it lies.
 inline constexpr std::size_t kReadPadding = 64;
@@ -109,11 +105,8 @@ struct OpenFile {
 // EINVAL. `directory_fd` may be AT_FDCWD.
 Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links);
 
-// Reads a whole regular file (see open_regular_file).
-Result<std::string> read_file(const std::string& path);
-
-// Like read_file, into `buffer`, whose old content is replaced and whose
-// capacity is kept, so that reading many files one after another allocates
+// Reads a whole regular file (see open_regular_file) into `buffer`, whose
+// old content is replaced and whose capacity is kept, so that reading many files one after another allocates
 // only for the largest. At least `spare` bytes of capacity follow the
 // content. Never reads more than the size the file had when it was opened
 // (a file that grows meanwhile is taken at that size), refuses a file of
@@ -124,12 +117,13 @@ Result<std::string> read_file(const std::string& path);
 Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, std::size_t spare,
                                    HeadCheck check = nullptr);
 
-// Like read_file, and the bytes must be valid UTF-8 (for a head that
+// Reads a whole regular file (see open_regular_file) with kReadPadding
+// spare bytes, and the bytes must be valid UTF-8 (for a head that
 // `check` rejected: its complete characters).
 Result<std::string> read_text_file(const std::string& path, HeadCheck check = nullptr);
 
-// read_file of the file `name` in the directory `directory_fd`, never
-// through a link; a file larger than `max_size` is refused (EFBIG).
+// Reads the whole regular file `name` in the directory `directory_fd`
+// with kReadPadding spare bytes, never through a link; a file larger than `max_size` is refused (EFBIG).
 Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size = kMaxReadSize);
 
 // Gives the file that `from` names the second name `to` (a hard link), both

@@ -13,6 +13,13 @@
 namespace vexlo::os {
 namespace {
 
+// A whole file, with the spare bytes the tool's readers leave for parsers.
+Result<std::string> read_padded(const std::string& path) {
+  std::string data;
+  if (auto read = read_file_into(path, data, kReadPadding); !read) return std::unexpected(read.error());
+  return data;
+}
+
 TEST(ErrorText, CarriesDescriptionAndNumber) {
   EXPECT_EQ(error_text(ENOENT), "No such file or directory (os error 2)");
   EXPECT_EQ(error_text(EACCES), "Permission denied (os error 13)");
@@ -56,10 +63,10 @@ TEST(MakeDirectories, RegularFileInTheWay) {
 TEST(ReadFile, RefusesFifoWithoutBlockingAndDirectories) {
   testing::ScopedTempDir dir;
   ASSERT_EQ(::mkfifo((dir / "x.json").c_str(), 0644), 0);
-  auto fifo = read_file(dir / "x.json");
+  auto fifo = read_padded(dir / "x.json");
   ASSERT_FALSE(fifo);
   EXPECT_EQ(fifo.error().os_code, EINVAL);
-  auto directory = read_file(dir.path());
+  auto directory = read_padded(dir.path());
   ASSERT_FALSE(directory);
   EXPECT_EQ(directory.error().os_code, EISDIR);
 }
@@ -92,7 +99,7 @@ TEST(ReadFile, LeavesRoomForParsersAfterTheContent) {
   testing::ScopedTempDir dir;
   for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{65536}}) {
     testing::write_file(dir / "f", std::string(size, 'x'));
-    auto data = read_file(dir / "f");
+    auto data = read_padded(dir / "f");
     ASSERT_TRUE(data) << size;
     EXPECT_EQ(data->size(), size);
     EXPECT_GE(data->capacity() - data->size(), kReadPadding) << size;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
+#include "vexlo/os/file_descriptor.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo::os {
@@ -20,7 +22,34 @@ constexpr mode_t kKeptPermissions = 0666;
 
 std::string temporary_prefix(std::string_view name) { return std::string(name) + ".tmp."; }
 
-}  // namespace
+// The steps of replace_file.
+class TemporaryFile {
+ public:
+  // Creates a new file "<prefix><process id>.<n>" in `directory` that did
+  // not exist before (O_EXCL, O_NOFOLLOW), mode 0666 less the umask.
+  static Result<TemporaryFile> create(const Directory& directory, std::string_view prefix);
+
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : directory_(other.directory_), fd_(std::move(other.fd_)), name_(std::exchange(other.name_, std::string())) {}
+  TemporaryFile& operator=(TemporaryFile&&) = delete;
+  // Removes the file unless it was committed.
+  ~TemporaryFile();
+
+  Status write_all(std::string_view data);
+  // Flushes the content to stable storage.
+  Status sync();
+  // Takes over the permission bits (& 0666) of a regular file `target` in
+  // the directory, closes the file and renames it to `target`, then
+  // flushes the directory. On failure the temporary file is removed.
+  Status commit(const std::string& target);
+
+ private:
+  TemporaryFile(const Directory& directory, FileDescriptor fd, std::string name)
+      : directory_(&directory), fd_(std::move(fd)), name_(std::move(name)) {}
+  const Directory* directory_;
+  FileDescriptor fd_;
+  std::string name_;  // empty once committed or moved from
+};
 
 Result<TemporaryFile> TemporaryFile::create(const Directory& directory, std::string_view prefix) {
   const std::string stem = std::string(prefix) + std::to_string(::getpid()) + ".";
@@ -65,6 +94,8 @@ Status TemporaryFile::commit(const std::string& target) {
   (void)directory_->sync();
   return {};
 }
+
+}  // namespace
 
 Status replace_file(const Directory& directory, const std::string& name, std::string_view content) {
   auto temporary = TemporaryFile::create(directory, temporary_prefix(name));

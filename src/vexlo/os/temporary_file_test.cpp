@@ -4,21 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "testing/temp_dir.h"
-#include "vexlo/os/file_system.h"
 
 namespace vexlo::os {
 namespace {
-
-std::vector<std::string> names_in(const std::string& dir) {
-  auto names = list_directory(dir);
-  EXPECT_TRUE(names);
-  std::sort(names->begin(), names->end());
-  return *names;
-}
 
 mode_t permissions_of(const std::string& path) {
   struct stat sb {};
@@ -37,32 +28,32 @@ Directory open_directory(const std::string& path) {
   return std::move(*directory);
 }
 
-TEST(TemporaryFile, CommitReplacesTheTargetAndLeavesNothingElse) {
+TEST(ReplaceFile, ReplacesTheTargetAndLeavesNothingElse) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "db.json", "old content that is longer");
   const Directory directory = open_directory(dir.path());
-  auto temp = TemporaryFile::create(directory, "db.json.tmp.");
-  ASSERT_TRUE(temp) << temp.error().text;
-  EXPECT_EQ(temp->name().rfind("db.json.tmp.", 0), 0u) << temp->name();
-  ASSERT_TRUE(temp->write_all("new"));
-  ASSERT_TRUE(temp->sync());
-  ASSERT_TRUE(temp->commit("db.json"));
+  ASSERT_TRUE(replace_file(directory, "db.json", "new"));
   EXPECT_EQ(testing::read_file(dir / "db.json"), "new");
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"db.json"});
+  EXPECT_EQ(testing::names_in(dir.path()), std::vector<std::string>{"db.json"});
 }
 
-TEST(TemporaryFile, SkipsNamesAlreadyTaken) {
+// The temporary names are "<name>.tmp.<process id>.<n>": a name already
+// taken is skipped, and when every one is taken the replacement fails.
+TEST(ReplaceFile, SkipsTemporaryNamesAlreadyTaken) {
   testing::ScopedTempDir dir;
-  const std::string taken = dir / ("t." + std::to_string(::getpid()) + ".0");
-  testing::write_file(taken, "someone else's");
+  const std::string stem = dir / ("t.tmp." + std::to_string(::getpid()) + ".");
+  testing::write_file(stem + "0", "someone else's");
   const Directory directory = open_directory(dir.path());
-  auto temp = TemporaryFile::create(directory, "t.");
-  ASSERT_TRUE(temp) << temp.error().text;
-  EXPECT_NE(dir / temp->name(), taken);
-  EXPECT_EQ(testing::read_file(taken), "someone else's");
+  ASSERT_TRUE(replace_file(directory, "t", "new"));
+  EXPECT_EQ(testing::read_file(stem + "0"), "someone else's");
+  for (int n = 1; n < 1000; ++n) testing::write_file(stem + std::to_string(n), "");
+  auto all_taken = replace_file(directory, "t", "newer");
+  ASSERT_FALSE(all_taken);
+  EXPECT_EQ(all_taken.error().os_code, EEXIST);
+  EXPECT_EQ(testing::read_file(dir / "t"), "new");
 }
 
-TEST(TemporaryFile, KeepsTheAccessRightsOfTheReplacedFile) {
+TEST(ReplaceFile, KeepsTheAccessRightsOfTheReplacedFile) {
   testing::ScopedTempDir dir;
   testing::write_file(dir / "private", "old");
   ASSERT_EQ(::chmod((dir / "private").c_str(), 0600), 0);
@@ -118,7 +109,7 @@ TEST(ReplaceFile, NeverWritesThroughOrCopiesDangerousBits) {
     EXPECT_FALSE(exists(dir / "nowhere")) << c.planted;
   }
   ::umask(mask);
-  EXPECT_EQ(names_in(dir / "config"), std::vector<std::string>{"db"});
+  EXPECT_EQ(testing::names_in(dir / "config"), std::vector<std::string>{"db"});
 }
 
 TEST(ReplaceFile, RemovesOnlyItsOwnLeftoverTemporaryFiles) {
@@ -128,21 +119,17 @@ TEST(ReplaceFile, RemovesOnlyItsOwnLeftoverTemporaryFiles) {
   }
   const Directory directory = open_directory(dir.path());
   remove_temporary_files(directory, "db");
-  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"db.tmpx", "notes", "other.tmp.1.0"}));
+  EXPECT_EQ(testing::names_in(dir.path()), (std::vector<std::string>{"db.tmpx", "notes", "other.tmp.1.0"}));
 }
 
-TEST(TemporaryFile, FailuresCarryTheSystemErrorAndLeaveNoFile) {
+TEST(ReplaceFile, FailuresCarryTheSystemErrorAndLeaveNoFile) {
   testing::ScopedTempDir dir;
   testing::make_dirs(dir / "in-the-way");
   const Directory directory = open_directory(dir.path());
-  {
-    auto temp = TemporaryFile::create(directory, "t.");
-    ASSERT_TRUE(temp);
-    auto committed = temp->commit("in-the-way");
-    ASSERT_FALSE(committed);
-    EXPECT_EQ(committed.error().text, "Is a directory (os error 21)");
-  }
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"in-the-way"});
+  auto replaced = replace_file(directory, "in-the-way", "new");
+  ASSERT_FALSE(replaced);
+  EXPECT_EQ(replaced.error().text, "Is a directory (os error 21)");
+  EXPECT_EQ(testing::names_in(dir.path()), std::vector<std::string>{"in-the-way"});
 }
 
 TEST(Directory, OpensNoLinkAndNoFile) {
