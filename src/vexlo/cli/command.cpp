@@ -103,50 +103,78 @@ constexpr Option<ShowCommand> kShowOptions[] = {
 constexpr std::string_view kCommandPlaceWords[] = {"list",     "logs",       "show",        "help",
                                                     "--config", "--log-path", "--read-only", "--version"};
 
+// An option as messages see it: its name, and whether it takes a value.
+struct OptionName {
+  std::string_view name;
+  bool takes_value;
+};
+
 template <class Target>
-std::vector<std::string_view> names_of(std::span<const Option<Target>> options) {
-  std::vector<std::string_view> names;
-  for (const auto& option : options) names.push_back(option.name);
+std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
+  std::vector<OptionName> names;
+  for (const auto& option : options) names.push_back({option.name, option.takes_value});
   return names;
 }
 
-// "a, b or c"
-std::string one_of(std::span<const std::string_view> names) {
+struct CommandOptions {
+  std::string_view word;
+  std::vector<OptionName> options;
+};
+
+// Every command with its options, for what is said about an option given
+// to the wrong command.
+std::vector<CommandOptions> every_command() {
+  return {{"list", names_of<ListCommand>(kListOptions)},
+          {"logs", names_of<LogsCommand>(kLogsOptions)},
+          {"show", names_of<ShowCommand>(kShowOptions)}};
+}
+
+const OptionName* find_name(std::span<const OptionName> options, std::string_view name) {
+  const auto found = std::ranges::find(options, name, &OptionName::name);
+  return found == options.end() ? nullptr : &*found;
+}
+
+// "a, b or c" with `last` " or ".
+std::string joined(std::span<const std::string_view> words, std::string_view last) {
   std::string text;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
-    text += names[i];
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? last : ", ";
+    text += words[i];
   }
   return text;
 }
 
-// The other commands that take option `name`: "logs takes --since".
-std::string others_taking(std::string_view name, std::string_view command) {
-  std::vector<std::string_view> words;
-  if (command != "list" && find_option<ListCommand>(kListOptions, name)) words.push_back("list");
-  if (command != "logs" && find_option<LogsCommand>(kLogsOptions, name)) words.push_back("logs");
-  if (command != "show" && find_option<ShowCommand>(kShowOptions, name)) words.push_back("show");
-  if (words.empty()) return {};
-  const std::string takes = words.size() == 1 ? " takes " : " take ";
-  return (words.size() == 1 ? std::string(words[0]) : std::string(words[0]) + " and " + std::string(words[1])) +
-         takes + std::string(name);
-}
-
-std::vector<std::string_view> other_commands_options(std::string_view command) {
+std::vector<std::string_view> plain_names(std::span<const OptionName> options) {
   std::vector<std::string_view> names;
-  if (command != "list") std::ranges::copy(names_of<ListCommand>(kListOptions), std::back_inserter(names));
-  if (command != "logs") std::ranges::copy(names_of<LogsCommand>(kLogsOptions), std::back_inserter(names));
-  if (command != "show") std::ranges::copy(names_of<ShowCommand>(kShowOptions), std::back_inserter(names));
+  for (const OptionName& option : options) names.push_back(option.name);
   return names;
 }
 
-// Whether some command, or the global options, give `name` a value.
+// "logs takes --since, list does not", or empty when no other command than
+// `command` takes option `name`.
+std::string others_taking(std::string_view name, std::string_view command) {
+  std::vector<std::string_view> others;
+  for (const CommandOptions& other : every_command()) {
+    if (other.word != command && find_name(other.options, name)) others.push_back(other.word);
+  }
+  if (others.empty()) return {};
+  const std::string_view takes = others.size() == 1 ? " takes " : " take ";
+  return joined(others, " and ") + std::string(takes) + std::string(name) + ", " + std::string(command) + " does not";
+}
+
+std::vector<OptionName> other_commands_options(std::string_view command) {
+  std::vector<OptionName> options;
+  for (const CommandOptions& other : every_command()) {
+    if (other.word != command) std::ranges::copy(other.options, std::back_inserter(options));
+  }
+  return options;
+}
+
+// Whether option `name`, wherever it is read, takes a value.
 bool takes_value_anywhere(std::string_view name) {
-  const auto with_value = [name](const auto& options) {
-    return std::ranges::any_of(options, [name](const auto& option) { return option.name == name && option.takes_value; });
-  };
-  return with_value(kGlobalOptions) || with_value(kListOptions) || with_value(kLogsOptions) ||
-         with_value(kShowOptions);
+  std::vector<OptionName> options = other_commands_options({});
+  std::ranges::copy(names_of<Command>(kGlobalOptions), std::back_inserter(options));
+  return std::ranges::any_of(options, [name](const OptionName& o) { return o.name == name && o.takes_value; });
 }
 
 std::string missing_value(std::string_view option) {
@@ -155,53 +183,53 @@ std::string missing_value(std::string_view option) {
 
 // "--since=2025-12-03" for an option that takes a value: the grammar reads
 // no "=", so the user is shown the form it reads.
-std::optional<std::string> equals_form(std::string_view arg, std::span<const std::string_view> value_options) {
+std::optional<std::string> equals_form(std::string_view arg, std::span<const OptionName> options) {
   const std::size_t equals = arg.find('=');
   if (equals == std::string_view::npos) return std::nullopt;
   const std::string_view name = arg.substr(0, equals);
-  if (std::ranges::find(value_options, name) == value_options.end()) return std::nullopt;
+  const OptionName* option = find_name(options, name);
+  if (option == nullptr || !option->takes_value) return std::nullopt;
   return "Warning: " + visible(arg) + " is not read; write " + std::string(name) + ' ' + visible(arg.substr(equals + 1));
 }
 
+// The closest spelling of `name` among `options`.
+const OptionName* close_option(std::string_view name, std::span<const OptionName> options) {
+  const auto close = close_spelling(name, plain_names(options));
+  return close ? find_name(options, *close) : nullptr;
+}
+
 // What is said about an argument that begins with "--" and that neither
-// `command` nor the global options know.
+// `command` (whose options are `own`) nor the global options know.
 struct IgnoredOption {
   std::string note;
   bool value_may_follow = false;  // the user may have meant the next word as its value
 };
 
-template <class Kind>
-IgnoredOption ignored_option(std::string_view arg, std::string_view command, std::span<const Option<Kind>> own) {
-  std::vector<std::string_view> known = names_of(own);
+IgnoredOption ignored_option(std::string_view arg, std::string_view command, std::span<const OptionName> own) {
+  std::vector<OptionName> known(own.begin(), own.end());
   std::ranges::copy(names_of<Command>(kGlobalOptions), std::back_inserter(known));
-  std::vector<std::string_view> with_value;
-  for (const std::string_view name : known) {
-    if (takes_value_anywhere(name)) with_value.push_back(name);
-  }
-  if (auto note = equals_form(arg, with_value)) return {std::move(*note)};
+  if (auto note = equals_form(arg, known)) return {std::move(*note)};
 
   const std::string_view name = arg.substr(0, arg.find('='));
   const bool whole = name.size() == arg.size();
   const std::string ignoring = "Warning: ignoring " + quoted(arg);
   if (name == "--version" || name == "--help") return {ignoring + " (it counts only before " + std::string(command) + ")"};
   if (const std::string others = others_taking(name, command); !others.empty()) {
-    return {ignoring + " (" + others + ", " + std::string(command) + " does not)", whole && takes_value_anywhere(name)};
+    return {ignoring + " (" + others + ")", whole && takes_value_anywhere(name)};
   }
-  if (const auto close = close_spelling(name, known)) {
-    return {ignoring + "; did you mean " + std::string(*close) + "?", whole && takes_value_anywhere(*close)};
+  if (const OptionName* close = close_option(name, known)) {
+    return {ignoring + "; did you mean " + std::string(close->name) + "?", whole && close->takes_value};
   }
-  if (const auto close = close_spelling(name, other_commands_options(command))) {
-    return {ignoring + "; did you mean " + std::string(*close) + "? (" + others_taking(*close, command) + ", " +
-                std::string(command) + " does not)",
-            whole && takes_value_anywhere(*close)};
+  if (const OptionName* close = close_option(name, other_commands_options(command))) {
+    return {ignoring + "; did you mean " + std::string(close->name) + "? (" + others_taking(close->name, command) + ")",
+            whole && close->takes_value};
   }
-  return {ignoring + " (" + std::string(command) + " takes " + one_of(names_of(own)) + ")"};
+  return {ignoring + " (" + std::string(command) + " takes " + joined(plain_names(own), " or ") + ")"};
 }
 
 // Said before "Unknown command: " when a close spelling exists.
 std::optional<std::string> unknown_command_hint(std::string_view word) {
-  constexpr std::string_view kValueOptions[] = {"--config", "--log-path"};
-  if (auto note = equals_form(word, kValueOptions)) return note;
+  if (auto note = equals_form(word, names_of<Command>(kGlobalOptions))) return note;
   if (const auto close = close_spelling(word, kCommandPlaceWords)) {
     return "Warning: " + quoted(word) + " is not a command; did you mean " + std::string(*close) + "?";
   }
@@ -246,7 +274,7 @@ void scan_options(Arguments args, std::size_t j, const Grammar<Kind>& grammar, K
     } else if (const auto* global = find_option<Command>(kGlobalOptions, arg)) {
       j += take_option(*global, args, j, command, notes);
     } else if (begins_with_dashes(arg)) {
-      IgnoredOption note = ignored_option(arg, grammar.word, grammar.options);
+      IgnoredOption note = ignored_option(arg, grammar.word, names_of(grammar.options));
       notes.push_back(std::move(note.note));
       if (note.value_may_follow) ignored = arg;
       ++j;
