@@ -16,6 +16,9 @@
 #include "vexlo/cli/command.h"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
