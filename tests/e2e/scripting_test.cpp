@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "e2e/harness.h"
+#include "testing/json_equal.h"
 #include "vexlo/json/json.h"
 
 namespace vexlo::e2e {
@@ -160,7 +161,7 @@ TEST_F(Scripting, ShowJsonIsThePrettyDocumentOnOneLine) {
     auto from_compact = json::parse(compact.out);
     auto from_pretty = json::parse(pretty.out);
     ASSERT_TRUE(from_compact && from_pretty) << id;
-    EXPECT_TRUE(json::equal(from_compact->root(), from_pretty->root())) << id;
+    EXPECT_TRUE(testing::json_equal(from_compact->root(), from_pretty->root())) << id;
     // --pretty wins over --json, in either order.
     EXPECT_EQ(run({"show", n, "--json", "--pretty"}).out, pretty.out);
     EXPECT_EQ(run({"show", n, "--pretty", "--json"}).out, pretty.out);

@@ -44,7 +44,7 @@ std::optional<State> read_whole_database(const std::string& path) {
   if (!files || files->kind() != json::Kind::Array || !next || next->kind() != json::Kind::Unsigned) {
     return std::nullopt;
   }
-  const DatabaseContent content = parse_database(text);
+  const DatabaseContent content = load_database(text).content;
   if (content.files.size() != files->size()) return std::nullopt;
   State state;
   for (const auto& entry : content.files) state.ids.emplace(entry.path, entry.id);

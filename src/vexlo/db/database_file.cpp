@@ -83,8 +83,6 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
   return out;
 }
 
-DatabaseContent parse_database(std::string_view text) { return load_database(text).content; }
-
 LoadedDatabase load_database(std::string_view text) {
   LoadedDatabase loaded;
   loaded.damaged = true;

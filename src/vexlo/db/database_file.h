@@ -21,13 +21,11 @@ struct DatabaseContent {
 std::string render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id,
                             std::int64_t last_sync);
 
-// Whatever can be used: text that is not one JSON object gives the empty
-// content, entries without a string "path" and an unsigned integer "id"
-// are left out, and "next_file_id" counts only as an unsigned integer.
-DatabaseContent parse_database(std::string_view text);
-
 struct LoadedDatabase {
-  DatabaseContent content;  // as parse_database gives it
+  // Whatever can be used: text that is not one JSON object gives the empty
+  // content, entries without a string "path" and an unsigned integer "id"
+  // are left out, and "next_file_id" counts only as an unsigned integer.
+  DatabaseContent content;
   // The text is no database file: not one JSON object, or one without a
   // "files" array. Anything short of that (a bad entry, a missing or odd
   // counter) is taken as a hand edit and loads.

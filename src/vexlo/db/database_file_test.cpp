@@ -46,7 +46,7 @@ TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
   for (const auto& c : cases) {
     const std::string text = render_database({{c.path, 9, 0}}, 10, 0);
     EXPECT_NE(text.find("\"path\": " + c.quoted + "\n"), std::string::npos) << text;
-    const DatabaseContent loaded = parse_database(text);
+    const DatabaseContent loaded = load_database(text).content;
     ASSERT_EQ(loaded.files.size(), 1u) << c.quoted;
     EXPECT_EQ(loaded.files[0], (FileEntry{c.path, 9, 0})) << c.quoted;
     EXPECT_EQ(loaded.next_file_id, 10u);
@@ -90,7 +90,7 @@ TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
       {"deeply nested", std::string(200, '[') + std::string(200, ']'), {}, 1},
   };
   for (const auto& c : cases) {
-    const DatabaseContent loaded = parse_database(c.text);
+    const DatabaseContent loaded = load_database(c.text).content;
     EXPECT_EQ(loaded.files, c.files) << c.name;
     EXPECT_EQ(loaded.next_file_id, c.next_file_id) << c.name;
   }

@@ -280,7 +280,7 @@ TEST(DatabasePermissions, ConfigDirectoryNotWritable) {
   auto with_file = testing::run_unprivileged(sync_once, &why);
   ASSERT_TRUE(with_file) << why;
   EXPECT_EQ(*with_file, "Permission denied (os error 13) 7");
-  EXPECT_EQ(parse_database(testing::read_file(dir / ".config/vexlo-db.json")).next_file_id, 7u);
+  EXPECT_EQ(load_database(testing::read_file(dir / ".config/vexlo-db.json")).content.next_file_id, 7u);
   EXPECT_EQ(testing::names_in(dir / ".config"), (std::vector<std::string>{"vexlo-db.json", "vexlo-db.lock"}));
 }
 

@@ -102,7 +102,7 @@ TEST(IdRules, HandWrittenDatabaseFiles) {
     EXPECT_EQ(db->next_file_id(), c.next_file_id) << c.name;
 
     // What was saved loads back the same, and a damaged file was kept whole.
-    const DatabaseContent saved = parse_database(testing::read_file(db->db_path()));
+    const DatabaseContent saved = load_database(testing::read_file(db->db_path())).content;
     std::vector<FileEntry> in_memory = db->files();
     for (auto& entry : in_memory) entry.timestamp = 0;  // times are not saved
     EXPECT_EQ(saved.files, in_memory) << c.name;

@@ -43,7 +43,7 @@ class SyncTest : public ::testing::Test {
     EXPECT_EQ(db->files(), want);
     EXPECT_EQ(db->next_file_id(), next_file_id);
     for (auto& entry : want) entry.timestamp = 0;
-    const DatabaseContent saved = parse_database(testing::read_file(db->db_path()));
+    const DatabaseContent saved = load_database(testing::read_file(db->db_path())).content;
     EXPECT_EQ(saved.files, want);
     EXPECT_EQ(saved.next_file_id, next_file_id);
   }

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "testing/json_documents.h"
+#include "testing/json_equal.h"
 #include "testing/source_tree.h"
 #include "testing/temp_dir.h"
 #include "vexlo/json/json.h"
@@ -28,7 +29,7 @@ void expect_round_trip(const std::string& name, const std::string& text) {
   append_pretty(pretty, original->root());
   auto reparsed = parse(pretty);
   ASSERT_TRUE(reparsed) << name << ": " << reparsed.error().description;
-  EXPECT_TRUE(equal(original->root(), reparsed->root())) << name;
+  EXPECT_TRUE(testing::json_equal(original->root(), reparsed->root())) << name;
   std::string again;
   append_pretty(again, reparsed->root());
   EXPECT_EQ(again, pretty) << name;
@@ -154,7 +155,7 @@ TEST(Equal, ComparesKindsValuesAndMembers) {
     auto a = parse(c.a);
     auto b = parse(c.b);
     ASSERT_TRUE(a && b) << c.a << " " << c.b;
-    EXPECT_EQ(equal(a->root(), b->root()), c.equal) << c.a << " " << c.b;
+    EXPECT_EQ(testing::json_equal(a->root(), b->root()), c.equal) << c.a << " " << c.b;
   }
 }
 

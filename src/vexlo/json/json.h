@@ -62,11 +62,6 @@ class Document {
   std::unique_ptr<DocumentStorage> storage_;
 };
 
-// Whether two values hold the same: the same kind, equal strings and
-// integers, floats with the same bits, arrays with equal elements and
-// objects with equal names and values.
-bool equal(Value a, Value b);
-
 // Why a text is not one JSON value; never shown to users.
 struct ParseError {
   std::string description;
@@ -150,10 +145,9 @@ void append_pretty(std::string& out, Value value);
 // holding all of it in memory.
 void write_pretty(std::ostream& out, Value value);
 
-// Appends the value as compact JSON on one line: no white space, members in
-// the order held, numbers as append_number, strings as
+// Writes the value as compact JSON on one line, in large blocks: no white
+// space, members in the order held, numbers as append_number, strings as
 // append_quoted_without_controls. No final newline.
-void append_compact(std::string& out, Value value);
 void write_compact(std::ostream& out, Value value);
 
 // Collects text and hands it to a stream in large blocks.

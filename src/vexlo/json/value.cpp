@@ -131,39 +131,6 @@ std::optional<Value> Value::find(std::string_view name) const {
   return Value(storage_, *found + 1);
 }
 
-bool equal(Value a, Value b) {
-  if (a.kind() != b.kind()) return false;
-  switch (a.kind()) {
-    case Kind::Null:
-      return true;
-    case Kind::Boolean:
-      return a.as_bool() == b.as_bool();
-    case Kind::Unsigned:
-      return a.as_unsigned() == b.as_unsigned();
-    case Kind::Signed:
-      return a.as_signed() == b.as_signed();
-    case Kind::Float:
-      return std::bit_cast<std::uint64_t>(a.as_float()) == std::bit_cast<std::uint64_t>(b.as_float());
-    case Kind::String:
-      return a.as_string() == b.as_string();
-    case Kind::Array:
-    case Kind::Object:
-      break;
-  }
-  if (a.size() != b.size()) return false;
-  const bool is_object = a.kind() == Kind::Object;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (is_object) {
-      if (a.member_name(i) != b.member_name(i) || !equal(a.member_value(i), b.member_value(i))) {
-        return false;
-      }
-    } else if (!equal(a.element(i), b.element(i))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 Document::Document(std::unique_ptr<DocumentStorage> storage) : storage_(std::move(storage)) {}
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;

@@ -13,6 +13,7 @@
 #include <map>
 #include <sstream>
 
+#include "testing/json_equal.h"
 #include "testing/source_tree.h"
 #include "testing/temp_dir.h"
 #include "vexlo/query/show.h"
@@ -107,7 +108,7 @@ void expect_round_trip(const std::string& path, const std::string& pretty) {
   auto original = json::parse(testing::read_file(path));
   auto reparsed = json::parse(std::string_view(pretty).substr(0, pretty.size() - 1));
   ASSERT_TRUE(original && reparsed) << path;
-  EXPECT_TRUE(json::equal(original->root(), reparsed->root())) << path;
+  EXPECT_TRUE(testing::json_equal(original->root(), reparsed->root())) << path;
 }
 
 TEST(ShowConformance, EveryDocumentOfTheParsingSuite) {
