@@ -43,12 +43,19 @@ std::optional<std::int64_t> time_bound(std::string_view option, const std::optio
   return instant;
 }
 
+template <class Listing>
+void add_content_options(const Listing& command, ListQuery& query) {
+  for (const auto& condition : command.where) query.where.push_back(parse_where(condition));
+  query.content = command.content;
+}
+
 }  // namespace
 
 ListQuery make_list_query(const ListCommand& command) {
   ListQuery query;
   query.filter = command.all ? std::string() : path_filter(command.filter);
   query.format = list_format(command);
+  add_content_options(command, query);
   return query;
 }
 
@@ -59,6 +66,7 @@ ListQuery make_logs_query(const LogsCommand& command, std::ostream& err) {
   query.before = time_bound("--before", command.before, err);
   query.limit = command.count;
   query.format = list_format(command);
+  add_content_options(command, query);
   return query;
 }
 

@@ -82,11 +82,20 @@ void set_filter(Listing& listing, std::string_view value, Notes& notes) {
   listing.filter = filter_text(value);
 }
 
+// "--where" may be given many times: every condition counts.
+template <class Listing>
+void add_where(Listing& listing, std::string_view value, Notes&) {
+  listing.where.emplace_back(value);
+}
+
 constexpr Option<ListCommand> kListOptions[] = {
     {"--filter", true, set_filter<ListCommand>},
     {"--all", false, [](ListCommand& list, std::string_view, Notes&) { list.all = true; }},
     {"--json", false, [](ListCommand& list, std::string_view, Notes&) { list.json = true; }},
     {"--time", false, [](ListCommand& list, std::string_view, Notes&) { list.time = true; }},
+    {"--where", true, add_where<ListCommand>},
+    {"--content", false, [](ListCommand& list, std::string_view, Notes&) { list.content = true; }},
+    {"--follow", false, [](ListCommand& list, std::string_view, Notes&) { list.follow = true; }},
 };
 
 constexpr Option<LogsCommand> kLogsOptions[] = {
@@ -95,6 +104,9 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--filter", true, set_filter<LogsCommand>},
     {"--json", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.json = true; }},
     {"--time", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.time = true; }},
+    {"--where", true, add_where<LogsCommand>},
+    {"--content", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.content = true; }},
+    {"--follow", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.follow = true; }},
 };
 
 constexpr Option<ShowCommand> kShowOptions[] = {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace vexlo {
 
@@ -18,6 +19,9 @@ struct ListCommand {
   bool all = false;
   bool json = false;  // one JSON object per line
   bool time = false;  // the time between ID and path
+  std::vector<std::string> where = {};  // "--where" conditions, as typed
+  bool content = false;                 // with json: each line carries the log
+  bool follow = false;                  // keep printing logs that appear later
 
   bool operator==(const ListCommand&) const = default;
 };
@@ -29,6 +33,9 @@ struct LogsCommand {
   std::optional<std::string> filter;
   bool json = false;
   bool time = false;
+  std::vector<std::string> where = {};
+  bool content = false;
+  bool follow = false;
 
   bool operator==(const LogsCommand&) const = default;
 };

@@ -87,8 +87,8 @@ class PaddedText {
 
 struct ParserState;  // defined by the implementation
 
-// Reads the boot timestamps of many texts one after another, reusing its
-// buffers, as the scan of a log tree does.
+// Reads many texts one after another, reusing its buffers: for their boot
+// timestamps, as the scan of a log tree does, or whole.
 class Parser {
  public:
   Parser();
@@ -101,6 +101,9 @@ class Parser {
   // that name (the later one if repeated) is an integer in the signed 64-bit
   // range.
   std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
+  // Parses a whole text as parse does, with the buffers of this parser, so
+  // that parsing many texts one after another allocates them once.
+  std::expected<Document, ParseError> parse(PaddedText text);
 
  private:
   std::unique_ptr<ParserState> state_;

@@ -313,6 +313,14 @@ std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timesta
   return within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
+std::expected<Document, ParseError> Parser::parse(PaddedText text) {
+  return within_memory([&]() -> std::expected<Document, ParseError> {
+    auto storage = state_->parse_tape(text.text(), true);
+    if (!storage) return std::unexpected(storage.error());
+    return index_document(std::move(*storage));
+  });
+}
+
 bool may_begin_value(std::string_view head) {
   const auto first = head.find_first_not_of(" \t\n\r");
   if (first == std::string_view::npos) return true;

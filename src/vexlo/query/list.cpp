@@ -8,6 +8,8 @@
 
 #include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
+#include "vexlo/os/file_system.h"
+#include "vexlo/query/log_contents.h"
 #include "vexlo/query/time_text.h"
 
 namespace vexlo {
@@ -25,13 +27,6 @@ void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::
       err << "Warning: File " << Shown{entry.path, err_is_terminal} << " not found in database\n";
     }
   }
-}
-
-bool is_selected(const FileEntry& entry, const ListQuery& query) {
-  if (entry.path.find(query.filter) == std::string::npos) return false;
-  if (query.since && entry.timestamp < *query.since) return false;
-  if (query.before && entry.timestamp >= *query.before) return false;
-  return true;
 }
 
 // How many of `selected` lines to print. -1 means no limit; any other
@@ -55,7 +50,9 @@ void print_time_line(const FileEntry& entry, std::ostream& out, bool terminal) {
       << '\n';
 }
 
-void print_json_line(const FileEntry& entry, std::ostream& out) {
+// With --content the line gains the document, or null when it could not be
+// read (`log` is then absent).
+void print_json_line(const FileEntry& entry, std::ostream& out, const std::optional<std::string>* log = nullptr) {
   std::string line = "{\"id\":" + std::to_string(entry.id) + ",\"path\":";
   json::append_quoted_without_controls(line, entry.path);
   line += ",\"time\":" + std::to_string(entry.timestamp) + ",\"time_utc\":";
@@ -63,6 +60,10 @@ void print_json_line(const FileEntry& entry, std::ostream& out) {
     line += '"' + *utc + '"';
   } else {
     line += "null";
+  }
+  if (log != nullptr) {
+    line += ",\"log\":";
+    line += *log ? **log : std::string_view("null");
   }
   line += "}\n";
   out << line;
@@ -82,7 +83,52 @@ void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bo
   }
 }
 
+bool shows_content(const ListQuery& query) { return query.content && query.format == ListFormat::Json; }
+
+// The lines of entries whose content is read: for the conditions, the
+// document, or both.
+std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, std::size_t max_lines,
+                               std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+  const ContentRequest request{query.where, shows_content(query)};
+  std::size_t printed = 0;
+  const auto take = [&](std::size_t i, LogContent& content) {
+    const FileEntry& entry = entries[i];
+    if (!content.problem.empty() && query.where.empty()) {
+      err << "Warning: content of " << Shown{entry.path, terminals.err}
+          << " not shown: " << Shown{content.problem, terminals.err} << '\n';
+      content.matches = true;
+    }
+    if (!content.matches) return true;
+    if (request.compact) {
+      print_json_line(entry, out, &content.compact);
+    } else {
+      print_line(entry, query.format, out, terminals.out);
+    }
+    return ++printed < max_lines;
+  };
+  read_log_contents(entries, request, std::min(os::available_processors(), kMaxReadThreads), take);
+  return printed;
+}
+
 }  // namespace
+
+bool is_selected(const FileEntry& entry, const ListQuery& query) {
+  if (entry.path.find(query.filter) == std::string::npos) return false;
+  if (query.since && entry.timestamp < *query.since) return false;
+  if (query.before && entry.timestamp >= *query.before) return false;
+  return true;
+}
+
+std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, std::size_t max_lines,
+                          std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+  if (max_lines == 0) return 0;
+  if (!query.where.empty() || shows_content(query)) {
+    return print_read_entries(entries, query, max_lines, out, err, terminals);
+  }
+  const std::size_t count = std::min(max_lines, entries.size());
+  for (std::size_t i = 0; i < count; ++i) print_line(entries[i], query.format, out, terminals.out);
+  return count;
+}
 
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals) {
@@ -108,8 +154,7 @@ void list_log_files(const Database& database, const std::string& log_root, const
   // Files of equal time keep the order in which the scan found them.
   std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
 
-  const std::size_t count = line_count(query.limit, selected.size());
-  for (std::size_t i = 0; i < count; ++i) print_line(selected[i], query.format, out, terminals.out);
+  print_entries(selected, query, line_count(query.limit, selected.size()), out, err, terminals);
 }
 
 }  // namespace vexlo

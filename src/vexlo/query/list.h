@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vexlo/common/terminal_text.h"
 #include "vexlo/db/database.h"
+#include "vexlo/query/where.h"
 
 namespace vexlo {
 
@@ -27,6 +30,12 @@ struct ListQuery {
   std::optional<std::int64_t> before;  // exclusive
   std::int64_t limit = -1;            // -1: no limit; 0 or any other negative: no lines
   ListFormat format = ListFormat::Text;
+  // Conditions on each log's content; every one must hold. A log that
+  // cannot be read or parsed matches none.
+  std::vector<WhereCondition> where = {};
+  // With the JSON format: each line carries the log's document as a last
+  // member "log" (null when it cannot be read).
+  bool content = false;
 };
 
 // Scans `log_root` afresh through the database's log time cache, takes
@@ -36,5 +45,15 @@ struct ListQuery {
 // characters escaped on the streams that `terminals` names.
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
+
+// Whether the path filter and the time bounds of `query` select the entry.
+bool is_selected(const FileEntry& entry, const ListQuery& query);
+
+// Prints the entries in their order, one line each, at most `max_lines` of
+// them, leaving out those whose content fails the query's conditions; the
+// content is read only when the query asks for it. Returns the number of
+// lines printed.
+std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, std::size_t max_lines,
+                          std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
 
 }  // namespace vexlo

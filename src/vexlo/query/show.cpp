@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "vexlo/os/file_system.h"
+#include "vexlo/query/text_form.h"
 
 namespace vexlo {
 namespace {
@@ -19,18 +20,6 @@ class TextPrinter {
 
   void value(json::Value v, std::string& path) {
     switch (v.kind()) {
-      case json::Kind::Null:
-        out_ += "null\n\n";
-        break;
-      case json::Kind::Boolean:
-        out_ += v.as_bool() ? "true\n\n" : "false\n\n";
-        break;
-      case json::Kind::Unsigned:
-      case json::Kind::Signed:
-      case json::Kind::Float:
-        json::append_number(out_, v);
-        out_ += "\n\n";
-        break;
       case json::Kind::String:
         if (escape_controls_) {
           append_visible(out_, v.as_string(), Controls::KeepTabAndLineFeed);
@@ -45,6 +34,10 @@ class TextPrinter {
       case json::Kind::Object:
         members(v, path);
         break;
+      default:
+        append_scalar_text(out_, v);
+        out_ += "\n\n";
+        break;
     }
     writer_.flush_if_full();
   }
@@ -53,13 +46,12 @@ class TextPrinter {
   void members(json::Value object, std::string& path) {
     const std::size_t path_size = path.size();
     for (std::size_t i = 0; i < object.size(); ++i) {
-      // An empty key path (the top level, or a member named "" there) gives
-      // the name alone; below it names are joined with "." as they are.
-      if (path_size != 0) path += '.';
       if (escape_controls_) {
-        append_visible(path, object.member_name(i));
+        std::string visible;
+        append_visible(visible, object.member_name(i));
+        append_member_path(path, visible);
       } else {
-        path += object.member_name(i);
+        append_member_path(path, object.member_name(i));
       }
       out_ += path;
       out_ += '\n';
@@ -84,6 +76,28 @@ void write_visible_pretty(std::ostream& out, json::Value value) {
 }
 
 }  // namespace
+
+void append_scalar_text(std::string& out, json::Value scalar) {
+  switch (scalar.kind()) {
+    case json::Kind::Null:
+      out += "null";
+      break;
+    case json::Kind::Boolean:
+      out += scalar.as_bool() ? "true" : "false";
+      break;
+    case json::Kind::String:
+      out += scalar.as_string();
+      break;
+    case json::Kind::Unsigned:
+    case json::Kind::Signed:
+    case json::Kind::Float:
+      json::append_number(out, scalar);
+      break;
+    case json::Kind::Array:
+    case json::Kind::Object:
+      break;
+  }
+}
 
 void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls) {
   json::BlockWriter writer(out);

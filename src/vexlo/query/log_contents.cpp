@@ -1,0 +1,164 @@
+// The readers share nothing but a window of results: each takes the next
+// file, reads and parses it with its own buffer and parser, and leaves the
+// result in the file's slot; the calling thread hands the slots on in
+// order and frees them. A reader that would run more than the window ahead
+// of the calling thread waits.
+
+#include "vexlo/query/log_contents.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "vexlo/json/json.h"
+#include "vexlo/os/file_system.h"
+
+namespace vexlo {
+namespace {
+
+constexpr std::size_t kFilesAheadPerThread = 4;
+
+// Reads logs one after another with one buffer and one parser.
+class ContentReader {
+ public:
+  explicit ContentReader(const ContentRequest& request) : request_(request) {}
+
+  LogContent read(const std::string& path) {
+    LogContent content;
+    try {
+      read_into(path, content);
+    } catch (const std::bad_alloc&) {
+      std::string().swap(buffer_);
+      content = LogContent{};
+      content.problem = os::error_text(ENOMEM);
+    }
+    return content;
+  }
+
+ private:
+  void read_into(const std::string& path, LogContent& content) {
+    const auto read = os::read_file_into(path, buffer_, json::kPadding, json::may_begin_value);
+    if (!read) {
+      content.problem = read.error().text;
+      return;
+    }
+    std::optional<json::Document> document;
+    if (*read == os::ReadContent::Whole) {
+      if (auto parsed = parser_.parse(json::PaddedText(buffer_))) document = std::move(*parsed);
+    }
+    if (!document) {
+      content.problem = "it is not one JSON value";
+      return;
+    }
+    content.matches = matches_all(document->root(), request_.where);
+    if (content.matches && request_.compact) {
+      content.compact.emplace();
+      json::append_compact(*content.compact, document->root());
+    }
+  }
+
+  const ContentRequest& request_;
+  std::string buffer_;
+  json::Parser parser_;
+};
+
+// The slots of the files being read and not yet handed on.
+class Window {
+ public:
+  Window(std::size_t files, std::size_t width) : slots_(files), width_(width) {}
+
+  // The next file for a reader, or none when all are taken or the window
+  // was closed; waits while the file would lie beyond the window.
+  std::optional<std::size_t> next_file() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return closed_ || next_ >= slots_.size() || next_ < handed_ + width_; });
+    if (closed_ || next_ >= slots_.size()) return std::nullopt;
+    return next_++;
+  }
+
+  void put(std::size_t file, LogContent content) {
+    {
+      const std::lock_guard lock(mutex_);
+      slots_[file] = std::move(content);
+    }
+    changed_.notify_all();
+  }
+
+  // Waits for the content of `file`, the first not yet handed on.
+  LogContent take(std::size_t file) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return slots_[file].has_value(); });
+    LogContent content = std::move(*slots_[file]);
+    slots_[file].reset();
+    handed_ = file + 1;
+    lock.unlock();
+    changed_.notify_all();
+    return content;
+  }
+
+  void close() {
+    {
+      const std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::optional<LogContent>> slots_;
+  std::size_t width_;
+  std::size_t next_ = 0;
+  std::size_t handed_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+LogContent read_log_content(const std::string& path, const ContentRequest& request) {
+  return ContentReader(request).read(path);
+}
+
+void read_log_contents(std::span<const FileEntry> entries, const ContentRequest& request, std::size_t threads,
+                       const std::function<bool(std::size_t, LogContent&)>& take) {
+  if (entries.empty()) return;
+  const std::size_t readers = std::max<std::size_t>(std::min(threads, entries.size()), 1);
+  Window window(entries.size(), readers * kFilesAheadPerThread);
+  const auto read_until_done = [&] {
+    ContentReader reader(request);
+    while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file].path));
+  };
+  std::vector<std::jthread> pool;
+  pool.reserve(readers);
+  for (std::size_t i = 0; i < readers; ++i) {
+    try {
+      pool.emplace_back(read_until_done);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: those there are do the work
+    }
+  }
+  if (pool.empty()) {
+    ContentReader reader(request);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      LogContent content = reader.read(entries[i].path);
+      if (!take(i, content)) return;
+    }
+    return;
+  }
+  // Closed before the readers are joined, however this ends.
+  const struct Closer {
+    Window& window;
+    ~Closer() { window.close(); }
+  } closer{window};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    LogContent content = window.take(i);
+    if (!take(i, content)) break;
+  }
+}
+
+}  // namespace vexlo

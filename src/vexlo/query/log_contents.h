@@ -1,0 +1,40 @@
+#pragma once
+// Reading the selected logs themselves, for --where and --content: each
+// file read and parsed once, on every processor, the results handed on in
+// the listing's order.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "vexlo/db/database.h"
+#include "vexlo/query/where.h"
+
+namespace vexlo {
+
+struct ContentRequest {
+  std::span<const WhereCondition> where;  // all must hold
+  bool compact = false;                   // keep the document as compact JSON
+};
+
+// What reading one log gave.
+struct LogContent {
+  bool matches = false;                // it was read and every condition holds
+  std::optional<std::string> compact;  // with `compact` and read: the document
+  std::string problem;                 // why it could not be read, when it could not
+};
+
+// Reads the files of `entries` with up to `threads` threads and calls
+// `take` with each file's position and content, in the order of `entries`,
+// on the calling thread, until it returns false or every file is done.
+// Threads run at most a few files ahead of `take`, so that the documents
+// held at once stay few however many files there are.
+void read_log_contents(std::span<const FileEntry> entries, const ContentRequest& request, std::size_t threads,
+                       const std::function<bool(std::size_t, LogContent&)>& take);
+
+// The same for one file, on the calling thread.
+LogContent read_log_content(const std::string& path, const ContentRequest& request);
+
+}  // namespace vexlo

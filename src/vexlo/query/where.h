@@ -1,0 +1,37 @@
+#pragma once
+// Selecting logs by what they say: conditions on the key paths and values
+// of show's flat text form.
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "vexlo/json/json.h"
+
+namespace vexlo {
+
+// One "--where" condition. KEY is a dotted key path as the text form prints
+// it on a line of its own; the condition holds when some scalar under that
+// path passes the test. Array elements carry no index, so every element of
+// an array is under the array's own path.
+struct WhereCondition {
+  enum class Test {
+    Equals,    // KEY=VALUE: the value text is VALUE
+    Contains,  // KEY~TEXT: the value text contains TEXT
+    Present,   // KEY: there is a scalar under the path
+  };
+  std::string key;
+  Test test = Test::Present;
+  std::string value;
+
+  bool operator==(const WhereCondition&) const = default;
+};
+
+// Reads "KEY=VALUE", "KEY~TEXT" or "KEY": the key ends at the first "=" or
+// "~", and what follows is taken as it is.
+WhereCondition parse_where(std::string_view text);
+
+// Whether every condition holds for the document; true for none.
+bool matches_all(json::Value root, std::span<const WhereCondition> conditions);
+
+}  // namespace vexlo

@@ -1,0 +1,57 @@
+#include "vexlo/query/where.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vexlo {
+namespace {
+
+// Each row reads KEY and VALUE off the text form of `json`, as show prints
+// it (in the comment), and says whether the condition holds.
+TEST(WhereCondition, MatchesTheKeyAndValueLinesOfTheTextForm) {
+  // boot_timestamp / 17 / ; kernel / kernel.release / 6.1 / ;
+  // list / list.type / cpu / ; list.msg / x / ; list.type / kernel / ;
+  // msg / one(newline)two / ; tags / a / ; b / ; n / null / ; f / 1.0 /
+  const std::string json =
+      R"({"boot_timestamp": 17, "kernel": {"release": "6.1"}, "msg": "one\ntwo", "n": null, "f": 1.0,)"
+      R"( "list": [{"type": "cpu"}, {"type": "kernel", "msg": "x"}], "tags": ["a", "b"], "a.b": {"c": true}})";
+  const struct {
+    std::string condition;
+    bool holds;
+  } cases[] = {
+      {"boot_timestamp=17", true},             // scalar: the number text
+      {"boot_timestamp=017", false},
+      {"kernel.release=6.1", true},            // nested path
+      {"kernel.release~6.", true},
+      {"kernel=6.1", false},                   // an object holds no value of its own
+      {"release=6.1", false},                  // a path is the whole path
+      {"list.type=kernel", true},              // array elements carry no index
+      {"list.type=disk", false},
+      {"list.msg", true},
+      {"tags=b", true},
+      {"missing", false},                      // missing path
+      {"missing=", false},
+      {"kernel.release.x~", false},
+      {"msg=one\ntwo", true},                  // a value with a newline: the whole value
+      {"msg=one", false},
+      {"msg~e\ntw", true},
+      {"n=null", true},
+      {"f=1.0", true},
+      {"a.b.c=true", true},                    // a "." inside a name joins as it is
+      {"kernel", false},                       // the path holds no scalar
+  };
+  auto document = json::parse(json);
+  ASSERT_TRUE(document);
+  for (const auto& c : cases) {
+    const WhereCondition condition = parse_where(c.condition);
+    EXPECT_EQ(matches_all(document->root(), {&condition, 1}), c.holds) << c.condition;
+  }
+  const WhereCondition both[] = {parse_where("list.type=cpu"), parse_where("list.type=kernel")};
+  EXPECT_TRUE(matches_all(document->root(), both));
+  const WhereCondition one_fails[] = {parse_where("list.type=cpu"), parse_where("missing")};
+  EXPECT_FALSE(matches_all(document->root(), one_fails));
+}
+
+}  // namespace
+}  // namespace vexlo
