@@ -9,10 +9,13 @@
 #include "vexlo/app/run.h"
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
+#include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
 #include "vexlo/cli/usage.h"
@@ -25,16 +28,28 @@
 namespace vexlo {
 namespace {
 
+// Whether the command follows new logs after its listing.
+bool follows(const CommandKind& kind) {
+  if (const auto* list = std::get_if<ListCommand>(&kind)) return list->follow;
+  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return logs->follow;
+  return false;
+}
+
 void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
-                 std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+                 Follower* follower, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+  const auto list = [&](const ListQuery& query) {
+    std::vector<std::string> listed;
+    list_log_files(database, log_root, query, out, err, terminals, follower != nullptr ? &listed : nullptr);
+    if (follower != nullptr) follower->follow(query, listed, out);
+  };
   std::visit(
       [&](const auto& command) {
         using Kind = std::decay_t<decltype(command)>;
         if constexpr (std::is_same_v<Kind, ListCommand>) {
-          list_log_files(database, log_root, make_list_query(command), out, err, terminals);
+          list(make_list_query(command));
         } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
           // Relative time expressions count back from now, after the sync.
-          list_log_files(database, log_root, make_logs_query(command, err), out, err, terminals);
+          list(make_logs_query(command, err));
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
           show_log_file(database, command.id, show_format(command), out, err, terminals);
         }
@@ -88,13 +103,19 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     }
     return 1;
   }
+  // Set up before the sync starts threads and scans.
+  std::optional<Follower> follower;
+  if (follows(command.kind)) {
+    follower.emplace(log_root, command.read_only,
+                     [&]() { return open_database(command, log_root, err, terminals); }, err, terminals);
+  }
   // A failed sync leaves a database the command can still use.
   const auto synced = database->sync(log_root);
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
     err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
   }
   if (!synced) err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';
-  run_command(command.kind, *database, log_root, out, err, terminals);
+  run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }
 

@@ -131,7 +131,8 @@ std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& q
 }
 
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+                    std::ostream& out, std::ostream& err, TerminalOutput terminals,
+                    std::vector<std::string>* scanned_paths) {
   std::vector<FileEntry> entries;
   ScanNotes notes;
   // Through the database, so that files the synchronisation has just read
@@ -146,6 +147,9 @@ void list_log_files(const Database& database, const std::string& log_root, const
         << " read as the same path; one of the files is passed over\n";
   }
   assign_ids(database, entries, err, terminals.err);
+  if (scanned_paths != nullptr) {
+    for (const FileEntry& entry : entries) scanned_paths->push_back(entry.path);
+  }
 
   std::vector<FileEntry> selected;
   for (FileEntry& entry : entries) {

@@ -42,9 +42,12 @@ struct ListQuery {
 // each file's ID from `database`, and prints
 // the selected files newest first, one line each in the query's format, on
 // `out`; warnings and a failed scan go to `err`. Paths show their control
-// characters escaped on the streams that `terminals` names.
+// characters escaped on the streams that `terminals` names. With
+// `scanned_paths`, the path of every scanned file, selected or not, is
+// appended to it.
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
+                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
+                    std::vector<std::string>* scanned_paths = nullptr);
 
 // Whether the path filter and the time bounds of `query` select the entry.
 bool is_selected(const FileEntry& entry, const ListQuery& query);

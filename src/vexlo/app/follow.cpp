@@ -1,0 +1,92 @@
+// Following waits on inotify, which costs nothing while nothing happens,
+// and looks at the tree only when a change may have brought a new log: a
+// new directory, or a file not seen before that parses by now. Where
+// inotify is not to be had, or runs out of watches, it scans every two
+// seconds instead, through a database opened for reading only, and does a
+// round only when that scan finds a file not seen before.
+//
+// A round numbers the new files as any run does: it opens the database
+// (waiting for the lock), synchronises and saves, which lets the lock go,
+// and only then prints. So every ID it prints is kept. Stop signals are
+// looked at between rounds only, so that neither a line nor the database
+// is left half-written.
+
+#include "vexlo/app/follow.h"
+
+#include <chrono>
+
+#include "vexlo/db/log_scan.h"
+#include "vexlo/query/follow.h"
+
+namespace vexlo {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kScanInterval = 2s;
+// Events this close together are taken as one change.
+constexpr auto kSettle = 100ms;
+
+}  // namespace
+
+Follower::Follower(const std::string& log_root, bool read_only, OpenDatabase open_database, std::ostream& err,
+                   TerminalOutput terminals)
+    : log_root_(log_root), read_only_(read_only), open_database_(std::move(open_database)), err_(err),
+      terminals_(terminals) {
+  // Without the signals blocked, SIGINT and SIGTERM end the run as they
+  // would any other.
+  if (auto stop = os::StopSignals::block()) stop_.emplace(std::move(*stop));
+  if (auto watch = os::TreeWatch::open(log_root, kConfigDirName)) {
+    watch_.emplace(std::move(*watch));
+  } else {
+    watch_no_more(watch.error());
+  }
+}
+
+void Follower::watch_no_more(const Error& error) {
+  watch_.reset();
+  err_ << "Warning: cannot watch " << Shown{log_root_, terminals_.err} << " for new files ("
+       << Shown{error.text, terminals_.err} << "); looking every 2 seconds instead\n";
+  err_.flush();
+  probe_.emplace(Database::open_read_only(log_root_));
+}
+
+bool Follower::wait_for_change(const NewLogPrinter& printer) {
+  const int stop_fd = stop_ ? stop_->fd() : -1;
+  for (;;) {
+    if (watch_) {
+      auto changes = watch_->wait(stop_fd, kSettle);
+      if (!changes) {
+        watch_no_more(changes.error());
+        continue;
+      }
+      if (!*changes) return false;
+      if ((*changes)->anything || printer.may_find_new((*changes)->files)) return true;
+    } else {
+      auto stopped = os::wait_readable({stop_fd}, kScanInterval);
+      if (stopped && *stopped) return false;
+      if (printer.finds_unseen(*probe_, log_root_)) return true;
+    }
+  }
+}
+
+void Follower::round(NewLogPrinter& printer, std::ostream& out) {
+  auto database = open_database_();
+  if (!database) {
+    err_ << "Error initializing database: " << Shown{database.error().text, terminals_.err} << '\n';
+    err_.flush();
+    return;
+  }
+  const auto synced = database->sync(log_root_);
+  if (!synced) err_ << "sync error: " << Shown{synced.error().text, terminals_.err} << '\n';
+  printer.print_new(*database, log_root_, !read_only_ && synced, out, err_, terminals_);
+  err_.flush();
+}
+
+void Follower::follow(const ListQuery& query, std::span<const std::string> listed, std::ostream& out) {
+  NewLogPrinter printer(query, listed);
+  out.flush();
+  while (out && wait_for_change(printer)) round(printer, out);
+}
+
+}  // namespace vexlo

@@ -1,0 +1,106 @@
+// A directory reached twice (through a link, or a cycle of them) gets the
+// watch descriptor it already has, which ends the descent there.
+
+#include "vexlo/os/tree_watch.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "vexlo/os/file_system.h"
+#include "vexlo/os/stop_signals.h"
+
+namespace vexlo::os {
+namespace {
+
+constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE | IN_ONLYDIR;
+
+// Running out of watches, or of the kernel memory for them.
+bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
+
+}  // namespace
+
+Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip) {
+  FileDescriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!fd.valid()) return std::unexpected(os_error(errno));
+  TreeWatch watch(std::move(fd), skip);
+  if (auto added = watch.add_tree(root); !added) return std::unexpected(added.error());
+  return watch;
+}
+
+Status TreeWatch::add_tree(const std::string& directory) {
+  const int wd = ::inotify_add_watch(fd_.get(), directory.c_str(), kWatchedEvents);
+  if (wd < 0) {
+    if (is_watch_limit(errno)) return std::unexpected(os_error(errno));
+    return {};  // gone, no permission, no directory: nothing to watch there
+  }
+  if (!directories_.emplace(wd, directory).second) return {};  // watched already
+  auto names = list_directory(directory);
+  if (!names) return {};
+  for (const auto& name : *names) {
+    if (name == skip_) continue;
+    const std::string path = join_path(directory, name);
+    const auto status = stat_path(path);
+    if (!status || status->type != FileType::Directory) continue;
+    if (auto added = add_tree(path); !added) return added;
+  }
+  return {};
+}
+
+Status TreeWatch::read_events(TreeChanges& changes) {
+  alignas(inotify_event) std::array<char, 64 * 1024> buffer;
+  for (;;) {
+    const ssize_t got = ::read(fd_.get(), buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return {};
+    if (got <= 0) return std::unexpected(os_error(got < 0 ? errno : EIO));
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+      inotify_event event;
+      std::memcpy(&event, buffer.data() + at, sizeof event);
+      const char* name = buffer.data() + at + sizeof event;
+      at += sizeof event + event.len;
+      if (event.mask & IN_Q_OVERFLOW) {
+        changes.anything = true;
+        continue;
+      }
+      if (event.mask & IN_IGNORED) {
+        directories_.erase(event.wd);
+        continue;
+      }
+      const auto directory = directories_.find(event.wd);
+      if (directory == directories_.end() || event.len == 0) continue;
+      const std::string_view entry(name, ::strnlen(name, event.len));
+      std::string path = join_path(directory->second, entry);
+      if (event.mask & IN_ISDIR) {
+        if ((event.mask & (IN_CREATE | IN_MOVED_TO)) == 0 || entry == skip_) continue;
+        changes.anything = true;
+        if (auto added = add_tree(path); !added) return added;
+      } else {
+        changes.files.push_back(std::move(path));
+      }
+    }
+  }
+}
+
+Result<std::optional<TreeChanges>> TreeWatch::wait(int stop_fd, std::chrono::milliseconds settle) {
+  auto woken = wait_readable({stop_fd, fd_.get()}, std::nullopt);
+  if (!woken) return std::unexpected(woken.error());
+  if (*woken == std::size_t{0}) return std::nullopt;
+  TreeChanges changes;
+  // Events that keep coming (a large file written slowly) are taken
+  // together for at most this long.
+  const auto deadline = std::chrono::steady_clock::now() + 10 * settle;
+  for (;;) {
+    if (auto read = read_events(changes); !read) return std::unexpected(read.error());
+    if (std::chrono::steady_clock::now() >= deadline) return changes;
+    auto more = wait_readable({stop_fd, fd_.get()}, settle);
+    if (!more) return std::unexpected(more.error());
+    if (!*more) return changes;
+    if (**more == 0) return std::nullopt;
+  }
+}
+
+}  // namespace vexlo::os

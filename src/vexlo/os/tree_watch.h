@@ -1,0 +1,55 @@
+#pragma once
+// Waiting for new files below a directory tree without looking again and
+// again: inotify on every directory of the tree, new ones included.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "vexlo/common/error.h"
+#include "vexlo/os/file_descriptor.h"
+
+namespace vexlo::os {
+
+// What changed below the tree since the last wait.
+struct TreeChanges {
+  // Files that appeared, were written to or closed after writing, or were
+  // renamed into the tree, by path (directory path joined with the name).
+  std::vector<std::string> files;
+  // A directory appeared, whose content nobody has seen, or the system
+  // dropped events: anything may have changed.
+  bool anything = false;
+};
+
+class TreeWatch {
+ public:
+  // Watches `root` and every directory below it, following symbolic links
+  // and passing over directories named `skip`. Fails where inotify is not
+  // to be had or its watch limit is reached (ENOSPC); a directory that
+  // cannot be watched for another reason (gone, no permission) is passed
+  // over.
+  static Result<TreeWatch> open(const std::string& root, std::string_view skip);
+
+  // Waits until something changes in the tree (for ever: no processor time
+  // is spent meanwhile) or `stop_fd` becomes readable, and returns the
+  // changes, or none when `stop_fd` woke it. Events that come within
+  // `settle` of each other (up to ten times that in all) are taken
+  // together, so that a file written in many pieces is looked at once.
+  // Fails when a new directory cannot be watched for lack of watches: the
+  // caller must look for itself then.
+  Result<std::optional<TreeChanges>> wait(int stop_fd, std::chrono::milliseconds settle);
+
+ private:
+  TreeWatch(FileDescriptor fd, std::string_view skip) : fd_(std::move(fd)), skip_(skip) {}
+  Status add_tree(const std::string& directory);
+  Status read_events(TreeChanges& changes);
+
+  FileDescriptor fd_;
+  std::string skip_;
+  std::unordered_map<int, std::string> directories_;  // by watch descriptor
+};
+
+}  // namespace vexlo::os

@@ -1,0 +1,43 @@
+#pragma once
+// The part of --follow that knows the listing: which log files are new
+// since the listing or the last round, and printing them in its line form.
+
+#include <ostream>
+#include <span>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "vexlo/common/terminal_text.h"
+#include "vexlo/db/database.h"
+#include "vexlo/query/list.h"
+
+namespace vexlo {
+
+class NewLogPrinter {
+ public:
+  // `listed` holds the path of every file the listing scanned, selected or
+  // not: those are not new.
+  NewLogPrinter(ListQuery query, std::span<const std::string> listed);
+
+  // Whether a round may find a new log: one of `changed` is no file seen
+  // before, has the extension "json" and parses by now.
+  bool may_find_new(std::span<const std::string> changed) const;
+  // Whether a scan through `database` finds a file not seen before.
+  bool finds_unseen(const Database& database, const std::string& log_root) const;
+
+  // Scans `log_root` through `database` and prints, oldest first, the files
+  // not seen before that the query selects; the others are only marked
+  // seen. With `ids_kept`, the database has just been saved, and a file it
+  // does not know (one that appeared after its scan) is left for the next
+  // round; otherwise such a file is printed with ID 0 after a warning, as
+  // a listing that saves nothing does.
+  void print_new(const Database& database, const std::string& log_root, bool ids_kept, std::ostream& out,
+                 std::ostream& err, TerminalOutput terminals);
+
+ private:
+  ListQuery query_;
+  std::unordered_set<std::string> seen_;  // files on disk at the last scan
+};
+
+}  // namespace vexlo
