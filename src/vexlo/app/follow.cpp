@@ -15,7 +15,7 @@
 
 #include <chrono>
 
-#include "vexlo/db/log_scan.h"
+#include "vexlo/db/config_files.h"
 #include "vexlo/query/follow.h"
 
 namespace vexlo {

@@ -306,7 +306,8 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
        {R"(Warning: "-n" is not a count and is ignored (a count is a whole number))",
         R"(Warning: ignoring "5" (the count stands right after logs))"}},
       {{"logs", "--limit", "5", "x"},
-       {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json or --time))",
+       {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json, --time, --where, )"
+        R"(--content or --follow))",
         R"(Warning: ignoring "5" (the count stands right after logs))",
         R"(Warning: ignoring "x"; to select by path use --filter x)"}},
       {{"logs", "--sinse", "x"},
