@@ -38,14 +38,15 @@ Status TreeWatch::add_tree(const std::string& directory) {
     return {};  // gone, no permission, no directory: nothing to watch there
   }
   if (!directories_.emplace(wd, directory).second) return {};  // watched already
-  auto names = list_directory(directory);
+  auto listing = DirectoryListing::open(directory);
+  if (!listing) return {};
+  auto names = listing->list();
   if (!names) return {};
   for (const auto& name : *names) {
     if (name == skip_) continue;
-    const std::string path = join_path(directory, name);
-    const auto status = stat_path(path);
+    const auto status = listing->status(name);
     if (!status || status->type != FileType::Directory) continue;
-    if (auto added = add_tree(path); !added) return added;
+    if (auto added = add_tree(join_path(directory, name)); !added) return added;
   }
   return {};
 }
