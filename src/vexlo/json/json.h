@@ -152,6 +152,9 @@ void write_pretty(std::ostream& out, Value value);
 // space, members in the order held, numbers as append_number, strings as
 // append_quoted_without_controls. No final newline.
 void write_compact(std::ostream& out, Value value);
+// The same text appended to a string, for a line that carries a document
+// among other members.
+void append_compact(std::string& out, Value value);
 
 // Collects text and hands it to a stream in large blocks.
 class BlockWriter {

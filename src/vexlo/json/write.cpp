@@ -388,7 +388,8 @@ void append_quoted_text(std::string& out, std::string_view text, bool all_contro
 // the layout work of PrettyPrinter is not needed.
 class CompactPrinter {
  public:
-  explicit CompactPrinter(BlockWriter& writer) : out_(writer.buffer()), writer_(writer) {}
+  // Without a writer, the text stays in `out`.
+  CompactPrinter(std::string& out, BlockWriter* writer) : out_(out), writer_(writer) {}
 
   void value(Value v) {
     switch (v.kind()) {
@@ -425,12 +426,12 @@ class CompactPrinter {
         out_ += '}';
         break;
     }
-    writer_.flush_if_full();
+    if (writer_ != nullptr) writer_->flush_if_full();
   }
 
  private:
   std::string& out_;
-  BlockWriter& writer_;
+  BlockWriter* writer_;
 };
 
 }  // namespace
@@ -441,9 +442,11 @@ void append_quoted_without_controls(std::string& out, std::string_view text) {
   append_quoted_text(out, text, true);
 }
 
+void append_compact(std::string& out, Value value) { CompactPrinter(out, nullptr).value(value); }
+
 void write_compact(std::ostream& out, Value value) {
   BlockWriter writer(out);
-  CompactPrinter(writer).value(value);
+  CompactPrinter(writer.buffer(), &writer).value(value);
 }
 
 void append_number(std::string& out, double value) {
