@@ -222,5 +222,49 @@ TEST_F(Scripting, DroppedTimeBoundIsReported) {
   }
 }
 
+// --where selects as the text form reads, --content carries what show
+// --json prints, and --follow prints a log that arrives after the listing.
+TEST_F(Scripting, WhereContentAndFollow) {
+  const std::string panic = "[ID:3] logroot/shutdown/unsafe/panic-1764633722.json\n";
+  const struct {
+    Args args;
+    std::string out;
+  } selections[] = {
+      {{"logs", "--where", "reason=kernel_panic"}, panic},
+      {{"list", "--where", "kernel.release~28", "--where", "pstore.part=1"}, panic},
+      {{"logs", "--where", "entries.level=error", "--filter", "events"},
+       "[ID:5] logroot/events/events-1764720000.json\n"},
+      {{"logs", "--where", "reason=kernel"}, ""},
+  };
+  for (const auto& c : selections) {
+    const RunResult result = run(c.args);
+    EXPECT_EQ(result.out, c.out) << shown(c.args);
+    EXPECT_EQ(result.err, "") << shown(c.args);
+  }
+  const auto lines = lines_of(run({"list", "--all", "--json"}).out);
+  const auto with_content = lines_of(run({"list", "--all", "--json", "--content"}).out);
+  ASSERT_EQ(with_content.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string id = lines[i].substr(6, lines[i].find(',') - 6);
+    const std::string log = run({"show", id, "--json"}).out;
+    EXPECT_EQ(with_content[i], lines[i].substr(0, lines[i].size() - 1) + ",\"log\":" + log.substr(0, log.size() - 1) + "}");
+  }
+
+  // The new file is written once the listing is out (the tree is watched
+  // by then), and SIGTERM is sent once its line is.
+  const std::string vexlo = binary_path();
+  const std::string script =
+      "'" + vexlo + "' --config none.toml --log-path logroot logs 1 --follow --where reason=kernel_panic > out & "
+      "while [ ! -s out ]; do sleep 0.05; done; "
+      "cp logroot/shutdown/safe/shutdown-1764600102.json logroot/shutdown/unsafe/safe.json; "
+      "cp logroot/shutdown/unsafe/panic-1764633722.json logroot/shutdown/unsafe/panic-2.json; "
+      "while [ $(wc -l < out) -lt 2 ]; do sleep 0.05; done; kill -TERM $!; wait $!; echo status $?; cat out";
+  const RunResult follow = sandbox_.run_argv({"sh", "-c", script}, {.binary = "/bin/sh"});
+  EXPECT_EQ(follow.out, "status 0\n" + panic + "[ID:10] logroot/shutdown/unsafe/panic-2.json\n") << follow;
+  EXPECT_EQ(follow.err, "");
+  // The safe shutdown, older, was numbered first; the printed ID was kept.
+  EXPECT_EQ(run({"show", "10", "--json"}).out, run({"show", "3", "--json"}).out);
+}
+
 }  // namespace
 }  // namespace vexlo::e2e
