@@ -1,8 +1,11 @@
 # bash completion for vexlo                                  -*- shell-script -*-
 #
 # Completes the command words, the options of each command, file names after
-# --config and directory names after --log-path. It never runs vexlo: every
-# list, logs and show run rewrites the database below the log root.
+# --config and directory names after --log-path, and the IDs of the logs
+# after show. For those it runs "vexlo --read-only list --all --json" under
+# the configuration and log root given so far, which writes nothing; it
+# never runs vexlo otherwise, as a run without --read-only rewrites the
+# database below the log root.
 
 # Completes file names (or, with -d, directory names) for the current word,
 # through bash-completion's helper when it is loaded.
@@ -40,6 +43,17 @@ _vexlo_value()
     esac
 }
 
+# Sets COMPREPLY to the IDs of the logs that start with the current word;
+# the arguments are the global options given so far, with their values.
+_vexlo_ids()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local ids
+    ids=$("${COMP_WORDS[0]}" --read-only "$@" list --all --json 2>/dev/null |
+        sed -n 's/^{"id":\([1-9][0-9]*\),.*/\1/p')
+    mapfile -t COMPREPLY < <(compgen -W "$ids" -- "$cur")
+}
+
 _vexlo()
 {
     COMPREPLY=()
@@ -49,6 +63,7 @@ _vexlo()
     # Walk the words before the cursor the way vexlo reads its command line:
     # global options with their values first, then the command word.
     local i=1
+    local -a globals=()
     while ((i < cword)); do
         case ${words[i]} in
             --config | --log-path)
@@ -56,6 +71,7 @@ _vexlo()
                     _vexlo_value "${words[i]}"
                     return
                 fi
+                globals+=("${words[i]}" "${words[i + 1]}")
                 ((i += 2))
                 ;;
             --read-only) ((i++)) ;;
@@ -74,12 +90,12 @@ _vexlo()
     local first=$((i + 1))
     case $command in
         list)
-            valued="--config --log-path --filter"
-            options="--all --filter --json --time --config --log-path --read-only"
+            valued="--config --log-path --filter --where"
+            options="--all --filter --json --time --where --content --follow --config --log-path --read-only"
             ;;
         logs)
-            valued="--config --log-path --since --before --filter"
-            options="--since --before --filter --json --time --config --log-path --read-only"
+            valued="--config --log-path --since --before --filter --where"
+            options="--since --before --filter --json --time --where --content --follow --config --log-path --read-only"
             # The count, when given, is the word right after "logs".
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))
@@ -89,8 +105,9 @@ _vexlo()
             valued="--config --log-path"
             options="--pretty --json --config --log-path --read-only"
             # The word right after "show" is always taken as the ID, even an
-            # option, so nothing is offered there.
+            # option, so only IDs are offered there.
             if ((first == cword)); then
+                _vexlo_ids "${globals[@]}"
                 return
             fi
             ((first++))
