@@ -101,6 +101,10 @@ class Sandbox {
   testing::ScopedTempDir dir_;
 };
 
+// The line that follows a refusal to write in the log root.
+inline constexpr const char* kReadOnlyHint =
+    "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
+
 // The database file below a log root.
 std::string database_path(std::string_view log_root);
 

@@ -145,7 +145,7 @@ TEST(Output, MessagesAndListingKeepTheirOrder) {
   EXPECT_EQ(result.status, 0) << result;
   const auto config_error = result.out.find("parse config error: ");
   const auto sync_error = result.out.find("sync error: Is a directory (os error 21)\n");
-  const auto listing = result.out.find("[ID:1] logs/shutdown/unsafe/a.json\n");
+  const auto listing = result.out.find("[ID:0] logs/shutdown/unsafe/a.json\n");
   EXPECT_EQ(config_error, 0u) << result;
   ASSERT_NE(sync_error, std::string::npos) << result;
   ASSERT_NE(listing, std::string::npos) << result;

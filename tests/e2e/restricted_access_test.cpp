@@ -26,9 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kNoConfig = "no-such-config.toml";
-// The line after "Error initializing database: " when writing was refused.
-constexpr const char* kReadOnlyHint =
-    "Hint: run with --read-only to list and show the logs without writing to the log directory\n";
 
 std::vector<std::string> with_log_root(const std::string& log_root, const std::vector<std::string>& args) {
   std::vector<std::string> all = {"--config", kNoConfig, "--log-path", log_root};
@@ -185,22 +182,23 @@ TEST(RestrictedAccess, LogRootOnAReadOnlyFileSystem) {
   EXPECT_EQ(result.err, "Error initializing database: " + read_only_error + "\n" + kReadOnlyHint);
   EXPECT_EQ(sandbox.snapshot(), before);
 
-  // Run before, and a log file arrived since: listed with the ID it would
-  // get, nothing saved.
+  // Run before, and a log file arrived since: nothing saved, so it is
+  // listed without an ID, and the ID it would get names no file.
   sandbox.write({"known/shutdown/unsafe/a.json", R"({"boot_timestamp": 10})"});
   ASSERT_EQ(sandbox.run(with_log_root("known", {"list"})).status, 0);
   sandbox.write({"known/shutdown/unsafe/b.json", R"({"boot_timestamp": 20})"});
   before = sandbox.snapshot();
   result = read_only.run("known", with_log_root("known", {"list"}));
   EXPECT_EQ(result.status, 0) << result;
-  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n");
-  EXPECT_EQ(result.out, "[ID:2] known/shutdown/unsafe/b.json\n[ID:1] known/shutdown/unsafe/a.json\n");
+  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n" + kReadOnlyHint +
+                            "Warning: File known/shutdown/unsafe/b.json not found in database\n");
+  EXPECT_EQ(result.out, "[ID:0] known/shutdown/unsafe/b.json\n[ID:1] known/shutdown/unsafe/a.json\n");
   EXPECT_EQ(sandbox.snapshot(), before);
 
   result = read_only.run("known", with_log_root("known", {"show", "2"}));
   EXPECT_EQ(result.status, 0) << result;
-  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n");
-  EXPECT_EQ(result.out, "boot_timestamp\n20\n\n");
+  EXPECT_EQ(result.err, "sync error: " + read_only_error + "\n" + kReadOnlyHint + "File with ID 2 not found\n");
+  EXPECT_EQ(result.out, "");
   EXPECT_EQ(sandbox.snapshot(), before);
 }
 

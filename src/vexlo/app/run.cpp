@@ -63,6 +63,10 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
 // but not write it, or the file system is mounted read-only.
 bool is_write_refused(int os_code) { return os_code == EACCES || os_code == EPERM || os_code == EROFS; }
 
+void print_read_only_hint(std::ostream& err) {
+  err << "Hint: run with --read-only to list and show the logs without writing to the log directory" << '\n';
+}
+
 // Says on `err`, once the wait for another run grows long, why nothing
 // seems to happen.
 OpenOptions open_options(const std::string& log_root, std::ostream& err, TerminalOutput terminals) {
@@ -98,9 +102,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   auto database = open_database(command, log_root, err, terminals);
   if (!database) {
     err << "Error initializing database: " << Shown{database.error().text, terminals.err} << '\n';
-    if (is_write_refused(database.error().os_code)) {
-      err << "Hint: run with --read-only to list and show the logs without writing to the log directory" << '\n';
-    }
+    if (is_write_refused(database.error().os_code)) print_read_only_hint(err);
     return 1;
   }
   // Set up before the sync starts threads and scans.
@@ -114,7 +116,12 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
     err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
   }
-  if (!synced) err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';
+  if (!synced) {
+    err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';
+    // Only the database's own errors: a scan refused a directory is not
+    // helped by reading alone.
+    if (database->scan_completed() && is_write_refused(synced.error().os_code)) print_read_only_hint(err);
+  }
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }

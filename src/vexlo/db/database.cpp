@@ -77,6 +77,14 @@ bool names_unloadable_file(const Error& read_error) {
   return read_error.os_code != ENOENT && read_error.os_code != ENOTDIR && read_error.os_code != EISDIR;
 }
 
+// Whether the file is one the tool could not use whatever its bytes (a
+// link, no regular file, too large), rather than one whose bytes it could
+// not have this time (no permission, an I/O error, no memory), which may
+// hold IDs still given out.
+bool is_unusable_file(const Error& read_error) {
+  return read_error.os_code == ELOOP || read_error.os_code == EINVAL || read_error.os_code == EFBIG;
+}
+
 // The database file's bytes as a loaded database whose counter lies above
 // every ID they hold. A damaged file gives no entries.
 LoadedDatabase load_database_bytes(std::string_view bytes) {
@@ -140,7 +148,8 @@ Database Database::open_read_only(const std::string& log_root) {
 }
 
 // A missing or unloadable database file leaves the database empty; one that
-// is there but does not load is marked damaged. A missing or unusable cache
+// is there but does not load is marked damaged, one that is there but
+// cannot be read is never saved over. A missing or unusable cache
 // file leaves the cache empty. Reading the cache is no writing: a read-only
 // run uses it too.
 void Database::load(const std::string& log_root) {
@@ -151,8 +160,10 @@ void Database::load(const std::string& log_root) {
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
     damaged_ = loaded.damaged;
-  } else {
-    damaged_ = names_unloadable_file(bytes.error());
+  } else if (is_unusable_file(bytes.error())) {
+    damaged_ = true;
+  } else if (names_unloadable_file(bytes.error())) {
+    read_error_ = bytes.error();
   }
   log_times_ = load_log_time_cache(*config_dir_);
 }
@@ -160,6 +171,10 @@ void Database::load(const std::string& log_root) {
 Status Database::save() {
   if (read_only_) return std::unexpected(Error{"the database was opened for reading only", 0});
   if (lock_error_) return std::unexpected(*lock_error_);
+  if (read_error_) {
+    lock_.release();
+    return std::unexpected(*read_error_);
+  }
   const std::string text = render_database(files_, next_file_id_, os::now_seconds());
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
   if (written) written = write_database_file(text);

@@ -49,13 +49,20 @@ class Database {
   // file. A damaged database file is first kept under a name of its own
   // (see kept_damaged_file); when that fails the database file is not
   // written (the cache still is). Nothing at all is written when the lock
-  // could not be had.
+  // could not be had, or when a database file is there that could not be
+  // read (no permission, say): its IDs are unknown, so it is neither
+  // replaced nor kept aside, and the error is that of reading it.
   Status save();
   // Brings the entries in line with the log files below `log_root` and
-  // saves. A failed scan leaves entries, counter and file as they were.
-  // Opened read-only, it only drops the entries whose files the scan did
-  // not find, and hands out no IDs.
+  // saves. A failed scan leaves entries, counter and file as they were. A
+  // failed save takes back the IDs it would have handed out (an ID shown
+  // but not saved would name another file in the next run): the entries
+  // hold only IDs the loaded database holds. Opened read-only, it only
+  // drops the entries whose files the scan did not find, and hands out no
+  // IDs.
   Status sync(const std::string& log_root);
+  // Whether the last sync got as far as saving: its scan did not fail.
+  bool scan_completed() const { return scan_completed_; }
 
   // scan_log_files through the log time cache as the synchronisation
   // left it: a file unchanged since the last scan, of this run or of the
@@ -81,12 +88,15 @@ class Database {
   void load(const std::string& log_root);
   Status keep_damaged_database_file();
   void write_log_time_cache();
+  void forget_ids_from(std::uint64_t first_new_id);
 
   std::optional<os::Directory> config_dir_;  // none only when opened read-only without one
   std::string db_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
   bool damaged_ = false;  // the file at db_path_ exists but did not load
+  std::optional<Error> read_error_;  // the file at db_path_ exists but could not be read
+  bool scan_completed_ = false;
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
   LogTimeCache log_times_;        // of the latest scan

@@ -51,11 +51,14 @@ Status Database::sync(const std::string& log_root) {
   std::vector<FileEntry> scanned;
   ScanNotes notes;
   SystemScanSource system;
+  scan_completed_ = false;
   if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes); !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
     return result;
   }
+  scan_completed_ = true;
+  const std::uint64_t first_new_id = next_file_id_;
   std::stable_sort(scanned.begin(), scanned.end(),
                    [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
   const IdOwners owners(files_);
@@ -90,7 +93,16 @@ Status Database::sync(const std::string& log_root) {
   files_ = std::move(kept);
   path_index_.clear();
   if (read_only_) return {};
-  return save();
+  auto saved = save();
+  if (!saved) forget_ids_from(first_new_id);
+  return saved;
+}
+
+void Database::forget_ids_from(std::uint64_t first_new_id) {
+  const std::uint64_t end = next_file_id_;
+  std::erase_if(files_, [&](const FileEntry& entry) { return entry.id >= first_new_id && entry.id < end; });
+  next_file_id_ = first_new_id;
+  path_index_.clear();
 }
 
 Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries, ScanNotes* notes) const {
