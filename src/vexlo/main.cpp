@@ -1,13 +1,16 @@
 // The process entry: sets up the standard streams, runs once, writes the
 // output out and turns a failed write into the exit status.
 
+#include <cerrno>
 #include <exception>
+#include <new>
 #include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "vexlo/app/output_status.h"
 #include "vexlo/app/run.h"
+#include "vexlo/os/file_system.h"
 #include "vexlo/os/memory.h"
 #include "vexlo/os/output_buffer.h"
 #include "vexlo/os/standard_streams.h"
@@ -33,8 +36,13 @@ int main(int argc, char** argv) {
     const vexlo::TerminalOutput terminals{vexlo::os::is_terminal(vexlo::os::kStandardOutput),
                                           vexlo::os::is_terminal(vexlo::os::kStandardError)};
     status = vexlo::run(args, out, err, terminals);
+  } catch (const std::bad_alloc&) {
+    // Memory ran out outside the reading of one input (see
+    // common/out_of_memory.h): end with a message, not an abort.
+    err << "vexlo: " << vexlo::os::error_text(ENOMEM) << '\n';
   } catch (const std::exception& e) {
-    // Only resource exhaustion gets here; end with a message, not an abort.
+    // Any other failure the standard library throws ends the run the same
+    // way; none is expected.
     err << "vexlo: " << e.what() << '\n';
   }
 

@@ -62,9 +62,11 @@ class Document {
   std::unique_ptr<DocumentStorage> storage_;
 };
 
-// Why a text is not one JSON value; never shown to users.
+// Why a text is not one JSON value; never shown to users. Memory that ran
+// out (see common/out_of_memory.h) is said apart, as no fault of the text.
 struct ParseError {
   std::string description;
+  bool out_of_memory = false;
 };
 
 // Bytes of readable memory the parser needs after the end of a text to read

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
-#include <new>
 
+#include "vexlo/common/out_of_memory.h"
 #include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
 #include "vexlo/json/number_literals.h"
@@ -23,7 +23,9 @@ constexpr std::size_t kMaxDepth = 127;
 // Tape indices are held in 32 bits; a text is never longer than this.
 constexpr std::size_t kMaxTextSize = std::numeric_limits<std::uint32_t>::max() - 1024;
 
-ParseError error_of(simdjson::error_code code) { return ParseError{simdjson::error_message(code)}; }
+ParseError error_of(simdjson::error_code code) {
+  return ParseError{simdjson::error_message(code), code == simdjson::MEMALLOC};
+}
 
 std::uint32_t tape_end(const std::uint64_t* words) {
   // The root word points just past the closing root word.
@@ -291,15 +293,11 @@ std::expected<Document, ParseError> parse_once(std::string_view text, bool padde
   return index_document(std::move(*storage));
 }
 
-// A document too large for the memory left is a failure like any other,
-// not a reason to end the program.
+// A document too large for the memory left fails as a value (see
+// common/out_of_memory.h).
 template <class Parse>
-auto within_memory(Parse parse) -> decltype(parse()) {
-  try {
-    return parse();
-  } catch (const std::bad_alloc&) {
-    return std::unexpected(ParseError{"not enough memory for the document"});
-  }
+auto parse_within_memory(Parse parse) -> decltype(parse()) {
+  return within_memory(parse, [] { return std::unexpected(error_of(simdjson::MEMALLOC)); });
 }
 
 }  // namespace
@@ -310,7 +308,7 @@ Parser& Parser::operator=(Parser&&) noexcept = default;
 Parser::~Parser() = default;
 
 std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(PaddedText text) {
-  return within_memory([&] { return state_->read_boot_timestamp(text); });
+  return parse_within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
 std::expected<Document, ParseError> Parser::parse(PaddedText text) {
@@ -330,10 +328,10 @@ bool may_begin_value(std::string_view head) {
 }
 
 std::expected<Document, ParseError> parse(std::string_view text) {
-  return within_memory([&] { return parse_once(text, false); });
+  return parse_within_memory([&] { return parse_once(text, false); });
 }
 std::expected<Document, ParseError> parse(PaddedText text) {
-  return within_memory([&] { return parse_once(text.text(), true); });
+  return parse_within_memory([&] { return parse_once(text.text(), true); });
 }
 
 }  // namespace vexlo::json

@@ -1,8 +1,6 @@
 #include "vexlo/query/show.h"
 
 #include <cerrno>
-#include <new>
-#include <optional>
 #include <utility>
 
 #include "vexlo/os/file_system.h"
@@ -113,23 +111,19 @@ void print_json_text(json::Value value, std::string_view path, std::ostream& out
 void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
                TerminalOutput terminals) {
   const Shown shown_path{path, terminals.err};
+  const auto cannot_open = [&](std::string_view why) {
+    err << "Error opening file " << shown_path << ": " << why << '\n';
+  };
   auto text = os::read_text_file(path, json::may_begin_value);
-  if (!text) {
-    err << "Error opening file " << shown_path << ": " << text.error().text << '\n';
-    return;
-  }
-  std::optional<json::Document> document;
-  try {
-    auto parsed = json::parse(json::PaddedText(*text));
-    if (parsed) document = std::move(*parsed);
-  } catch (const std::bad_alloc&) {
-    err << "Error opening file " << shown_path << ": " << os::error_text(ENOMEM) << '\n';
-    return;
-  }
+  if (!text) return cannot_open(text.error().text);
+  auto document = json::parse(json::PaddedText(*text));
   // The document holds its own copy of the strings; the text can go before
   // the output is rendered.
   std::string().swap(*text);
   if (!document) {
+    // A file too large for the memory left could not be taken in, as one
+    // too large to read (see common/out_of_memory.h).
+    if (document.error().out_of_memory) return cannot_open(os::error_text(ENOMEM));
     err << "Error parsing JSON in file " << shown_path << '\n';
     return;
   }
