@@ -312,7 +312,7 @@ std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timesta
 }
 
 std::expected<Document, ParseError> Parser::parse(PaddedText text) {
-  return within_memory([&]() -> std::expected<Document, ParseError> {
+  return parse_within_memory([&]() -> std::expected<Document, ParseError> {
     auto storage = state_->parse_tape(text.text(), true);
     if (!storage) return std::unexpected(storage.error());
     return index_document(std::move(*storage));

@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "vexlo/common/out_of_memory.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
@@ -27,16 +27,18 @@ class ContentReader {
  public:
   explicit ContentReader(const ContentRequest& request) : request_(request) {}
 
+  // A log too large for the memory left is one that could not be read (see
+  // common/out_of_memory.h).
   LogContent read(const std::string& path) {
-    LogContent content;
-    try {
+    const auto read_whole = [&] {
+      LogContent content;
       read_into(path, content);
-    } catch (const std::bad_alloc&) {
+      return content;
+    };
+    return within_memory(read_whole, [&] {
       std::string().swap(buffer_);
-      content = LogContent{};
-      content.problem = os::error_text(ENOMEM);
-    }
-    return content;
+      return out_of_memory();
+    });
   }
 
  private:
@@ -48,7 +50,12 @@ class ContentReader {
     }
     std::optional<json::Document> document;
     if (*read == os::ReadContent::Whole) {
-      if (auto parsed = parser_.parse(json::PaddedText(buffer_))) document = std::move(*parsed);
+      auto parsed = parser_.parse(json::PaddedText(buffer_));
+      if (!parsed && parsed.error().out_of_memory) {
+        content = out_of_memory();
+        return;
+      }
+      if (parsed) document = std::move(*parsed);
     }
     if (!document) {
       content.problem = "it is not one JSON value";
@@ -59,6 +66,12 @@ class ContentReader {
       content.compact.emplace();
       json::append_compact(*content.compact, document->root());
     }
+  }
+
+  static LogContent out_of_memory() {
+    LogContent content;
+    content.problem = os::error_text(ENOMEM);
+    return content;
   }
 
   const ContentRequest& request_;
