@@ -160,6 +160,7 @@ void Database::load(const std::string& log_root) {
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
     damaged_ = loaded.damaged;
+    spelling_ = RootSpelling::of(files_, log_root);
   } else if (is_unusable_file(bytes.error())) {
     damaged_ = true;
   } else if (names_unloadable_file(bytes.error())) {
@@ -219,6 +220,11 @@ const FileEntry* Database::find_by_id(std::uint64_t id) const {
 const FileEntry* Database::find_by_path(std::string_view path) const {
   const auto index = path_index_.find(files_, path);
   return index ? &files_[*index] : nullptr;
+}
+
+const FileEntry* Database::find_by_run_path(std::string_view path) const {
+  if (spelling_.same()) return find_by_path(path);
+  return find_by_path(spelling_.stored(path));
 }
 
 }  // namespace vexlo

@@ -12,6 +12,7 @@
 #include "vexlo/db/file_entry.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/db/path_index.h"
+#include "vexlo/db/root_spelling.h"
 #include "vexlo/os/directory.h"
 #include "vexlo/os/file_lock.h"
 
@@ -74,6 +75,11 @@ class Database {
   const FileEntry* find_by_id(std::uint64_t id) const;
   // The first entry whose path equals `path` byte for byte.
   const FileEntry* find_by_path(std::string_view path) const;
+  // The entry of the file at `path`, as this run's scan spells it, whose
+  // entry may spell the log root otherwise (see RootSpelling).
+  const FileEntry* find_by_run_path(std::string_view path) const;
+  // The entry's path as this run spells the log root.
+  std::string path_for_run(const FileEntry& entry) const { return spelling_.for_run(entry.path); }
 
   const std::vector<FileEntry>& files() const { return files_; }
   std::uint64_t next_file_id() const { return next_file_id_; }
@@ -99,6 +105,7 @@ class Database {
   bool scan_completed_ = false;
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
+  RootSpelling spelling_;         // how files_ spell the run's log root
   LogTimeCache log_times_;        // of the latest scan
   os::FileLock lock_;             // held from loading until the end of the save
   std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved

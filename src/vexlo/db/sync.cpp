@@ -61,6 +61,11 @@ Status Database::sync(const std::string& log_root) {
   const std::uint64_t first_new_id = next_file_id_;
   std::stable_sort(scanned.begin(), scanned.end(),
                    [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
+  // The database keeps its own spelling of the log root.
+  if (!spelling_.same()) {
+    for (auto& entry : scanned) entry.path = spelling_.stored(entry.path);
+    for (auto& path : notes.unreadable) path = spelling_.stored(path);
+  }
   const IdOwners owners(files_);
   const auto known_id = [&](const std::string& path) -> std::uint64_t {
     const FileEntry* known = find_by_path(path);

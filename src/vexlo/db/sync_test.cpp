@@ -30,16 +30,19 @@ class SyncTest : public ::testing::Test {
     testing::write_file(dir_ / name, log_content(boot_timestamp));
   }
 
-  // One run: open, synchronise, and check the entries in memory and on disk.
+  // One run: open, synchronise, and check the entries in memory and on disk,
+  // which spell the log root as `stored_root` does.
   void sync_and_expect(const std::vector<Expected>& expected, std::uint64_t next_file_id,
-                       const std::string& root = "") {
+                       const std::string& root = "", const std::string& stored_root = "") {
     const std::string log_root = root.empty() ? dir_.path() : root;
     auto db = Database::open(log_root);
     ASSERT_TRUE(db) << db.error().text;
     auto synced = db->sync(log_root);
     ASSERT_TRUE(synced) << synced.error().text;
     std::vector<FileEntry> want;
-    for (const auto& e : expected) want.push_back({log_root + "/" + e.name, e.id, e.timestamp});
+    for (const auto& e : expected) {
+      want.push_back({(stored_root.empty() ? log_root : stored_root) + "/" + e.name, e.id, e.timestamp});
+    }
     EXPECT_EQ(db->files(), want);
     EXPECT_EQ(db->next_file_id(), next_file_id);
     for (auto& entry : want) entry.timestamp = 0;
@@ -99,11 +102,12 @@ TEST_F(SyncTest, KnownPathsKeepTheFirstIdFoundForThem) {
   sync_and_expect({{"a.json", 9, 1}, {"b.json", 20, 2}}, 21);
 }
 
-TEST_F(SyncTest, TheSameDirectorySpelledDifferentlyGetsNewIds) {
+TEST_F(SyncTest, TheSameDirectorySpelledDifferentlyKeepsItsIdsAndSpelling) {
   add("logs/a.json", 1);
   sync_and_expect({{"a.json", 1, 1}}, 2, dir_ / "logs");
-  sync_and_expect({{"a.json", 2, 1}}, 3, dir_ / "./logs");
-  sync_and_expect({{"a.json", 2, 1}}, 3, dir_ / "./logs");
+  sync_and_expect({{"a.json", 1, 1}}, 2, dir_.path() + "/./logs", dir_ / "logs");
+  add("logs/b.json", 2);
+  sync_and_expect({{"a.json", 1, 1}, {"b.json", 2, 2}}, 3, dir_.path() + "/./logs", dir_ / "logs");
 }
 
 TEST_F(SyncTest, RootWithNothingButTheDatabaseKeepsTheCounter) {

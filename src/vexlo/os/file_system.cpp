@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -93,6 +94,14 @@ Result<std::vector<std::string>> read_names(DIR* dir) {
 }  // namespace
 
 Result<FileStatus> stat_path(const std::string& path) { return stat_at(AT_FDCWD, path.c_str()); }
+
+Result<std::string> real_path(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::unexpected(os_error(errno));
+  std::string text(resolved);
+  ::free(resolved);
+  return text;
+}
 
 Result<DirectoryListing> DirectoryListing::open(const std::string& path) {
   DIR* dir = ::opendir(path.c_str());

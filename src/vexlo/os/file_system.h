@@ -40,6 +40,9 @@ struct FileStatus {
 // Status of the file a path names, following symbolic links.
 Result<FileStatus> stat_path(const std::string& path);
 
+// The absolute path of what `path` names, without links, "." or "..".
+Result<std::string> real_path(const std::string& path);
+
 // An open directory: its names, and the status of the entries it holds by
 // name, without looking the directory's own path up again for each.
 class DirectoryListing {

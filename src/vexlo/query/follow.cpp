@@ -54,7 +54,7 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
   for (FileEntry& entry : entries) {
     const bool was_seen = seen_.contains(entry.path);
     if (!was_seen) {
-      if (const FileEntry* known = database.find_by_path(entry.path)) {
+      if (const FileEntry* known = database.find_by_run_path(entry.path)) {
         entry.id = known->id;
       } else if (ids_kept) {
         continue;  // numbered by the next round

@@ -20,7 +20,7 @@ namespace {
 void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::ostream& err,
                 bool err_is_terminal) {
   for (FileEntry& entry : entries) {
-    if (const FileEntry* known = database.find_by_path(entry.path)) {
+    if (const FileEntry* known = database.find_by_run_path(entry.path)) {
       entry.id = known->id;
     } else {
       entry.id = 0;

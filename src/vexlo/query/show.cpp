@@ -154,7 +154,7 @@ void show_log_file(const Database& database, std::uint64_t id, ShowFormat format
     err << "File with ID " << id << " not found\n";
     return;
   }
-  show_file(entry->path, format, out, err, terminals);
+  show_file(database.path_for_run(*entry), format, out, err, terminals);
 }
 
 }  // namespace vexlo
