@@ -36,7 +36,13 @@ Follower::Follower(const std::string& log_root, bool read_only, OpenDatabase ope
   // Without the signals blocked, SIGINT and SIGTERM end the run as they
   // would any other.
   if (auto stop = os::StopSignals::block()) stop_.emplace(std::move(*stop));
-  if (auto watch = os::TreeWatch::open(log_root, kConfigDirName)) {
+  watch_tree();
+}
+
+void Follower::watch_tree() {
+  // The watches of an old watch count against the limit until it goes.
+  watch_.reset();
+  if (auto watch = os::TreeWatch::open(log_root_, kConfigDirName)) {
     watch_.emplace(std::move(*watch));
   } else {
     watch_no_more(watch.error());
@@ -61,6 +67,8 @@ bool Follower::wait_for_change(const NewLogPrinter& printer) {
         continue;
       }
       if (!*changes) return false;
+      // Lost events may have hidden a new directory from the watch.
+      if ((*changes)->lost) watch_tree();
       if ((*changes)->anything || printer.may_find_new((*changes)->files)) return true;
     } else {
       auto stopped = os::wait_readable({stop_fd}, kScanInterval);
@@ -79,6 +87,11 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
   }
   const auto synced = database->sync(log_root_);
   if (!synced) err_ << "sync error: " << Shown{synced.error().text, terminals_.err} << '\n';
+  if (!synced && !read_only_) {
+    // The IDs given in memory were not saved: only those of the database
+    // file may be printed, a new file gets 0 as in a run that saves nothing.
+    database = Database::open_read_only(log_root_);
+  }
   printer.print_new(*database, log_root_, !read_only_ && synced, out, err_, terminals_);
   err_.flush();
 }

@@ -36,6 +36,7 @@ class Follower {
  private:
   bool wait_for_change(const class NewLogPrinter& printer);
   void round(NewLogPrinter& printer, std::ostream& out);
+  void watch_tree();
   void watch_no_more(const Error& error);
 
   const std::string& log_root_;

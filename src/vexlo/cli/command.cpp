@@ -334,9 +334,16 @@ constexpr Grammar<ListCommand> kListGrammar{"list", kListOptions, take_list_word
 constexpr Grammar<LogsCommand> kLogsGrammar{"logs", kLogsOptions, take_logs_word};
 constexpr Grammar<ShowCommand> kShowGrammar{"show", kShowOptions, take_show_word};
 
+// The document of --content rides on a JSON line; other lines cannot carry it.
+template <class Listing>
+void check_content(const Listing& listing, Notes& notes) {
+  if (listing.content && !listing.json) notes.push_back("Warning: --content is ignored without --json");
+}
+
 ListCommand parse_list(Arguments args, std::size_t start, Command& command, Notes& notes) {
   ListCommand list;
   scan_options(args, start, kListGrammar, list, command, notes);
+  check_content(list, notes);
   if (list.all && list.filter) {
     notes.push_back("Warning: the filter " + quoted(*list.filter) + " plays no part: --all lists every file");
   }
@@ -368,6 +375,7 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Note
     ++j;
   }
   scan_options(args, j, kLogsGrammar, logs, command, notes);
+  check_content(logs, notes);
   return logs;
 }
 

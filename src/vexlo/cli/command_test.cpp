@@ -312,6 +312,7 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
         R"(Warning: ignoring "x"; to select by path use --filter x)"}},
       {{"logs", "--sinse", "x"},
        {R"(Warning: ignoring "--sinse"; did you mean --since?)", R"(Warning: ignoring "x" (the value of the ignored "--sinse"))"}},
+      {{"list", "--content"}, {"Warning: --content is ignored without --json"}},
       {{"show"}, {"Warning: the log ID is missing after show (IDs are whole numbers from 1)"}},
       {{"show", "23abc"}, {R"(Warning: "23abc" is not a log ID (IDs are whole numbers from 1))"}},
       {{"show", "--pretty", "12"},

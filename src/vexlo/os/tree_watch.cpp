@@ -51,6 +51,24 @@ Status TreeWatch::add_tree(const std::string& directory) {
   return {};
 }
 
+// A directory renamed within the tree keeps its watch, which must then
+// name it, and every directory below it, by the new path: events are
+// turned into paths through it.
+void TreeWatch::moved_to(const std::string& directory) {
+  const int wd = ::inotify_add_watch(fd_.get(), directory.c_str(), kWatchedEvents);
+  const auto watched = directories_.find(wd);
+  if (wd < 0 || watched == directories_.end() || watched->second == directory) return;
+  const std::string old_path = watched->second;
+  for (auto& entry : directories_) {
+    std::string& path = entry.second;
+    if (path == old_path) {
+      path = directory;
+    } else if (path.starts_with(old_path) && path[old_path.size()] == '/') {
+      path = directory + path.substr(old_path.size());
+    }
+  }
+}
+
 Status TreeWatch::read_events(TreeChanges& changes) {
   alignas(inotify_event) std::array<char, 64 * 1024> buffer;
   for (;;) {
@@ -65,6 +83,7 @@ Status TreeWatch::read_events(TreeChanges& changes) {
       at += sizeof event + event.len;
       if (event.mask & IN_Q_OVERFLOW) {
         changes.anything = true;
+        changes.lost = true;
         continue;
       }
       if (event.mask & IN_IGNORED) {
@@ -78,6 +97,7 @@ Status TreeWatch::read_events(TreeChanges& changes) {
       if (event.mask & IN_ISDIR) {
         if ((event.mask & (IN_CREATE | IN_MOVED_TO)) == 0 || entry == skip_) continue;
         changes.anything = true;
+        if (event.mask & IN_MOVED_TO) moved_to(path);
         if (auto added = add_tree(path); !added) return added;
       } else {
         changes.files.push_back(std::move(path));

@@ -22,6 +22,9 @@ struct TreeChanges {
   // A directory appeared, whose content nobody has seen, or the system
   // dropped events: anything may have changed.
   bool anything = false;
+  // The system dropped events: a new directory may be unwatched, so the
+  // watch must be set up afresh.
+  bool lost = false;
 };
 
 class TreeWatch {
@@ -45,6 +48,7 @@ class TreeWatch {
  private:
   TreeWatch(FileDescriptor fd, std::string_view skip) : fd_(std::move(fd)), skip_(skip) {}
   Status add_tree(const std::string& directory);
+  void moved_to(const std::string& directory);
   Status read_events(TreeChanges& changes);
 
   FileDescriptor fd_;
