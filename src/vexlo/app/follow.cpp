@@ -99,7 +99,12 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
 void Follower::follow(const ListQuery& query, std::span<const std::string> listed, std::ostream& out) {
   NewLogPrinter printer(query, listed);
   out.flush();
-  while (out && wait_for_change(printer)) round(printer, out);
+  while (out && wait_for_change(printer)) {
+    round(printer, out);
+    // The round saved what it read in the log time cache: looking again
+    // through it reads only what changes after.
+    if (probe_) probe_.emplace(Database::open_read_only(log_root_));
+  }
 }
 
 }  // namespace vexlo

@@ -18,6 +18,9 @@ namespace {
 
 constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE | IN_ONLYDIR;
 
+// Changed files kept by name in one wait; beyond, the whole tree is looked at.
+constexpr std::size_t kMostFiles = 1024;
+
 // Running out of watches, or of the kernel memory for them.
 bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
 
@@ -99,8 +102,14 @@ Status TreeWatch::read_events(TreeChanges& changes) {
         changes.anything = true;
         if (event.mask & IN_MOVED_TO) moved_to(path);
         if (auto added = add_tree(path); !added) return added;
-      } else {
+      } else if (!changes.anything) {
         changes.files.push_back(std::move(path));
+        // A flood of events would otherwise cost memory for each; a round
+        // that looks at the whole tree costs no more than reading them.
+        if (changes.files.size() >= kMostFiles) {
+          changes.anything = true;
+          std::vector<std::string>().swap(changes.files);
+        }
       }
     }
   }

@@ -17,7 +17,8 @@ namespace vexlo::os {
 // What changed below the tree since the last wait.
 struct TreeChanges {
   // Files that appeared, were written to or closed after writing, or were
-  // renamed into the tree, by path (directory path joined with the name).
+  // renamed into the tree, by path (directory path joined with the name);
+  // not kept, and not needed, once `anything` holds.
   std::vector<std::string> files;
   // A directory appeared, whose content nobody has seen, or the system
   // dropped events: anything may have changed.
