@@ -129,6 +129,25 @@ std::size_t clean_prefix(std::string_view text) {
   return clean;
 }
 
+// The same with DEL and the C1 controls (their UTF-8 lead byte 0xC2 is
+// taken as a sign of one), in blocks only: the rest is left to the caller,
+// which looks at every byte. Most text holds none of them.
+std::size_t clean_prefix_without_controls(std::string_view text) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  const auto has_byte = [](std::uint64_t x, std::uint8_t byte) {
+    const std::uint64_t y = x ^ (kOnes * byte);
+    return ((y - kOnes) & ~y & kHighBits) != 0;
+  };
+  std::size_t clean = 0;
+  for (; clean + 8 <= text.size(); clean += 8) {
+    std::uint64_t block;
+    std::memcpy(&block, text.data() + clean, sizeof block);
+    if (block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2)) break;
+  }
+  return clean;
+}
+
 // The escape of a byte that needs one: a backslash and a letter, or \u00xx.
 std::string_view escape_of(unsigned char c, char (&buffer)[6]) {
   if (const char escape = short_escape(c)) {
@@ -146,12 +165,13 @@ std::string_view escape_of(unsigned char c, char (&buffer)[6]) {
 // Hands `text` to `put` piece by piece with the escapes of the database
 // file: runs of bytes that need none, as they are, and the escape of each
 // byte that does. With `all_controls`, DEL and the C1 controls (U+0080 to
-// U+009F) are escaped too, which the fast scan of clean_prefix does not
-// look for. The pieces are views that live until `put` returns.
+// U+009F) are escaped too, which clean_prefix does not look for. The pieces
+// are views that live until `put` returns.
 template <class Put>
 void put_escaped(std::string_view text, bool all_controls, Put put) {
   std::size_t run = 0;  // start of the bytes not yet handed over
-  for (std::size_t i = all_controls ? 0 : clean_prefix(text); i < text.size(); ++i) {
+  for (std::size_t i = all_controls ? clean_prefix_without_controls(text) : clean_prefix(text); i < text.size();
+       ++i) {
     auto code = static_cast<unsigned char>(text[i]);
     std::size_t length = 1;
     if (!needs_escape(code)) {

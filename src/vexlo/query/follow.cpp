@@ -24,7 +24,7 @@ bool NewLogPrinter::may_find_new(std::span<const std::string> changed) const {
     if (seen_.contains(path) || !looked_at.insert(path).second) continue;
     const auto slash = path.rfind('/');
     if (!has_json_extension(slash == std::string::npos ? path : std::string_view(path).substr(slash + 1))) continue;
-    if (read_log_content(path, {}).problem.empty()) return true;
+    if (read_log_content(FileEntry{path, 0, 0}, {}).problem.empty()) return true;
   }
   return false;
 }

@@ -50,10 +50,9 @@ void print_time_line(const FileEntry& entry, std::ostream& out, bool terminal) {
       << '\n';
 }
 
-// With --content the line gains the document, or null when it could not be
-// read (`log` is then absent).
-void print_json_line(const FileEntry& entry, std::ostream& out, const std::optional<std::string>* log = nullptr) {
-  std::string line = "{\"id\":" + std::to_string(entry.id) + ",\"path\":";
+// The members of a JSON line, without its closing brace.
+void append_json_members(std::string& line, const FileEntry& entry) {
+  line += "{\"id\":" + std::to_string(entry.id) + ",\"path\":";
   json::append_quoted_without_controls(line, entry.path);
   line += ",\"time\":" + std::to_string(entry.timestamp) + ",\"time_utc\":";
   if (const auto utc = rfc3339_text(entry.timestamp)) {
@@ -61,12 +60,22 @@ void print_json_line(const FileEntry& entry, std::ostream& out, const std::optio
   } else {
     line += "null";
   }
-  if (log != nullptr) {
-    line += ",\"log\":";
-    line += *log ? **log : std::string_view("null");
-  }
+}
+
+void print_json_line(const FileEntry& entry, std::ostream& out) {
+  std::string line;
+  append_json_members(line, entry);
   line += "}\n";
   out << line;
+}
+
+// The line of --content, built by the thread that read the log: the
+// members, then the document as the last one.
+void append_line_with_log(std::string& line, const FileEntry& entry, json::Value log) {
+  append_json_members(line, entry);
+  line += ",\"log\":";
+  json::append_compact(line, log);
+  line += "}\n";
 }
 
 void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bool terminal) {
@@ -89,18 +98,21 @@ bool shows_content(const ListQuery& query) { return query.content && query.forma
 // document, or both.
 std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, std::size_t max_lines,
                                std::ostream& out, std::ostream& err, TerminalOutput terminals) {
-  const ContentRequest request{query.where, shows_content(query)};
+  const ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr};
   std::size_t printed = 0;
   const auto take = [&](std::size_t i, LogContent& content) {
     const FileEntry& entry = entries[i];
     if (!content.problem.empty() && query.where.empty()) {
+      // Only --content reads without --where: the line says null.
       err << "Warning: content of " << Shown{entry.path, terminals.err}
           << " not shown: " << Shown{content.problem, terminals.err} << '\n';
-      content.matches = true;
-    }
-    if (!content.matches) return true;
-    if (request.compact) {
-      print_json_line(entry, out, &content.compact);
+      std::string line;
+      append_json_members(line, entry);
+      out << line << ",\"log\":null}\n";
+    } else if (!content.matches) {
+      return true;
+    } else if (request.line) {
+      out << content.line;
     } else {
       print_line(entry, query.format, out, terminals.out);
     }

@@ -29,10 +29,10 @@ class ContentReader {
 
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
-  LogContent read(const std::string& path) {
+  LogContent read(const FileEntry& entry) {
     const auto read_whole = [&] {
       LogContent content;
-      read_into(path, content);
+      read_into(entry, content);
       return content;
     };
     return within_memory(read_whole, [&] {
@@ -42,8 +42,8 @@ class ContentReader {
   }
 
  private:
-  void read_into(const std::string& path, LogContent& content) {
-    const auto read = os::read_file_into(path, buffer_, json::kPadding, json::may_begin_value);
+  void read_into(const FileEntry& entry, LogContent& content) {
+    const auto read = os::read_file_into(entry.path, buffer_, json::kPadding, json::may_begin_value);
     if (!read) {
       content.problem = read.error().text;
       return;
@@ -62,9 +62,10 @@ class ContentReader {
       return;
     }
     content.matches = matches_all(document->root(), request_.where);
-    if (content.matches && request_.compact) {
-      content.compact.emplace();
-      json::append_compact(*content.compact, document->root());
+    if (content.matches && request_.line != nullptr) {
+      // The compact form is rarely longer than the text it came from.
+      content.line.reserve(buffer_.size() + 256);
+      request_.line(content.line, entry, document->root());
     }
   }
 
@@ -133,8 +134,8 @@ class Window {
 
 }  // namespace
 
-LogContent read_log_content(const std::string& path, const ContentRequest& request) {
-  return ContentReader(request).read(path);
+LogContent read_log_content(const FileEntry& entry, const ContentRequest& request) {
+  return ContentReader(request).read(entry);
 }
 
 void read_log_contents(std::span<const FileEntry> entries, const ContentRequest& request, std::size_t threads,
@@ -144,7 +145,7 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
   Window window(entries.size(), readers * kFilesAheadPerThread);
   const auto read_until_done = [&] {
     ContentReader reader(request);
-    while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file].path));
+    while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file]));
   };
   std::vector<std::jthread> pool;
   pool.reserve(readers);
@@ -158,7 +159,7 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
   if (pool.empty()) {
     ContentReader reader(request);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      LogContent content = reader.read(entries[i].path);
+      LogContent content = reader.read(entries[i]);
       if (!take(i, content)) return;
     }
     return;

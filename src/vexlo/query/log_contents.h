@@ -16,14 +16,17 @@ namespace vexlo {
 
 struct ContentRequest {
   std::span<const WhereCondition> where;  // all must hold
-  bool compact = false;                   // keep the document as compact JSON
+  // When set, the line to print for a log that matches, made from its
+  // entry and its document by the thread that read it, so that the
+  // rendering too runs on every processor.
+  void (*line)(std::string& line, const FileEntry& entry, json::Value document) = nullptr;
 };
 
 // What reading one log gave.
 struct LogContent {
-  bool matches = false;                // it was read and every condition holds
-  std::optional<std::string> compact;  // with `compact` and read: the document
-  std::string problem;                 // why it could not be read, when it could not
+  bool matches = false;  // it was read and every condition holds
+  std::string line;      // with `line` in the request, when it matches
+  std::string problem;   // why it could not be read, when it could not
 };
 
 // Reads the files of `entries` with up to `threads` threads and calls
@@ -35,6 +38,6 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
                        const std::function<bool(std::size_t, LogContent&)>& take);
 
 // The same for one file, on the calling thread.
-LogContent read_log_content(const std::string& path, const ContentRequest& request);
+LogContent read_log_content(const FileEntry& entry, const ContentRequest& request);
 
 }  // namespace vexlo
