@@ -21,6 +21,9 @@ constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_MOVED_TO | IN_MODIFY | I
 // Changed files kept by name in one wait; beyond, the whole tree is looked at.
 constexpr std::size_t kMostFiles = 1024;
 
+// Directories watched at most; a larger tree is looked at by scanning.
+constexpr std::size_t kMostWatches = 8192;
+
 // Running out of watches, or of the kernel memory for them.
 bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
 
@@ -35,6 +38,9 @@ Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip
 }
 
 Status TreeWatch::add_tree(const std::string& directory) {
+  // The watch limit is one for all of the user's processes: a tree that
+  // others can fill with directories must not take every watch of root.
+  if (directories_.size() >= kMostWatches) return std::unexpected(os_error(ENOSPC));
   const int wd = ::inotify_add_watch(fd_.get(), directory.c_str(), kWatchedEvents);
   if (wd < 0) {
     if (is_watch_limit(errno)) return std::unexpected(os_error(errno));

@@ -32,9 +32,9 @@ class TreeWatch {
  public:
   // Watches `root` and every directory below it, following symbolic links
   // and passing over directories named `skip`. Fails where inotify is not
-  // to be had or its watch limit is reached (ENOSPC); a directory that
-  // cannot be watched for another reason (gone, no permission) is passed
-  // over.
+  // to be had, or its watch limit or 8192 directories are reached (ENOSPC);
+  // a directory that cannot be watched for another reason (gone, no
+  // permission) is passed over.
   static Result<TreeWatch> open(const std::string& root, std::string_view skip);
 
   // Waits until something changes in the tree (for ever: no processor time
