@@ -129,21 +129,27 @@ std::size_t clean_prefix(std::string_view text) {
   return clean;
 }
 
-// The same with DEL and the C1 controls (their UTF-8 lead byte 0xC2 is
-// taken as a sign of one), in blocks only: the rest is left to the caller,
-// which looks at every byte. Most text holds none of them.
-std::size_t clean_prefix_without_controls(std::string_view text) {
+// Whether a block of eight bytes needs an escape when DEL and the C1
+// controls are escaped too; their UTF-8 lead byte 0xC2 is taken as a sign
+// of one.
+bool block_needs_escape_without_controls(std::uint64_t block) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
   const auto has_byte = [](std::uint64_t x, std::uint8_t byte) {
     const std::uint64_t y = x ^ (kOnes * byte);
     return ((y - kOnes) & ~y & kHighBits) != 0;
   };
+  return block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2);
+}
+
+// clean_prefix for that escaping, in blocks only: the rest is left to the
+// caller, which looks at every byte. Most text holds no control at all.
+std::size_t clean_prefix_without_controls(std::string_view text) {
   std::size_t clean = 0;
   for (; clean + 8 <= text.size(); clean += 8) {
     std::uint64_t block;
     std::memcpy(&block, text.data() + clean, sizeof block);
-    if (block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2)) break;
+    if (block_needs_escape_without_controls(block)) break;
   }
   return clean;
 }
@@ -279,7 +285,7 @@ void start_line(RawText& out, std::size_t depth) {
 // Whether a string of the document shorter than kStringBlock needs an
 // escape, tested eight bytes at a time (see put_document_string); the bytes
 // past its end count as letters.
-bool short_document_string_needs_escape(std::string_view text) {
+bool short_document_string_needs_escape(std::string_view text, bool all_controls) {
   for (std::size_t at = 0; at < text.size(); at += 8) {
     std::uint64_t block;
     std::memcpy(&block, text.data() + at, sizeof block);
@@ -291,7 +297,7 @@ bool short_document_string_needs_escape(std::string_view text) {
           std::endian::native == std::endian::little ? ~std::uint64_t{0} >> shift : ~std::uint64_t{0} << shift;
       block = (block & text_bytes) | (0x6161616161616161ull & ~text_bytes);
     }
-    if (block_needs_escape(block)) return true;
+    if (all_controls ? block_needs_escape_without_controls(block) : block_needs_escape(block)) return true;
   }
   return false;
 }
@@ -300,9 +306,11 @@ bool short_document_string_needs_escape(std::string_view text) {
 // followed by a terminating zero and, after the last one, padding of its
 // full width, so kPadding bytes past a string's end are readable: short
 // strings are copied in one block of fixed size.
-void put_document_string(RawText& out, std::string_view text) {
+// With `all_controls`, DEL and the C1 controls are escaped too (see
+// put_escaped).
+void put_document_string(RawText& out, std::string_view text, bool all_controls = false) {
   static_assert(simdjson::SIMDJSON_PADDING >= kStringBlock);
-  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text)) {
+  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text, all_controls)) {
     char* at = out.room(kStringBlock + 2);
     at[0] = '"';
     std::memcpy(at + 1, text.data(), kStringBlock);
@@ -311,7 +319,7 @@ void put_document_string(RawText& out, std::string_view text) {
     return;
   }
   out.put('"');
-  put_escaped(text, false, [&](std::string_view piece) { out.put(piece); });
+  put_escaped(text, all_controls, [&](std::string_view piece) { out.put(piece); });
   out.put('"');
 }
 
@@ -319,9 +327,13 @@ void put_document_string(RawText& out, std::string_view text) {
 // is one. It walks the document's tape and children index directly: this is
 // the path of large documents, and the checks that Value makes on every
 // access are known to hold here.
-class PrettyPrinter {
+//
+// Compact, it writes no white space and escapes every control character in
+// strings: the compact form of show --json and --content.
+template <bool kCompact>
+class TapePrinter {
  public:
-  PrettyPrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
+  TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
       : storage_(storage), out_(out), writer_(writer) {}
 
   void value(std::uint32_t index, std::size_t depth) {
@@ -343,7 +355,7 @@ class PrettyPrinter {
         out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(storage_.word(index + 1))));
         break;
       case '"':
-        put_document_string(out_, storage_.string(index));
+        put_document_string(out_, storage_.string(index), kCompact);
         break;
       case '[':
         container(word, depth, '[', ']');
@@ -371,19 +383,19 @@ class PrettyPrinter {
     const bool is_object = open == '{';
     for (std::uint32_t i = 0; i < size; ++i) {
       if (i != 0) out_.put(',');
-      start_line(out_, depth + 1);
+      if constexpr (!kCompact) start_line(out_, depth + 1);
       const std::uint32_t child = entry[1 + i];
       if (is_object) {
         // A member's name, then its value on the next tape word.
-        put_document_string(out_, storage_.string(child));
-        out_.put(": ");
+        put_document_string(out_, storage_.string(child), kCompact);
+        out_.put(kCompact ? ":" : ": ");
         value(child + 1, depth + 1);
       } else {
         value(child, depth + 1);
       }
       if (writer_ != nullptr && out_.size() >= BlockWriter::kBlockSize) out_.settle([&] { writer_->flush(); });
     }
-    start_line(out_, depth);
+    if constexpr (!kCompact) start_line(out_, depth);
     out_.put(close);
   }
 
@@ -404,55 +416,6 @@ void append_quoted_text(std::string& out, std::string_view text, bool all_contro
   out += '"';
 }
 
-// Compact JSON through the checked accessors of Value: no white space, so
-// the layout work of PrettyPrinter is not needed.
-class CompactPrinter {
- public:
-  // Without a writer, the text stays in `out`.
-  CompactPrinter(std::string& out, BlockWriter* writer) : out_(out), writer_(writer) {}
-
-  void value(Value v) {
-    switch (v.kind()) {
-      case Kind::Null:
-        out_ += "null";
-        break;
-      case Kind::Boolean:
-        out_ += v.as_bool() ? "true" : "false";
-        break;
-      case Kind::Unsigned:
-      case Kind::Signed:
-      case Kind::Float:
-        append_number(out_, v);
-        break;
-      case Kind::String:
-        append_quoted_text(out_, v.as_string(), true);
-        break;
-      case Kind::Array:
-        out_ += '[';
-        for (std::size_t i = 0; i < v.size(); ++i) {
-          if (i != 0) out_ += ',';
-          value(v.element(i));
-        }
-        out_ += ']';
-        break;
-      case Kind::Object:
-        out_ += '{';
-        for (std::size_t i = 0; i < v.size(); ++i) {
-          if (i != 0) out_ += ',';
-          append_quoted_text(out_, v.member_name(i), true);
-          out_ += ':';
-          value(v.member_value(i));
-        }
-        out_ += '}';
-        break;
-    }
-    if (writer_ != nullptr) writer_->flush_if_full();
-  }
-
- private:
-  std::string& out_;
-  BlockWriter* writer_;
-};
 
 }  // namespace
 
@@ -462,11 +425,13 @@ void append_quoted_without_controls(std::string& out, std::string_view text) {
   append_quoted_text(out, text, true);
 }
 
-void append_compact(std::string& out, Value value) { CompactPrinter(out, nullptr).value(value); }
+void append_compact(std::string& out, Value value) {
+  TapePrinter<true>(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
+}
 
 void write_compact(std::ostream& out, Value value) {
   BlockWriter writer(out);
-  CompactPrinter(writer.buffer(), &writer).value(value);
+  TapePrinter<true>(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
 }
 
 void append_number(std::string& out, double value) {
@@ -489,12 +454,12 @@ void append_number(std::string& out, Value value) {
 }
 
 void append_pretty(std::string& out, Value value) {
-  PrettyPrinter(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
+  TapePrinter<false>(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
 }
 
 void write_pretty(std::ostream& out, Value value) {
   BlockWriter writer(out);
-  PrettyPrinter(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
+  TapePrinter<false>(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
 }
 
 BlockWriter::BlockWriter(std::ostream& out) : out_(out) { buffer_.reserve(kBlockSize + 4096); }
