@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "vexlo/common/utf8.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/query/log_contents.h"
 
@@ -21,7 +22,9 @@ NewLogPrinter::NewLogPrinter(ListQuery query, std::span<const std::string> liste
 bool NewLogPrinter::may_find_new(std::span<const std::string> changed) const {
   std::unordered_set<std::string_view> looked_at;
   for (const std::string& path : changed) {
-    if (seen_.contains(path) || !looked_at.insert(path).second) continue;
+    // The scan keeps paths as text, with bytes that are not UTF-8 replaced;
+    // a seen file of such a name must not count as new at every change.
+    if (seen_.contains(to_utf8_lossy(path)) || !looked_at.insert(path).second) continue;
     const auto slash = path.rfind('/');
     if (!has_json_extension(slash == std::string::npos ? path : std::string_view(path).substr(slash + 1))) continue;
     if (read_log_content(FileEntry{path, 0, 0}, {}).problem.empty()) return true;
