@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "e2e/harness.h"
+#include "e2e/usage_text.h"
 #include "testing/machine.h"
 
 namespace vexlo::e2e {
@@ -370,6 +371,8 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
        "boot_timestamp\n10\n\nk\x1b[31m\nv\xc2\x9b" "2J\tx\ny\x07\n\n", ""},
       {{"show", "1", "--pretty"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
        "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
+      {{"\x1b]0;owned\x07"}, "Unknown command: \\x1b]0;owned\\x07\n" + usage_text("vexlo"), "",
+       "Unknown command: \x1b]0;owned\x07\n" + usage_text("vexlo")},
   };
   const std::string no_terminal = testing::why_no_terminal();
   for (const auto& c : cases) {

@@ -86,7 +86,7 @@ Result<Database> open_database(const Command& command, const std::string& log_ro
 }  // namespace
 
 int run(std::span<const std::string_view> args, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
-  const Command command = parse_command_line(args, err);
+  const Command command = parse_command_line(args, err, terminals.err);
   if (std::holds_alternative<HelpCommand>(command.kind)) {
     print_usage(usage_program_name(args), err);
     return 0;

@@ -432,10 +432,12 @@ Command parse(Arguments args, Notes& notes) {
 
 }  // namespace
 
-Command parse_command_line(Arguments args, std::ostream& err) {
+Command parse_command_line(Arguments args, std::ostream& err, bool err_is_terminal) {
   Notes notes;
   Command command = parse(args, notes);
-  for (const std::string& note : notes) err << note << '\n';
+  // The warnings show user text visibly already; the unknown command word
+  // is shown as typed, except on a terminal.
+  for (const std::string& note : notes) err << Shown{note, err_is_terminal} << '\n';
   return command;
 }
 

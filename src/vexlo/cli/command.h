@@ -74,13 +74,15 @@ struct Command {
 // on `err` and yields Help. Every argument that is dropped, or taken in a
 // way the user probably did not mean, gets one "Warning: " line on `err`,
 // in the order of the arguments; user text in warnings is UTF-8 without
-// control characters.
+// control characters, and when `err_is_terminal` so is the word of
+// "Unknown command: ".
 //
 // Arguments are byte strings. Words and options are compared byte for byte,
 // so an argument that is not UTF-8 never matches one; paths and time
 // expressions are kept as received; path filters and the word in the
 // "Unknown command: " message are made valid UTF-8 (invalid bytes become
 // U+FFFD), the form in which scanned paths are matched and printed.
-Command parse_command_line(std::span<const std::string_view> args, std::ostream& err);
+Command parse_command_line(std::span<const std::string_view> args, std::ostream& err,
+                           bool err_is_terminal = false);
 
 }  // namespace vexlo
