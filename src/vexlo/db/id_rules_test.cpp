@@ -3,22 +3,27 @@
 // hand-edited database file, and a file keeps its ID while it is there.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "testing/child_process.h"
 #include "testing/machine.h"
 #include "testing/temp_dir.h"
+#include "vexlo/common/utf8.h"
 #include "vexlo/db/database.h"
 #include "vexlo/db/database_file.h"
+#include "vexlo/os/file_lock.h"
 
 namespace vexlo {
 namespace {
@@ -180,23 +185,27 @@ TEST(IdRules, DamagedFileThatCannotBeKeptIsNotReplaced) {
   EXPECT_EQ(testing::read_file(dir / ".config/vexlo-db.json"), "{\"files\": [{\"id\": 3,");
 }
 
-// Random sequences of runs over a small tree in which files appear,
-// vanish, are cut off and restored, and the database file is damaged (in
-// ways that leave its numbers legible) or edited by hand.
+// Random sequences of runs over a small tree in which files appear (some
+// with names that read alike), vanish, are cut off and restored, and the
+// database file is damaged (in ways that leave its numbers legible) or
+// edited by hand; runs name the tree in several ways, and some cannot save.
 class RandomRuns {
  public:
-  explicit RandomRuns(unsigned seed) : random_(seed) {}
+  explicit RandomRuns(unsigned seed) : random_(seed) {
+    ::chmod(dir_.path().c_str(), 0755);
+    ::symlink(dir_.path().c_str(), (links_ / "root").c_str());
+  }
 
   void step() {
     const std::string& name = kNames[pick(std::size(kNames))];
-    switch (pick(8)) {
+    switch (pick(11)) {
       case 0:
       case 1:
         testing::write_file(dir_ / name, log_content(static_cast<std::int64_t>(pick(50))));
         history_ += " write " + name;
         break;
       case 2:
-        if (std::remove((dir_ / name).c_str()) == 0) expected_.erase(dir_ / name);
+        if (std::remove((dir_ / name).c_str()) == 0) expected_.erase(to_utf8_lossy(name));
         history_ += " remove " + name;
         break;
       case 3:
@@ -209,6 +218,10 @@ class RandomRuns {
       case 5:
         edit_database();
         break;
+      case 6:
+      case 7:
+        run(static_cast<int>(pick(4)));
+        break;
       default:
         run();
     }
@@ -217,33 +230,97 @@ class RandomRuns {
   // What happened so far, for the message of a failure.
   const std::string& history() const { return history_; }
 
-  void run() {
-    auto db = Database::open(dir_.path());
-    ASSERT_TRUE(db);
-    ASSERT_TRUE(db->sync(dir_.path()));
+  // One run, which another run's lock (obstacle 1), failing writes (2) or a
+  // database file it may not read (3) keep from saving. What it shows is
+  // what the listing and show answer with.
+  void run(int obstacle = 0) {
+    const std::string root = spelling();
+    bool saved = false;
+    const std::vector<FileEntry> files = obstacle == 3 ? run_unprivileged() : run_here(root, obstacle, saved);
     ++runs_;
-    history_ += " run;";
+    history_ += " run" + std::to_string(obstacle) + " " + root + ";";
     std::set<std::uint64_t> live_ids;
-    for (const auto& entry : db->files()) {
-      ASSERT_NE(entry.id, 0u) << entry.path;
+    std::set<std::string> live_paths;
+    for (const auto& entry : files) {
+      const std::string path = below_root(entry.path);
+      ASSERT_NE(entry.id, 0u) << path;
       EXPECT_TRUE(live_ids.insert(entry.id).second) << "two files on ID " << entry.id;
-      const auto [owner, is_new] = owner_of_id_.emplace(entry.id, entry.path);
-      EXPECT_EQ(owner->second, entry.path) << "ID " << entry.id << " moved";
+      live_paths.insert(path);
+      const auto [owner, is_new] = owner_of_id_.emplace(entry.id, path);
+      EXPECT_EQ(owner->second, path) << "ID " << entry.id << " moved";
       // A file that stayed keeps its ID, readable or not, unless the
       // database was damaged or edited since.
-      const auto [expected, first_seen] = expected_.emplace(entry.path, entry.id);
-      EXPECT_EQ(expected->second, entry.id) << entry.path << " changed its ID";
+      const auto [expected, first_seen] = expected_.emplace(path, entry.id);
+      EXPECT_EQ(expected->second, entry.id) << path << " changed its ID";
+      if (first_seen && !saved) expected_.erase(path);
     }
-    for (const auto& [path, id] : expected_) {
-      EXPECT_NE(db->find_by_path(path), nullptr) << path << " is there but lost its ID " << id;
+    for (const auto& [path, id] : saved ? expected_ : std::map<std::string, std::uint64_t>{}) {
+      EXPECT_TRUE(live_paths.contains(path)) << path << " is there but lost its ID " << id;
     }
-    EXPECT_EQ(db->find_by_id(0), nullptr);
+  }
+
+  std::vector<FileEntry> run_here(const std::string& root, int obstacle, bool& saved) {
+    std::optional<os::FileLock> holder;
+    auto config = os::Directory::open(dir_ / ".config");
+    if (config && obstacle == 1) holder = os::FileLock::acquire(*config, "vexlo-db.lock", {}).value();
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const struct rlimit tiny = {obstacle == 2 ? 8 : limit.rlim_cur, limit.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    OpenOptions options;
+    options.lock_wait.limit = std::chrono::milliseconds(10);
+    auto db = Database::open(root, options);
+    saved = db && db->sync(root);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_TRUE(saved || obstacle != 0);
+    return db ? db->files() : std::vector<FileEntry>{};
+  }
+
+  std::vector<FileEntry> run_unprivileged() {
+    std::vector<FileEntry> files;
+    if (::access(db_path().c_str(), F_OK) != 0 || !testing::why_no_second_user(dir_.path()).empty()) return files;
+    // All but the database file is open to the other user, so that only
+    // the unreadable file keeps the run from saving.
+    ::chmod(db_path().c_str(), 0000);
+    ::chmod((dir_ / ".config").c_str(), 0777);
+    ::chmod((dir_ / ".config/vexlo-db.lock").c_str(), 0666);
+    std::string why;
+    const auto shown = testing::run_unprivileged(
+        [&] {
+          auto db = Database::open(dir_.path());
+          std::string text = db && db->sync(dir_.path()) ? "saved" : "";
+          for (const auto& entry : db ? db->files() : files) text += "\n" + std::to_string(entry.id) + " " + entry.path;
+          return text;
+        },
+        &why);
+    ::chmod(db_path().c_str(), 0644);
+    ::chmod((dir_ / ".config").c_str(), 0755);
+    EXPECT_EQ(shown.value_or("saved").find("saved"), std::string::npos) << why;
+    std::istringstream lines(shown.value_or(""));
+    for (FileEntry entry; lines >> entry.id && std::getline(lines >> std::ws, entry.path);) files.push_back(entry);
+    return files;
   }
 
   int runs() const { return runs_; }
 
  private:
-  static constexpr const char* kNames[] = {"a.json", "b.json", "sub/c.json", "sub/d.json", "e.json"};
+  static constexpr const char* kNames[] = {"a.json", "b.json",      "sub/c.json",  "sub/d.json",
+                                           "e.json", "x-\xff.json", "x-\xfe.json", "x-\xef\xbf\xbd.json"};
+
+  // The log root as this run names it.
+  std::string spelling() {
+    const std::string spellings[] = {dir_.path(), dir_.path() + "/", dir_.path() + "/.", links_ / "root"};
+    return spellings[pick(std::size(spellings))];
+  }
+
+  // A path of any spelling as the file's path below the log root.
+  std::string below_root(const std::string& path) const {
+    for (const std::string& root : {dir_.path() + "/./", dir_.path() + "/", links_ / "root/"}) {
+      if (path.starts_with(root)) return path.substr(root.size());
+    }
+    return path;
+  }
 
   std::size_t pick(std::size_t count) { return std::uniform_int_distribution<std::size_t>(0, count - 1)(random_); }
 
@@ -294,7 +371,7 @@ class RandomRuns {
         if (!content.files.empty()) {
           FileEntry& entry = content.files[pick(content.files.size())];
           if (content.next_file_id <= entry.id) return;
-          expected_.erase(entry.path);
+          expected_.erase(below_root(entry.path));
           entry.id = 0;
         }
         break;
@@ -302,10 +379,12 @@ class RandomRuns {
         // A file the database does not know, written down after the
         // others with an ID that is taken.
         if (!content.files.empty()) {
-          const std::string path = dir_ / kNames[pick(std::size(kNames))];
+          const std::string& first = content.files.front().path;
+          const std::string name = kNames[pick(std::size(kNames))];
+          const std::string path = first.substr(0, first.size() - below_root(first).size()) + to_utf8_lossy(name);
           const auto known = [&](const FileEntry& entry) { return entry.path == path; };
           if (std::any_of(content.files.begin(), content.files.end(), known)) return;
-          testing::write_file(path, log_content(static_cast<std::int64_t>(pick(50))));
+          testing::write_file(dir_ / name, log_content(static_cast<std::int64_t>(pick(50))));
           content.files.push_back({path, content.files[pick(content.files.size())].id, 0});
         }
         break;
@@ -323,6 +402,7 @@ class RandomRuns {
   }
 
   testing::ScopedTempDir dir_;
+  testing::ScopedTempDir links_;  // "root", a link to dir_
   std::mt19937 random_;
   std::map<std::uint64_t, std::string> owner_of_id_;  // every ID ever seen, and its path
   std::map<std::string, std::uint64_t> expected_;     // the ID each path must still have

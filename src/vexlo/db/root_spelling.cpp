@@ -17,9 +17,23 @@ namespace {
 // The text that comes before a path below `root`, as join_path gives it.
 std::string joined_prefix(std::string_view root) { return os::join_path(root, ""); }
 
+// Whether `path` is a path below a directory as a scan gives it: its parts
+// are names, never empty, "." or "..".
+bool is_scanned_below(std::string_view path) {
+  if (path.empty()) return false;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// Whether every entry is a path of a scan of the log root spelled so.
 bool all_below(const std::vector<FileEntry>& files, std::string_view prefix) {
   return std::ranges::all_of(files, [&](const FileEntry& entry) {
-    return entry.path.size() > prefix.size() && entry.path.starts_with(prefix);
+    return entry.path.starts_with(prefix) && is_scanned_below(std::string_view(entry.path).substr(prefix.size()));
   });
 }
 
