@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "e2e/harness.h"
@@ -143,6 +145,63 @@ TEST(RestrictedAccess, UnreadableSubdirectory) {
     EXPECT_EQ(result.out, c.out) << c.args[0] << " " << c.args[1];
     EXPECT_EQ(result.err, c.err) << c.args[0] << " " << c.args[1];
     EXPECT_EQ(sandbox.read(database_path("logs")), database);
+  }
+}
+
+// The four ways a run once showed an ID that a later run gave to another
+// file, as sequences of runs in one sandbox each: no ID is ever shown for
+// two files nor a file under two IDs, and no listing shows one ID twice.
+TEST(RestrictedAccess, NoIdShownIsLaterAnotherFiles) {
+  struct Run {
+    std::vector<std::pair<std::string, int>> arrive;  // logs/shutdown/unsafe/<name> with a time
+    std::string log_path = "logs";                    // "@" stands for the sandbox
+    std::string cwd = ".";
+    std::vector<std::pair<std::string, mode_t>> modes = {};  // set before an unprivileged run
+  };
+  const std::pair<std::string, mode_t> open_lock = {"logs/.config/vexlo-db.lock", 0666};
+  const std::pair<std::string, mode_t> closed_database = {"logs/.config/vexlo-db.json", 0600};
+  const struct {
+    const char* name;
+    std::vector<Run> runs;
+  } rows[] = {
+      {"a save that fails", {{{{"a.json", 10}}}, {{{"new.json", 30}}, "logs", ".", {open_lock}}, {{{"b.json", 20}}}}},
+      {"an unreadable database",
+       {{{{"b.json", 20}}}, {{{"a.json", 10}}}, {{{"c.json", 30}}, "logs", ".", {closed_database}}, {}}},
+      {"names that read alike", {{{{"x-\xff.json", 10}, {"x-\xfe.json", 20}, {"x-\xef\xbf\xbd.json", 30}}}, {}}},
+      {"one root spelled two ways",
+       {{{{"a.json", 10}}}, {{}, "./logs"}, {{{"b.json", 20}}, "logs/"}, {{}, "@/logs"}, {{}, "link"}, {{}, "../logs", "sub"}}},
+  };
+  for (const auto& row : rows) {
+    Sandbox sandbox;
+    const UnprivilegedRunner unprivileged(sandbox);
+    sandbox.make_dir("sub");
+    ASSERT_EQ(::symlink("logs", sandbox.path("link").c_str()), 0);
+    std::map<std::string, std::string> file_of_id, id_of_file;
+    for (const Run& run : row.runs) {
+      for (const auto& [name, time] : run.arrive) {
+        sandbox.write({"logs/shutdown/unsafe/" + name, "{\"boot_timestamp\": " + std::to_string(time) + "}"});
+      }
+      std::string log_path = run.log_path;
+      if (log_path.starts_with("@")) log_path.replace(0, 1, sandbox.root());
+      RunResult result;
+      if (run.modes.empty()) {
+        result = sandbox.run(with_log_root(log_path, {"list"}), {.working_directory = run.cwd});
+      } else if (unprivileged.unusable_reason().empty()) {
+        for (const auto& [path, mode] : run.modes) ASSERT_EQ(::chmod(sandbox.path(path).c_str(), mode), 0);
+        result = unprivileged.run(with_log_root(log_path, {"list"}));
+        EXPECT_NE(result.err.find("sync error: "), std::string::npos) << row.name << "\n" << result;
+      }
+      std::set<std::string> shown;
+      std::istringstream lines(result.out);
+      for (std::string id, path; lines >> id && std::getline(lines >> std::ws, path);) {
+        if (id == "[ID:0]") continue;
+        EXPECT_TRUE(shown.insert(id).second) << row.name << ": " << id << " twice\n" << result;
+        const std::string file = path.substr(path.find("shutdown/"));
+        EXPECT_EQ(file_of_id.emplace(id, file).first->second, file) << row.name << ": " << id << "\n" << result;
+        EXPECT_EQ(id_of_file.emplace(file, id).first->second, id) << row.name << ": " << file << "\n" << result;
+      }
+    }
+    EXPECT_FALSE(file_of_id.empty()) << row.name;
   }
 }
 
