@@ -126,11 +126,9 @@ class AttackedTree {
 
 const std::string kNotFound = "Warning: File logs/shutdown/unsafe/a.json not found in database\n";
 
-// The listing of the attacked tree's one log: a run that could not save
-// numbers nothing.
+// The attacked tree's one log, without an ID from a run that could not save.
 std::string listed(const std::string& err) {
-  return err.find("sync error: ") == std::string::npos ? "[ID:1] logs/shutdown/unsafe/a.json\n"
-                                                       : "[ID:0] logs/shutdown/unsafe/a.json\n";
+  return err.contains("sync error: ") ? "[ID:0] logs/shutdown/unsafe/a.json\n" : "[ID:1] logs/shutdown/unsafe/a.json\n";
 }
 
 TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
