@@ -16,7 +16,8 @@
 namespace vexlo::os {
 namespace {
 
-constexpr std::uint32_t kWatchedEvents = IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE | IN_ONLYDIR;
+constexpr std::uint32_t kWatchedEvents =
+    IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_ONLYDIR;
 
 // Changed files kept by name in one wait; beyond, the whole tree is looked at.
 constexpr std::size_t kMostFiles = 1024;
@@ -34,6 +35,8 @@ Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip
   if (!fd.valid()) return std::unexpected(os_error(errno));
   TreeWatch watch(std::move(fd), skip);
   if (auto added = watch.add_tree(root); !added) return std::unexpected(added.error());
+  // A root that is not there (yet) is looked at by scanning.
+  if (watch.directories_.empty()) return std::unexpected(os_error(ENOENT));
   return watch;
 }
 
@@ -46,6 +49,7 @@ Status TreeWatch::add_tree(const std::string& directory) {
     if (is_watch_limit(errno)) return std::unexpected(os_error(errno));
     return {};  // gone, no permission, no directory: nothing to watch there
   }
+  if (directories_.empty()) root_wd_ = wd;
   if (!directories_.emplace(wd, directory).second) return {};  // watched already
   auto listing = DirectoryListing::open(directory);
   if (!listing) return {};
@@ -91,6 +95,13 @@ Status TreeWatch::read_events(TreeChanges& changes) {
       const char* name = buffer.data() + at + sizeof event;
       at += sizeof event + event.len;
       if (event.mask & IN_Q_OVERFLOW) {
+        changes.anything = true;
+        changes.lost = true;
+        continue;
+      }
+      if (event.wd == root_wd_ && (event.mask & (IN_MOVE_SELF | IN_IGNORED))) {
+        // The root moved or went: its path may name another directory now,
+        // or none, and the watch names nothing there.
         changes.anything = true;
         changes.lost = true;
         continue;

@@ -23,8 +23,8 @@ struct TreeChanges {
   // A directory appeared, whose content nobody has seen, or the system
   // dropped events: anything may have changed.
   bool anything = false;
-  // The system dropped events: a new directory may be unwatched, so the
-  // watch must be set up afresh.
+  // The system dropped events, so that a new directory may be unwatched,
+  // or the root moved or went: the watch must be set up afresh.
   bool lost = false;
 };
 
@@ -32,7 +32,8 @@ class TreeWatch {
  public:
   // Watches `root` and every directory below it, following symbolic links
   // and passing over directories named `skip`. Fails where inotify is not
-  // to be had, or its watch limit or 8192 directories are reached (ENOSPC);
+  // to be had, the root cannot be watched (it is not there, say), or the
+  // watch limit or 8192 directories are reached (ENOSPC);
   // a directory that cannot be watched for another reason (gone, no
   // permission) is passed over.
   static Result<TreeWatch> open(const std::string& root, std::string_view skip);
@@ -55,6 +56,7 @@ class TreeWatch {
   FileDescriptor fd_;
   std::string skip_;
   std::unordered_map<int, std::string> directories_;  // by watch descriptor
+  int root_wd_ = -1;
 };
 
 }  // namespace vexlo::os
