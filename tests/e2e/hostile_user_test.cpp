@@ -98,6 +98,7 @@ class AttackedTree {
     ::chmod(sandbox_.root().c_str(), 0755);
     sandbox_.write({"logs/shutdown/unsafe/a.json", log_with_time(10)});
     sandbox_.write({"victim/passwd", "root:x:0:0\n"});
+    sandbox_.write({"victim/secret.json", log_with_time(20)});
     sandbox_.write({"victim/tool", "#!/bin/sh\n"});
     ::chmod(sandbox_.path("victim/tool").c_str(), 06755);
     for (const auto& entry : fs::recursive_directory_iterator(sandbox_.path("logs"))) {
@@ -136,6 +137,8 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
   // A link at the database's name is no database: it is kept as it is,
   // beside the new database, and never read or written through.
   const std::string kept_link = "Warning: damaged database file kept as logs/.config/vexlo-db.json.damaged\n";
+  // The attacker made ".config": its cache is never trusted.
+  const std::string foreign = "Warning: log time cache ignored: logs/.config belongs to user 65534\n";
   const struct {
     const char* name;
     std::string script;  // the attacker's steps, in the sandbox
@@ -144,21 +147,25 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
     bool read_only;  // the log root on a read-only file system: no temporary file can be made
   } cases[] = {
       {"config is a link", "ln -s \"$V\" logs/.config", 1, "Error initializing database: " + loop + "\n", false},
-      {"database is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0, kept_link,
+      {"database is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0, foreign + kept_link,
        false},
       {"database is a link, no temporary file possible",
        "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0,
-       std::string("sync error: Read-only file system (os error 30)\n") + kReadOnlyHint + kNotFound, true},
+       foreign + "sync error: Read-only file system (os error 30)\n" + kReadOnlyHint + kNotFound, true},
       {"database is a set-ID file",
        "mkdir logs/.config && echo '{\"files\": [], \"next_file_id\": 1}' > logs/.config/vexlo-db.json && "
        "chmod 6777 logs/.config/vexlo-db.json",
-       0, "", false},
+       0, foreign, false},
       {"database is a link to a set-ID file", "mkdir logs/.config && ln -s \"$V/tool\" logs/.config/vexlo-db.json",
-       0, kept_link, false},
+       0, foreign + kept_link, false},
       {"temporary name is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json.tmp.1.0",
+       0, foreign, false},
+      {"links to what only root may read", "ln -s \"$V/secret.json\" logs/shutdown/unsafe/crash-1.json && ln -s \"$V\" logs/events",
        0, "", false},
+      {"config made before the first run, with a cache", "mkdir logs/.config && echo forged > logs/.config/vexlo-cache",
+       0, foreign, false},
       {"lock is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.lock", 0,
-       "sync error: " + loop + "\n" + kNotFound, false},
+       foreign + "sync error: " + loop + "\n" + kNotFound, false},
   };
   std::string no_mount;  // why the read-only case cannot run here
   for (const auto& c : cases) {
@@ -216,9 +223,11 @@ TEST(HostileUser, AForeignLockCostsAtMostTheBound) {
     std::string err;
     std::chrono::seconds at_least, at_most;
   } cases[] = {
-      {"the database directory", "logs/.config", "", 0s, 3s},
+      {"the database directory", "logs/.config", "Warning: log time cache ignored: logs/.config belongs to user 65534\n",
+       0s, 3s},
       {"a lock file the attacker made", "logs/.config/vexlo-db.lock",
        "Waiting for another vexlo run on logs to finish\n"
+       "Warning: log time cache ignored: logs/.config belongs to user 65534\n"
        "sync error: another vexlo run kept the database locked for 10 s; nothing is saved\n" + kNotFound,
        10s, 13s},
   };

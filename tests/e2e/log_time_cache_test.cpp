@@ -107,7 +107,7 @@ TEST(LogTimeCache, ALinkInItsPlaceIsReplacedNotFollowed) {
   EXPECT_EQ(sandbox.read("victim"), "precious");
   EXPECT_TRUE(S_ISREG(status_of(sandbox, kCache).st_mode));
   EXPECT_EQ(status_of(sandbox, "victim").st_mode & 07777, 04755u);
-  EXPECT_EQ(status_of(sandbox, kCache).st_mode & 07000, 0u) << "nothing taken over from the link's target";
+  EXPECT_EQ(status_of(sandbox, kCache).st_mode & 07777, 0600u) << "nothing taken over from the link's target";
 }
 
 TEST(LogTimeCache, ReadOnlyRunsUseItAndNeverWriteIt) {

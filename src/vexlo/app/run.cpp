@@ -51,7 +51,7 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
           // Relative time expressions count back from now, after the sync.
           list(make_logs_query(command, err));
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          show_log_file(database, command.id, show_format(command), out, err, terminals);
+          show_log_file(database, log_root, command.id, show_format(command), out, err, terminals);
         }
         // Help and Version never get here: they end the run before anything
         // is opened.
@@ -105,6 +105,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     if (is_write_refused(database.error().os_code)) print_read_only_hint(err);
     return 1;
   }
+  if (const auto& distrust = database->log_time_cache_distrust()) {
+    err << "Warning: log time cache ignored: " << Shown{*distrust, terminals.err} << '\n';
+  }
   // Set up before the sync starts threads and scans.
   std::optional<Follower> follower;
   if (follows(command.kind)) {
@@ -115,6 +118,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   const auto synced = database->sync(log_root);
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
     err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
+  }
+  for (const auto& directory : database->passed_over()) {
+    err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';
   }
   if (!synced) {
     err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';

@@ -48,13 +48,33 @@ const std::string kCacheFile{kLogTimeCacheFileName};
 constexpr std::string_view kDamagedSuffix = ".damaged";
 constexpr unsigned kMaxKeptDamagedFiles = 1000;
 
+constexpr std::uint32_t kRoot = 0;
+
+// Why a file of the tool's own bookkeeping cannot be trusted: the text
+// naming it and its owner, or none when it belongs to the running user (or
+// to root, who could write it anyway) and nobody else may write it.
+std::optional<std::string> distrust_of(const os::FileStatus& status, const std::string& path) {
+  const bool trusted_owner = status.owner == os::current_user() || status.owner == kRoot;
+  if (trusted_owner && os::only_owner_writes(status)) return std::nullopt;
+  std::string reason = path + " belongs to user " + std::to_string(status.owner);
+  if (trusted_owner) reason += " and others may write it";
+  return reason;
+}
+
 // Whatever the cache file holds, if it is a cache: a missing, unreadable,
 // oversized or damaged file, a link, or one of another version gives an
-// empty cache, which the next save replaces.
-LogTimeCache load_log_time_cache(const os::Directory& directory) {
-  auto text = os::read_file_at(directory.fd(), kCacheFile, kMaxLogTimeCacheFileSize);
-  if (!text) return {};
-  auto cache = decode_log_time_cache(*text);
+// empty cache, which the next save replaces. One that is not the running
+// user's own gives an empty cache and the reason not to trust it.
+LogTimeCache load_log_time_cache(const os::Directory& directory, std::size_t database_entries,
+                                 std::optional<std::string>& distrust) {
+  auto file = os::open_regular_file(directory.fd(), kCacheFile, os::Links::DoNotFollow);
+  if (!file) return {};
+  distrust = distrust_of(file->status, os::join_path(directory.path(), kCacheFile));
+  if (distrust) return {};
+  std::string text;
+  auto read = os::read_open_file(*file, text, {.max_size = max_log_time_cache_size(database_entries)});
+  if (!read) return {};
+  auto cache = decode_log_time_cache(text);
   if (!cache) return {};
   return std::move(*cache);
 }
@@ -155,6 +175,7 @@ Database Database::open_read_only(const std::string& log_root) {
 void Database::load(const std::string& log_root) {
   db_path_ = os::join_path(os::join_path(log_root, kConfigDirName), kDatabaseFileName);
   if (!config_dir_) return;
+  if (auto status = os::status_of(config_dir_->fd())) cache_distrust_ = distrust_of(*status, config_dir_->path());
   if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFile)) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);
@@ -166,7 +187,7 @@ void Database::load(const std::string& log_root) {
   } else if (names_unloadable_file(bytes.error())) {
     read_error_ = bytes.error();
   }
-  log_times_ = load_log_time_cache(*config_dir_);
+  if (!cache_distrust_) log_times_ = load_log_time_cache(*config_dir_, files_.size(), cache_distrust_);
 }
 
 Status Database::save() {
@@ -202,9 +223,10 @@ Status Database::write_database_file(std::string_view text) {
 }
 
 void Database::write_log_time_cache() {
-  if (!log_times_.changed()) return;
+  if (cache_distrust_ || !log_times_.changed()) return;
   // A cache that cannot be written only costs the next run a full read.
-  if (os::replace_file(*config_dir_, kCacheFile, encode_log_time_cache(log_times_))) {
+  if (os::replace_file(*config_dir_, kCacheFile, encode_log_time_cache(log_times_),
+                       os::Permissions::OwnerOnly)) {
     log_times_.mark_saved();
   }
 }

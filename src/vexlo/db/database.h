@@ -10,6 +10,7 @@
 
 #include "vexlo/common/error.h"
 #include "vexlo/db/file_entry.h"
+#include "vexlo/db/log_scan.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/db/path_index.h"
 #include "vexlo/db/root_spelling.h"
@@ -84,6 +85,13 @@ class Database {
   const std::vector<FileEntry>& files() const { return files_; }
   std::uint64_t next_file_id() const { return next_file_id_; }
   const std::string& db_path() const { return db_path_; }
+  // Why the log time cache is not used: the text naming ".config" or the
+  // cache file and its owner, when one of them is not the running user's
+  // own or others may write it. The cache is then neither read nor written:
+  // anyone who could write there could forge the times and hide a log.
+  const std::optional<std::string>& log_time_cache_distrust() const { return cache_distrust_; }
+  // The directories the last sync could not enter, with the reasons.
+  const std::vector<PassedOverDirectory>& passed_over() const { return passed_over_; }
   // Where this run's save kept the damaged database file it replaced; empty
   // when it kept none.
   const std::string& kept_damaged_file() const { return kept_damaged_file_; }
@@ -107,6 +115,8 @@ class Database {
   mutable PathIndex path_index_;  // over files_, built on first lookup
   RootSpelling spelling_;         // how files_ spell the run's log root
   LogTimeCache log_times_;        // of the latest scan
+  std::optional<std::string> cache_distrust_;
+  std::vector<PassedOverDirectory> passed_over_;
   os::FileLock lock_;             // held from loading until the end of the save
   std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved
   bool read_only_ = false;

@@ -20,6 +20,8 @@
 
 #include "vexlo/db/log_scan.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -35,6 +37,7 @@
 #include "vexlo/db/config_files.h"
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/json/json.h"
+#include "vexlo/os/directory.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -60,29 +63,52 @@ struct FoundFile {
 
 class LogTreeWalker {
  public:
-  LogTreeWalker(std::vector<FoundFile>& found, ScanSource& source) : found_(found), source_(source) {}
+  LogTreeWalker(std::vector<FoundFile>& found, ScanSource& source, ScanNotes* notes)
+      : found_(found), source_(source), notes_(notes) {}
 
   Status walk_root(const std::string& root) {
     const auto status = source_.status(root);
     if (!status || status->type != os::FileType::Directory) return {};
     entered_.insert({status->device, status->inode});
-    return walk_directory(root);
-  }
-
- private:
-  Status walk_directory(const std::string& directory) {
-    auto names = source_.list(directory);
+    auto names = source_.list(root);
     if (!names) {
       if (names.error().os_code == ENOENT) return {};
       return std::unexpected(names.error());
     }
-    for (const auto& name : *names) {
-      if (auto visited = visit(directory, name); !visited) return visited;
+    return walk_names(root, *names, 0);
+  }
+
+ private:
+  Status walk_names(const std::string& directory, const std::vector<std::string>& names, std::size_t depth) {
+    for (const auto& name : names) {
+      if (auto visited = visit(directory, name, depth); !visited) return visited;
     }
     return {};
   }
 
-  Status visit(const std::string& directory, const std::string& name) {
+  // A subdirectory that cannot be entered is passed over, with the reason.
+  Status walk_directory(const std::string& directory, std::size_t depth) {
+    if (depth > kMaxScanDepth) {
+      pass_over(directory, "more than " + std::to_string(kMaxScanDepth) + " directories deep");
+      return {};
+    }
+    if (directory.size() > kMaxStoredPathLength) {
+      pass_over(directory, os::error_text(ENAMETOOLONG));
+      return {};
+    }
+    auto names = source_.list(directory);
+    if (!names) {
+      if (names.error().os_code != ENOENT) pass_over(directory, names.error().text);
+      return {};
+    }
+    return walk_names(directory, *names, depth);
+  }
+
+  void pass_over(const std::string& directory, std::string reason) {
+    if (notes_ != nullptr) notes_->passed_over.push_back({to_utf8_lossy(directory), std::move(reason)});
+  }
+
+  Status visit(const std::string& directory, const std::string& name, std::size_t depth) {
     std::string path = os::join_path(directory, name);
     // An entry that cannot be examined (a broken link, one that vanished)
     // is neither a directory nor a regular file.
@@ -91,7 +117,7 @@ class LogTreeWalker {
     if (status->type == os::FileType::Directory) {
       if (name == kConfigDirName) return {};
       if (!entered_.insert({status->device, status->inode}).second) return {};
-      return walk_directory(path);
+      return walk_directory(path, depth + 1);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
       found_.push_back(FoundFile{std::move(path), *status});
@@ -101,6 +127,7 @@ class LogTreeWalker {
 
   std::vector<FoundFile>& found_;
   ScanSource& source_;
+  ScanNotes* notes_;
   std::unordered_set<DirectoryIdentity, IdentityHash> entered_;
 };
 
@@ -117,11 +144,17 @@ void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::
                     std::vector<LogTime>& times, std::vector<char>& failed, ScanSource& source,
                     std::size_t threads) {
   std::atomic<std::size_t> next{0};
+  std::mutex large_file_turn;
   const auto read_until_done = [&] {
     LogTimeReader reader;
     for (std::size_t i = next++; i < positions.size(); i = next++) {
       const FoundFile& file = found[positions[i]];
-      times[positions[i]] = source.log_time(file.path, file.status, reader);
+      // A file that grew past the bound since the walk saw it small is
+      // refused by the reader rather than read outside the turn.
+      const bool large = file.status.size > kLargeLogSize;
+      std::unique_lock turn(large_file_turn, std::defer_lock);
+      if (large) turn.lock();
+      times[positions[i]] = source.log_time(file.path, file.status, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
       failed[positions[i]] = reader.last_read_failed();
     }
   };
@@ -159,23 +192,46 @@ bool has_json_extension(std::string_view name) {
   return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
 }
 
-std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified) {
-  // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
-  // and either way the file is skipped. So is a file that cannot be JSON
-  // from its first bytes, and one too large to hold in memory.
-  last_read_failed_ = false;
-  try {
-    const auto read = os::read_file_into(path, buffer_, json::kPadding, json::may_begin_value);
-    if (!read) last_read_failed_ = true;
-    if (!read || *read != os::ReadContent::Whole) return std::nullopt;
-    const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
-    if (!boot_timestamp) return std::nullopt;
-    return boot_timestamp->value_or(modified);
-  } catch (const std::bad_alloc&) {
-    std::string().swap(buffer_);
+std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified,
+                                                std::uint64_t max_size) {
+  const auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
+  if (!file) {
     last_read_failed_ = true;
     return std::nullopt;
   }
+  return read(*file, modified, max_size);
+}
+
+std::optional<std::int64_t> LogTimeReader::read(const os::OpenFile& file, std::int64_t modified,
+                                                std::uint64_t max_size) {
+  // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
+  // and either way the file is skipped. So is a file that cannot be JSON
+  // from its first bytes, one that holds a NUL byte, and one too large to
+  // hold in memory.
+  last_read_failed_ = false;
+  std::optional<std::int64_t> time;
+  try {
+    const os::ReadRules rules{
+        .spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true, .max_size = max_size};
+    const auto read = os::read_open_file(file, buffer_, rules);
+    if (!read) last_read_failed_ = true;
+    if (read && *read == os::ReadContent::Whole) {
+      if (const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_))) {
+        time = boot_timestamp->value_or(modified);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    last_read_failed_ = true;
+  }
+  if (last_read_failed_ || buffer_.capacity() > kLargeLogSize) {
+    std::string().swap(buffer_);
+    parser_ = json::Parser();
+  }
+  return time;
+}
+
+bool may_follow_link(const os::FileStatus& link, const os::FileStatus& target) {
+  return link.owner == os::current_user() || link.owner == target.owner;
 }
 
 namespace {
@@ -183,21 +239,53 @@ namespace {
 // The name of the entry `path` names in `directory`, when `path` is the two
 // joined (see os::join_path).
 std::optional<std::string_view> entry_name(std::string_view directory, std::string_view path) {
-  if (directory.empty() || !path.starts_with(directory)) return std::nullopt;
-  std::string_view rest = path.substr(directory.size());
-  if (directory.back() != '/') {
-    if (!rest.starts_with('/')) return std::nullopt;
-    rest.remove_prefix(1);
-  }
-  if (rest.empty() || rest.find('/') != std::string_view::npos) return std::nullopt;
+  const auto rest = path_below(directory, path);
+  if (!rest || rest->find('/') != std::string_view::npos) return std::nullopt;
   return rest;
 }
 
 }  // namespace
 
-const SystemScanSource::OpenDirectory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
+namespace {
+
+// The status of the entry `name` of `directory` as the scan sees it: that
+// of what a link points to when it may be followed, else that of a file
+// that is no directory and no log.
+Result<os::FileStatus> allowed_status(const os::Directory& directory, const std::string& name) {
+  auto entry = directory.status(name, os::Links::DoNotFollow);
+  if (!entry || entry->type != os::FileType::Link) return entry;
+  auto target = directory.status(name, os::Links::Follow);
+  if (!target) return target;
+  if (!may_follow_link(*entry, *target)) return os::FileStatus{};
+  return target;
+}
+
+// Whether `reached`, opened by the name `name` in `directory`, is what the
+// entry there is allowed to lead to now: the entry itself, or the target
+// of a link that may be followed. Guards against an entry swapped for a
+// link between the look and the open.
+bool reached_as_allowed(const os::Directory& directory, const std::string& name, const os::FileStatus& reached) {
+  const auto entry = directory.status(name, os::Links::DoNotFollow);
+  if (!entry) return false;
+  if (entry->type == os::FileType::Link) return may_follow_link(*entry, reached);
+  return entry->device == reached.device && entry->inode == reached.inode;
+}
+
+// The subdirectory `name` of `parent`, opened as the scan may enter it.
+Result<os::Directory> enter(const os::Directory& parent, const std::string& name) {
+  auto opened = parent.open_entry(name, os::Links::Follow);
+  if (!opened) return opened;
+  const auto reached = opened->status();
+  if (!reached) return std::unexpected(reached.error());
+  if (!reached_as_allowed(parent, name, *reached)) return std::unexpected(os::os_error(EACCES));
+  return opened;
+}
+
+}  // namespace
+
+const os::Directory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
   for (std::size_t depth = open_.size(); depth > 0; --depth) {
-    if (const auto found = entry_name(open_[depth - 1].path, path)) {
+    if (const auto found = entry_name(open_[depth - 1].path(), path)) {
       while (open_.size() > depth) open_.pop_back();
       name = *found;
       return &open_.back();
@@ -208,23 +296,70 @@ const SystemScanSource::OpenDirectory* SystemScanSource::holder_of(const std::st
 
 Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
   std::string name;
-  if (const OpenDirectory* holder = holder_of(path, name)) return holder->directory.status(name);
-  return os::stat_path(path);
+  if (const os::Directory* holder = holder_of(path, name)) return allowed_status(*holder, name);
+  open_.clear();
+  return os::stat_path(path);  // the log root, as the caller names it
 }
 
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
   std::string name;
-  (void)holder_of(directory, name);  // closes the directories the scan is done with
-  auto opened = os::DirectoryListing::open(directory);
+  const os::Directory* holder = holder_of(directory, name);
+  auto opened = holder != nullptr ? enter(*holder, name) : os::Directory::open(directory, os::Links::Follow);
   if (!opened) return std::unexpected(opened.error());
   auto names = opened->list();
-  if (names && open_.size() < kMaxOpenDirectories) open_.push_back({directory, std::move(*opened)});
+  if (names) open_.push_back(std::move(*opened));
   return names;
 }
 
 std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status,
-                                                       LogTimeReader& reader) {
-  return reader.read(path, status.modified.value_or(0));
+                                                       LogTimeReader& reader, std::uint64_t max_size) {
+  // Opened by its path once more: what stands there now must be the file
+  // the walk saw and allowed, else it is passed over for this run.
+  auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
+  if (file && (file->status.device != status.device || file->status.inode != status.inode)) {
+    file = std::unexpected(os::os_error(EACCES));
+  }
+  if (!file) return reader.unreadable();
+  return reader.read(*file, status.modified.value_or(0), max_size);
+}
+
+Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path) {
+  const auto below = path_below(log_root, path);
+  if (!below) return std::unexpected(os::os_error(ENOENT));
+  auto directory = os::Directory::open(log_root, os::Links::Follow);
+  if (!directory) return std::unexpected(directory.error());
+  std::string_view rest = *below;
+  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+    const std::string name(rest.substr(0, slash));
+    rest.remove_prefix(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name == kConfigDirName) {
+      return std::unexpected(os::os_error(ENOENT));
+    }
+    auto entered = enter(*directory, name);
+    if (!entered) return std::unexpected(entered.error());
+    *directory = std::move(*entered);
+  }
+  const std::string name(rest);
+  if (!has_json_extension(name)) return std::unexpected(os::os_error(ENOENT));
+  const auto status = allowed_status(*directory, name);
+  if (!status) return std::unexpected(status.error());
+  auto file = os::open_regular_file(directory->fd(), name, os::Links::Follow);
+  if (file && (status->type != os::FileType::Regular || file->status.device != status->device ||
+               file->status.inode != status->inode)) {
+    return std::unexpected(os::os_error(EACCES));  // a link that may not be followed
+  }
+  return file;
+}
+
+std::optional<std::string_view> path_below(std::string_view log_root, std::string_view path) {
+  if (log_root.empty() || !path.starts_with(log_root)) return std::nullopt;
+  std::string_view rest = path.substr(log_root.size());
+  if (log_root.back() != '/') {
+    if (!rest.starts_with('/')) return std::nullopt;
+    rest.remove_prefix(1);
+  }
+  if (rest.empty()) return std::nullopt;
+  return rest;
 }
 
 namespace {
@@ -266,7 +401,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
                  const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes) {
   const os::Timestamp started = os::now();
   std::vector<FoundFile> found;
-  if (auto walked = LogTreeWalker(found, source).walk_root(directory); !walked) return walked;
+  if (auto walked = LogTreeWalker(found, source, notes).walk_root(directory); !walked) return walked;
 
   // The identity is the one seen before reading: a file that changes while
   // it is read no longer matches it at the next scan and is read again.

@@ -4,6 +4,7 @@
 // file holds: anything that is not a whole, intact file of this version
 // gives no cache at all.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,9 +14,12 @@
 
 namespace vexlo {
 
-// A cache file larger than this is not read: at about 100 bytes per log
-// file it would take millions of log files to fill.
-inline constexpr std::uint64_t kMaxLogTimeCacheFileSize = std::uint64_t{512} << 20;
+// A cache file larger than this, for a database of `entries` entries, is
+// not read: a record takes about 100 bytes with its path, and the files
+// found since the database was saved take their share of the fixed part.
+constexpr std::uint64_t max_log_time_cache_size(std::size_t entries) {
+  return 256 * std::uint64_t{entries} + (std::uint64_t{1} << 20);
+}
 
 std::string encode_log_time_cache(const LogTimeCache& cache);
 

@@ -57,7 +57,8 @@ class FakeTree : public ScanSource {
     return it != statuses.end() ? it->second : some_status();
   }
   Result<std::vector<std::string>> list(const std::string&) override { return names; }
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus&, LogTimeReader&) override {
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus&, LogTimeReader&,
+                                       std::uint64_t) override {
     const std::lock_guard lock(mutex_);
     ++reads[path.substr(6)];
     return times.at(path.substr(6));
@@ -188,9 +189,9 @@ TEST(LogTimeCache, ManyThreadsGiveTheOrderOfOne) {
 class ExhaustingTree : public FakeTree {
  public:
   std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
-                                       LogTimeReader& reader) override {
+                                       LogTimeReader& reader, std::uint64_t max_size) override {
     if (path == "/logs/17.json") throw std::bad_alloc();
-    return FakeTree::log_time(path, status, reader);
+    return FakeTree::log_time(path, status, reader, max_size);
   }
 };
 
@@ -297,9 +298,9 @@ class CountingSystemSource : public SystemScanSource {
  public:
   std::atomic<int> reads = 0;
   std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
-                                       LogTimeReader& reader) override {
+                                       LogTimeReader& reader, std::uint64_t max_size) override {
     ++reads;
-    return SystemScanSource::log_time(path, status, reader);
+    return SystemScanSource::log_time(path, status, reader, max_size);
   }
 };
 

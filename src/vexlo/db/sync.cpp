@@ -95,6 +95,13 @@ Status Database::sync(const std::string& log_root) {
   for (auto& path : notes.unreadable) {
     if (const std::uint64_t id = known_id(path); id != 0) kept.push_back(FileEntry{std::move(path), id, 0});
   }
+  // So do the files below a directory that could not be entered this time.
+  for (const auto& directory : notes.passed_over) {
+    for (const FileEntry& entry : files_) {
+      if (owners.owns(entry) && path_below(directory.path, entry.path)) kept.push_back(FileEntry{entry.path, entry.id, 0});
+    }
+  }
+  passed_over_ = std::move(notes.passed_over);
   files_ = std::move(kept);
   path_index_.clear();
   if (read_only_) return {};

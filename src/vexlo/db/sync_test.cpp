@@ -124,33 +124,49 @@ TEST_F(SyncTest, NamesThatAreNotUtf8KeepTheirIds) {
   sync_and_expect({{"bad\xef\xbf\xbd.json", 1, 1}}, 2);
 }
 
+// A log root that cannot be listed fails the scan; a subdirectory that
+// cannot be listed is passed over, and the IDs below it are kept.
 TEST_F(SyncTest, FailedScanLeavesEntriesCounterAndFileAlone) {
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
   if (const std::string why = testing::why_no_second_user(dir_.path()); !why.empty()) GTEST_SKIP() << why;
   add("a.json", 1);
   add("locked/b.json", 2);
-  const std::string db_text = render_database({{dir_ / "a.json", 5, 0}, {dir_ / "old.json", 6, 0}}, 7, 123);
-  testing::write_file(dir_ / ".config/vexlo-db.json", db_text);
-  ASSERT_EQ(::chmod((dir_ / ".config/vexlo-db.json").c_str(), 0666), 0);
-  ASSERT_EQ(::chmod((dir_ / ".config").c_str(), 0777), 0);
-  ASSERT_EQ(::chmod((dir_ / "locked").c_str(), 0000), 0);
-  std::string why;
-  auto result = testing::run_unprivileged(
-      [&] {
-        auto db = Database::open(dir_.path());
-        if (!db) return db.error().text;
-        auto synced = db->sync(dir_.path());
-        std::string summary = synced ? "synced" : synced.error().text;
-        for (const auto& entry : db->files()) {
-          summary += " " + entry.path.substr(dir_.path().size()) + ":" + std::to_string(entry.id) + ":" +
-                     std::to_string(entry.timestamp);
-        }
-        return summary + " next " + std::to_string(db->next_file_id());
-      },
-      &why);
-  ASSERT_TRUE(result) << why;
-  EXPECT_EQ(*result, "Permission denied (os error 13) /a.json:5:0 /old.json:6:0 next 7");
-  EXPECT_EQ(testing::read_file(dir_ / ".config/vexlo-db.json"), db_text);
+  const std::string db_text = render_database(
+      {{dir_ / "a.json", 5, 0}, {dir_ / "old.json", 6, 0}, {dir_ / "locked/b.json", 4, 0}}, 7, 123);
+  const struct {
+    const char* locked;
+    mode_t mode;
+    std::string result;
+  } cases[] = {
+      {"locked", 0000, "synced /a.json:5:1 /locked/b.json:4:0 next 7"},
+      {"", 0333, "Permission denied (os error 13) /a.json:5:0 /old.json:6:0 /locked/b.json:4:0 next 7"},
+  };
+  for (const auto& c : cases) {
+    testing::write_file(dir_ / ".config/vexlo-db.json", db_text);
+    ASSERT_EQ(::chmod((dir_ / ".config/vexlo-db.json").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((dir_ / ".config").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((dir_ / c.locked).c_str(), c.mode), 0);
+    std::string why;
+    auto result = testing::run_unprivileged(
+        [&] {
+          auto db = Database::open(dir_.path());
+          if (!db) return db.error().text;
+          auto synced = db->sync(dir_.path());
+          std::string summary = synced ? "synced" : synced.error().text;
+          for (const auto& entry : db->files()) {
+            summary += " " + entry.path.substr(dir_.path().size()) + ":" + std::to_string(entry.id) + ":" +
+                       std::to_string(entry.timestamp);
+          }
+          return summary + " next " + std::to_string(db->next_file_id());
+        },
+        &why);
+    ASSERT_EQ(::chmod((dir_ / c.locked).c_str(), 0755), 0);
+    ASSERT_TRUE(result) << why;
+    EXPECT_EQ(*result, c.result);
+    if (c.mode != 0000) {
+      EXPECT_EQ(testing::read_file(dir_ / ".config/vexlo-db.json"), db_text);
+    }
+  }
 }
 
 }  // namespace

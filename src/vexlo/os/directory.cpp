@@ -7,20 +7,35 @@
 #include <cerrno>
 #include <string_view>
 
-#include "vexlo/os/file_system.h"
 
 namespace vexlo::os {
 
-Result<Directory> Directory::open(const std::string& path) {
+Result<Directory> Directory::open_at(int directory_fd, const std::string& name, std::string path, Links links) {
   // A mere reference (O_PATH) serves every *at call and needs no read
   // permission; listing and flushing open the directory for reading.
-  FileDescriptor fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.valid()) return Directory(std::move(fd), path);
+  const int no_follow = links == Links::DoNotFollow ? O_NOFOLLOW : 0;
+  FileDescriptor fd(::openat(directory_fd, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | no_follow));
+  if (fd.valid()) return Directory(std::move(fd), std::move(path));
   int err = errno;
   // Linux says ENOTDIR for a link to a directory; name the link instead.
   struct stat sb;
-  if (err == ENOTDIR && ::lstat(path.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode)) err = ELOOP;
+  if (err == ENOTDIR && no_follow != 0 && ::fstatat(directory_fd, name.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(sb.st_mode)) {
+    err = ELOOP;
+  }
   return std::unexpected(os_error(err));
+}
+
+Result<Directory> Directory::open(const std::string& path, Links links) { return open_at(AT_FDCWD, path, path, links); }
+
+Result<Directory> Directory::open_entry(const std::string& name, Links links) const {
+  return open_at(fd_.get(), name, join_path(path_, name), links);
+}
+
+Result<FileStatus> Directory::status() const { return status_of(fd_.get()); }
+
+Result<FileStatus> Directory::status(const std::string& name, Links links) const {
+  return status_at(fd_.get(), name, links);
 }
 
 Result<std::vector<std::string>> Directory::list() const {

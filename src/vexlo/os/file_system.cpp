@@ -1,9 +1,9 @@
 #include "vexlo/os/file_system.h"
 
-#include <dirent.h>
 #include <sched.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +28,7 @@ namespace {
 FileType type_of(mode_t mode) {
   if (S_ISREG(mode)) return FileType::Regular;
   if (S_ISDIR(mode)) return FileType::Directory;
+  if (S_ISLNK(mode)) return FileType::Link;
   return FileType::Other;
 }
 
@@ -43,12 +44,29 @@ Error os_error(int errnum) { return Error{error_text(errnum), errnum}; }
 
 namespace {
 
+FileStatus status_from(const struct stat& sb) {
+  FileStatus st;
+  st.type = type_of(sb.st_mode);
+  // The same number statx gives, so that the two can be compared.
+  st.device = (static_cast<std::uint64_t>(major(sb.st_dev)) << 32) | minor(sb.st_dev);
+  st.inode = sb.st_ino;
+  st.size = static_cast<std::uint64_t>(std::max<off_t>(sb.st_size, 0));
+  if (sb.st_mtim.tv_sec >= 0) st.modified = sb.st_mtim.tv_sec;
+  st.modified_nsec = sb.st_mtim.tv_nsec;
+  st.changed = sb.st_ctim.tv_sec;
+  st.changed_nsec = sb.st_ctim.tv_nsec;
+  st.owner = sb.st_uid;
+  st.permissions = sb.st_mode & 07777;
+  return st;
+}
+
 // Status of `path`, relative to the directory `directory_fd` unless it is
-// absolute, following symbolic links.
-Result<FileStatus> stat_at(int directory_fd, const char* path) {
+// absolute, following symbolic links unless `flags` holds
+// AT_SYMLINK_NOFOLLOW.
+Result<FileStatus> stat_at(int directory_fd, const char* path, int flags = 0) {
   struct statx sx;
-  if (::statx(directory_fd, path, 0, STATX_TYPE | STATX_MTIME | STATX_CTIME | STATX_INO | STATX_SIZE,
-              &sx) == 0) {
+  constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_UID | STATX_MTIME | STATX_CTIME | STATX_INO | STATX_SIZE;
+  if (::statx(directory_fd, path, flags, kWanted, &sx) == 0) {
     FileStatus st;
     st.type = type_of(sx.stx_mode);
     st.device = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
@@ -58,37 +76,14 @@ Result<FileStatus> stat_at(int directory_fd, const char* path) {
     st.modified_nsec = sx.stx_mtime.tv_nsec;
     st.changed = sx.stx_ctime.tv_sec;
     st.changed_nsec = sx.stx_ctime.tv_nsec;
+    st.owner = sx.stx_uid;
+    st.permissions = sx.stx_mode & 07777;
     return st;
   }
   if (errno != ENOSYS && errno != EPERM) return std::unexpected(os_error(errno));
   struct stat sb;
-  if (::fstatat(directory_fd, path, &sb, 0) != 0) return std::unexpected(os_error(errno));
-  FileStatus st;
-  st.type = type_of(sb.st_mode);
-  st.device = sb.st_dev;
-  st.inode = sb.st_ino;
-  st.size = static_cast<std::uint64_t>(sb.st_size);
-  if (sb.st_mtim.tv_sec >= 0) st.modified = sb.st_mtim.tv_sec;
-  st.modified_nsec = sb.st_mtim.tv_nsec;
-  st.changed = sb.st_ctim.tv_sec;
-  st.changed_nsec = sb.st_ctim.tv_nsec;
-  return st;
-}
-
-// The names in an open directory stream, which is closed on every path.
-Result<std::vector<std::string>> read_names(DIR* dir) {
-  std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    const struct dirent64* entry = ::readdir64(dir);
-    if (entry == nullptr) {
-      if (errno != 0) return std::unexpected(os_error(errno));
-      return names;
-    }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    names.emplace_back(name);
-  }
+  if (::fstatat(directory_fd, path, &sb, flags) != 0) return std::unexpected(os_error(errno));
+  return status_from(sb);
 }
 
 }  // namespace
@@ -103,21 +98,19 @@ Result<std::string> real_path(const std::string& path) {
   return text;
 }
 
-Result<DirectoryListing> DirectoryListing::open(const std::string& path) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return std::unexpected(os_error(errno));
-  return DirectoryListing(dir);
+Result<FileStatus> status_at(int directory_fd, const std::string& path, Links links) {
+  return stat_at(directory_fd, path.c_str(), links == Links::DoNotFollow ? AT_SYMLINK_NOFOLLOW : 0);
 }
 
-DirectoryListing::~DirectoryListing() {
-  if (dir_ != nullptr) ::closedir(dir_);
+Result<FileStatus> status_of(int fd) {
+  struct stat sb;
+  if (::fstat(fd, &sb) != 0) return std::unexpected(os_error(errno));
+  return status_from(sb);
 }
 
-Result<std::vector<std::string>> DirectoryListing::list() { return read_names(dir_); }
+bool only_owner_writes(const FileStatus& status) { return (status.permissions & (S_IWGRP | S_IWOTH)) == 0; }
 
-Result<FileStatus> DirectoryListing::status(const std::string& name) const {
-  return stat_at(::dirfd(dir_), name.c_str());
-}
+std::uint32_t current_user() { return ::geteuid(); }
 
 Status make_directories(const std::string& path) {
   if (path.empty()) return {};
@@ -157,7 +150,7 @@ Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Li
   const std::string reopen = "/proc/self/fd/" + std::to_string(reference.get());
   FileDescriptor fd(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return std::unexpected(os_error(errno));
-  return OpenFile{std::move(fd), static_cast<std::uint64_t>(std::max<off_t>(sb.st_size, 0))};
+  return OpenFile{std::move(fd), status_from(sb)};
 }
 
 namespace {
@@ -177,73 +170,110 @@ Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
   return done;
 }
 
-Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, std::size_t spare,
-                                   HeadCheck check) {
-  if (file.size >= kMaxReadSize) return std::unexpected(os_error(EFBIG));
-  const auto size = static_cast<std::size_t>(file.size);
-  // The head first: a file that cannot hold what the caller wants costs
-  // one small read, whatever its size claims.
-  char head[kHeadSize];
-  const auto head_size = read_up_to(file.fd.get(), head, std::min(size, kHeadSize));
-  if (!head_size) return std::unexpected(head_size.error());
-  const std::string_view head_bytes(head, *head_size);
-  const bool rejected = check != nullptr && !check(head_bytes);
-  const std::size_t wanted = rejected ? head_bytes.size() : size;
-  buffer.clear();
+// Replaces the buffer by one holding its content with room for exactly
+// `capacity` bytes: a string's own growth may double, and for one large
+// file that would double the cost.
+Status grow_buffer(std::string& buffer, std::size_t capacity) {
   try {
-    buffer.reserve(wanted + spare);
+    std::string larger;
+    larger.reserve(capacity);
+    larger.append(buffer);
+    buffer.swap(larger);
   } catch (const std::bad_alloc&) {
     return std::unexpected(os_error(ENOMEM));
   } catch (const std::length_error&) {
     return std::unexpected(os_error(ENOMEM));
   }
-  buffer.append(head_bytes);
-  if (rejected) return ReadContent::HeadOnly;
-  if (head_bytes.size() < std::min(size, kHeadSize)) return ReadContent::Whole;  // shrank meanwhile
-  Status failure;
+  return {};
+}
+
+// Appends up to `count` bytes read from `fd` to the buffer, whose capacity
+// already holds them.
+Result<std::size_t> append_read(int fd, std::string& buffer, std::size_t count) {
+  Result<std::size_t> got = 0;
   // Reads straight into the string's own storage, without zeroing it.
-  buffer.resize_and_overwrite(wanted, [&](char* data, std::size_t) {
-    const std::size_t before = head_bytes.size();
-    auto got = read_up_to(file.fd.get(), data + before, wanted - before);
-    if (!got) {
-      failure = std::unexpected(got.error());
-      return before;
-    }
-    return before + *got;
+  buffer.resize_and_overwrite(buffer.size() + count, [&](char* data, std::size_t size) {
+    const std::size_t before = size - count;
+    got = read_up_to(fd, data + before, count);
+    return before + (got ? *got : 0);
   });
-  if (!failure) return std::unexpected(failure.error());
+  return got;
+}
+
+bool holds_nul(std::string_view buffer, std::size_t from) {
+  return buffer.find('\0', from) != std::string_view::npos;
+}
+
+// The smallest block the buffer grows by after the head.
+constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
+
+}  // namespace
+
+Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, const ReadRules& rules) {
+  if (file.status.size > rules.max_size) return std::unexpected(os_error(EFBIG));
+  const auto size = static_cast<std::size_t>(file.status.size);
+  buffer.clear();
+  if (buffer.capacity() < kHeadSize + rules.spare) {
+    if (auto grown = grow_buffer(buffer, kHeadSize + rules.spare); !grown) return std::unexpected(grown.error());
+  }
+  // The head first: a file that cannot hold what the caller wants costs
+  // one small read, whatever its size claims.
+  const auto head = append_read(file.fd.get(), buffer, std::min(size, kHeadSize));
+  if (!head) return std::unexpected(head.error());
+  if (rules.check != nullptr && !rules.check(buffer)) return ReadContent::HeadOnly;
+  if (rules.stop_after_nul && holds_nul(buffer, 0)) return ReadContent::UpToNul;
+  // Then blocks that double what was read so far, so that the buffer
+  // holds at most twice the bytes that exist.
+  while (buffer.size() < size) {
+    const std::size_t before = buffer.size();
+    const std::size_t target = std::min(size, std::max(before * 2, kFirstBlock));
+    if (buffer.capacity() < target + rules.spare) {
+      if (auto grown = grow_buffer(buffer, target + rules.spare); !grown) return std::unexpected(grown.error());
+    }
+    const auto got = append_read(file.fd.get(), buffer, target - before);
+    if (!got) return std::unexpected(got.error());
+    if (rules.stop_after_nul && holds_nul(buffer, before)) return ReadContent::UpToNul;
+    if (*got < target - before) break;  // shrank meanwhile
+  }
   return ReadContent::Whole;
 }
 
+namespace {
+
 Result<std::string> checked_text(Result<ReadContent> read, std::string&& data) {
   if (!read) return std::unexpected(read.error());
-  // A rejected head may end inside a character that the rest completes.
-  const std::string_view checked = *read == ReadContent::HeadOnly ? without_partial_last_character(data) : data;
+  // A read that stopped early may end inside a character that the rest
+  // completes.
+  const std::string_view checked = *read == ReadContent::Whole ? std::string_view(data) : without_partial_last_character(data);
   if (!is_valid_utf8(checked)) return std::unexpected(Error{std::string(kInvalidUtf8Text)});
   return std::move(data);
 }
 
 }  // namespace
 
-Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, std::size_t spare,
-                                   HeadCheck check) {
+Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, const ReadRules& rules) {
   auto file = open_regular_file(AT_FDCWD, path, Links::Follow);
   if (!file) return std::unexpected(file.error());
-  return read_open_file(*file, buffer, spare, check);
+  return read_open_file(*file, buffer, rules);
 }
 
-Result<std::string> read_text_file(const std::string& path, HeadCheck check) {
+Result<std::string> read_open_text_file(const OpenFile& file, const ReadRules& rules) {
   std::string data;
-  auto read = read_file_into(path, data, kReadPadding, check);
+  auto read = read_open_file(file, data, rules);
+  return checked_text(std::move(read), std::move(data));
+}
+
+Result<std::string> read_text_file(const std::string& path, const ReadRules& rules) {
+  std::string data;
+  auto read = read_file_into(path, data, rules);
   return checked_text(std::move(read), std::move(data));
 }
 
 Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size) {
   auto file = open_regular_file(directory_fd, name, Links::DoNotFollow);
   if (!file) return std::unexpected(file.error());
-  if (file->size > max_size) return std::unexpected(os_error(EFBIG));
   std::string data;
-  if (auto read = read_open_file(*file, data, kReadPadding, nullptr); !read) return std::unexpected(read.error());
+  if (auto read = read_open_file(*file, data, {.max_size = max_size}); !read) return std::unexpected(read.error());
   return data;
 }
 

@@ -3,8 +3,6 @@
 // failure comes back as an Error carrying the system's description.
 // Paths are byte strings, passed to the system unchanged.
 
-#include <dirent.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,7 +20,7 @@ namespace vexlo::os {
 std::string error_text(int errnum);
 Error os_error(int errnum);
 
-enum class FileType { Regular, Directory, Other };
+enum class FileType { Regular, Directory, Link, Other };
 
 struct FileStatus {
   FileType type = FileType::Other;
@@ -35,7 +33,20 @@ struct FileStatus {
   std::int64_t modified_nsec = 0;
   std::int64_t changed = 0;
   std::int64_t changed_nsec = 0;
+  std::uint32_t owner = 0;        // user ID
+  std::uint32_t permissions = 0;  // the mode's low twelve bits
 };
+
+// Whether only the file's owner may write it (no group or other write bit).
+bool only_owner_writes(const FileStatus& status);
+
+// The user this process acts as (its effective user ID).
+std::uint32_t current_user();
+
+// Status of an open file.
+Result<FileStatus> status_of(int fd);
+
+enum class Links { Follow, DoNotFollow };
 
 // Status of the file a path names, following symbolic links.
 Result<FileStatus> stat_path(const std::string& path);
@@ -43,26 +54,9 @@ Result<FileStatus> stat_path(const std::string& path);
 // The absolute path of what `path` names, without links, "." or "..".
 Result<std::string> real_path(const std::string& path);
 
-// An open directory: its names, and the status of the entries it holds by
-// name, without looking the directory's own path up again for each.
-class DirectoryListing {
- public:
-  // Opens the directory a path names, following symbolic links.
-  static Result<DirectoryListing> open(const std::string& path);
-  DirectoryListing(DirectoryListing&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
-  DirectoryListing& operator=(DirectoryListing&&) = delete;
-  ~DirectoryListing();
-
-  // Names in the directory in the order the system yields them, without "."
-  // and "..". Once per directory.
-  Result<std::vector<std::string>> list();
-  // Status of the entry `name` (no "/" in it), following symbolic links.
-  Result<FileStatus> status(const std::string& name) const;
-
- private:
-  explicit DirectoryListing(DIR* dir) : dir_(dir) {}
-  DIR* dir_;
-};
+// Status of `path` relative to the directory `directory_fd` (which may be
+// AT_FDCWD); with Links::DoNotFollow a symbolic link is FileType::Link.
+Result<FileStatus> status_at(int directory_fd, const std::string& path, Links links);
 
 // Creates the directory and every missing parent (mode 0777 less the umask).
 // An existing directory is no error.
@@ -78,7 +72,7 @@ inline constexpr std::size_t kReadPadding = 64;
 // otherwise cost its whole size in memory.
 inline constexpr std::uint64_t kMaxReadSize = std::uint64_t{4} << 30;
 
-// Bytes read first, before the buffer for the whole file is allocated.
+// Bytes read first, before the buffer grows for the rest of the file.
 inline constexpr std::size_t kHeadSize = 4096;
 
 // Whether the first bytes of a file (up to kHeadSize of them, all of them
@@ -88,15 +82,27 @@ using HeadCheck = bool (*)(std::string_view head);
 
 // What a read left in the buffer.
 enum class ReadContent {
-  Whole,     // the file up to the size it had when it was opened
-  HeadOnly,  // the first bytes alone: the head check rejected them
+  Whole,      // the file up to the size it had when it was opened
+  HeadOnly,   // the first bytes alone: the head check rejected them
+  UpToNul,    // the bytes up to the end of the block that held the first NUL byte
 };
 
-enum class Links { Follow, DoNotFollow };
+// How a read treats what it finds.
+struct ReadRules {
+  std::size_t spare = kReadPadding;  // capacity left after the content
+  HeadCheck check = nullptr;
+  // Stop after the block of bytes (the head, then blocks that double what
+  // was read) that holds the first NUL byte. No text the tool reads holds
+  // one, so a file of holes costs a single read; what was read is kept, so
+  // that a parser still rejects the text.
+  bool stop_after_nul = false;
+  // Files larger than this when opened are refused (EFBIG).
+  std::uint64_t max_size = kMaxReadSize - 1;
+};
 
 struct OpenFile {
   FileDescriptor fd;
-  std::uint64_t size = 0;  // when it was opened
+  FileStatus status;  // when it was opened
 };
 
 // Opens a regular file for reading, and nothing else. The name is opened
@@ -108,26 +114,32 @@ struct OpenFile {
 // EINVAL. `directory_fd` may be AT_FDCWD.
 Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links);
 
-// Reads a whole regular file (see open_regular_file) into `buffer`, whose
-// old content is replaced and whose capacity is kept, so that reading many files one after another allocates
-// only for the largest. At least `spare` bytes of capacity follow the
-// content. Never reads more than the size the file had when it was opened
-// (a file that grows meanwhile is taken at that size), refuses a file of
-// kMaxReadSize or more (EFBIG), and gives ENOMEM when the buffer cannot be
-// allocated. With a `check` that rejects the head, stops there. Safe to
-// call from several threads with buffers of their own. On failure the
-// buffer's content is unspecified.
-Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, std::size_t spare,
-                                   HeadCheck check = nullptr);
+// Reads an open file into `buffer`, whose old content is replaced. The
+// buffer grows with the bytes actually read, never ahead of them by the
+// size the file claims, and stops at that size (a file that grows
+// meanwhile is taken at the size it had when it was opened). ENOMEM when
+// the buffer cannot grow. On failure the buffer's content is unspecified.
+Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, const ReadRules& rules);
+
+// Reads a whole regular file (see open_regular_file) into `buffer` (see
+// read_open_file), whose capacity is kept when it suffices, so that
+// reading many files one after another allocates only for the largest.
+// Safe to call from several threads with buffers of their own.
+Result<ReadContent> read_file_into(const std::string& path, std::string& buffer, const ReadRules& rules);
+
+// read_open_file into a string of its own, whose bytes must be valid UTF-8
+// (for a read that stopped early: its complete characters).
+Result<std::string> read_open_text_file(const OpenFile& file, const ReadRules& rules);
 
 // Reads a whole regular file (see open_regular_file) with kReadPadding
 // spare bytes, and the bytes must be valid UTF-8 (for a head that
 // `check` rejected: its complete characters).
-Result<std::string> read_text_file(const std::string& path, HeadCheck check = nullptr);
+Result<std::string> read_text_file(const std::string& path, const ReadRules& rules = {});
 
 // Reads the whole regular file `name` in the directory `directory_fd`
-// with kReadPadding spare bytes, never through a link; a file larger than `max_size` is refused (EFBIG).
-Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size = kMaxReadSize);
+// with kReadPadding spare bytes, never through a link; a file larger than
+// `max_size` is refused (EFBIG).
+Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size = kMaxReadSize - 1);
 
 // Gives the file that `from` names the second name `to` (a hard link), both
 // relative to `directory_fd` (which may be AT_FDCWD). A symbolic link at

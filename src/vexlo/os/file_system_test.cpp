@@ -16,7 +16,7 @@ namespace {
 // A whole file, with the spare bytes the tool's readers leave for parsers.
 Result<std::string> read_padded(const std::string& path) {
   std::string data;
-  if (auto read = read_file_into(path, data, kReadPadding); !read) return std::unexpected(read.error());
+  if (auto read = read_file_into(path, data, {}); !read) return std::unexpected(read.error());
   return data;
 }
 
@@ -78,21 +78,21 @@ TEST(ReadFileInto, ReplacesTheContentKeepsTheCapacityAndLeavesTheSpare) {
   testing::write_file(dir / "small", "small");
   testing::write_file(dir / "empty", "");
   std::string buffer = "old content";
-  ASSERT_TRUE(read_file_into(dir / "large", buffer, 64));
+  ASSERT_TRUE(read_file_into(dir / "large", buffer, {}));
   EXPECT_EQ(buffer, large);
   EXPECT_GE(buffer.capacity() - buffer.size(), 64u);
   const char* storage = buffer.data();
   const std::size_t capacity = buffer.capacity();
   for (const char* name : {"small", "empty", "large"}) {
-    ASSERT_TRUE(read_file_into(dir / name, buffer, 64)) << name;
+    ASSERT_TRUE(read_file_into(dir / name, buffer, {})) << name;
     EXPECT_EQ(buffer, testing::read_file(dir / name)) << name;
     EXPECT_EQ(buffer.data(), storage) << name << ": no new allocation";
     EXPECT_EQ(buffer.capacity(), capacity) << name;
   }
-  auto missing = read_file_into(dir / "missing", buffer, 64);
+  auto missing = read_file_into(dir / "missing", buffer, {});
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().os_code, ENOENT);
-  EXPECT_EQ(read_file_into(dir.path(), buffer, 64).error().os_code, EISDIR);
+  EXPECT_EQ(read_file_into(dir.path(), buffer, {}).error().os_code, EISDIR);
 }
 
 TEST(ReadFile, LeavesRoomForParsersAfterTheContent) {
@@ -153,6 +153,8 @@ TEST(ReadFileInto, BoundedByTheFileAndItsHead) {
   sparse("huge.json", "{", kMaxReadSize);
   sparse("zeros.json", "", std::uint64_t{3} << 30);
   sparse("late.json", std::string(5000, ' ') + "x", 5001);
+  sparse("holes.json", "{", std::uint64_t{3} << 30);
+  sparse("late-nul.json", "[" + std::string(100000, ' '), std::uint64_t{3} << 30);
   testing::write_file(dir / "small.json", "{\"a\": 1}");
   const struct {
     const char* name;
@@ -164,10 +166,12 @@ TEST(ReadFileInto, BoundedByTheFileAndItsHead) {
       {"zeros.json", 0, ReadContent::HeadOnly, kHeadSize},
       {"late.json", 0, ReadContent::Whole, 5001},  // blanks fill the head: undecided
       {"small.json", 0, ReadContent::Whole, 8},
+      {"holes.json", 0, ReadContent::UpToNul, kHeadSize},
+      {"late-nul.json", 0, ReadContent::UpToNul, 131072},
   };
   for (const auto& c : cases) {
     std::string buffer;
-    const auto read = read_file_into(dir / c.name, buffer, 64, starts_like_json);
+    const auto read = read_file_into(dir / c.name, buffer, {.check = starts_like_json, .stop_after_nul = true});
     EXPECT_EQ(read ? 0 : read.error().os_code, c.code) << c.name;
     if (!read) continue;
     EXPECT_EQ(*read, c.content) << c.name;
@@ -195,7 +199,7 @@ TEST(OpenRegularFile, RefusesEverythingElseWithoutOpeningIt) {
     const auto file = open_regular_file(AT_FDCWD, dir / c.name, c.links);
     EXPECT_EQ(file ? 0 : file.error().os_code, c.code) << c.name;
     if (file) {
-      EXPECT_EQ(file->size, 1u) << c.name;
+      EXPECT_EQ(file->status.size, 1u) << c.name;
     }
   }
 }
@@ -213,7 +217,7 @@ TEST(ReadTextFile, JudgesARejectedHeadByItsWholeCharacters) {
   };
   for (const auto& c : cases) {
     testing::write_file(dir / c.name, c.content);
-    const auto text = read_text_file(dir / c.name, starts_like_json);
+    const auto text = read_text_file(dir / c.name, {.check = starts_like_json});
     EXPECT_EQ(text.has_value(), c.valid) << c.name;
     if (text) {
       EXPECT_EQ(text->size(), kHeadSize) << c.name;

@@ -26,11 +26,15 @@ std::string temporary_prefix(std::string_view name) { return std::string(name) +
 class TemporaryFile {
  public:
   // Creates a new file "<prefix><process id>.<n>" in `directory` that did
-  // not exist before (O_EXCL, O_NOFOLLOW), mode 0666 less the umask.
-  static Result<TemporaryFile> create(const Directory& directory, std::string_view prefix);
+  // not exist before (O_EXCL, O_NOFOLLOW), mode 0666 (or 0600 for
+  // OwnerOnly) less the umask.
+  static Result<TemporaryFile> create(const Directory& directory, std::string_view prefix, Permissions permissions);
 
   TemporaryFile(TemporaryFile&& other) noexcept
-      : directory_(other.directory_), fd_(std::move(other.fd_)), name_(std::exchange(other.name_, std::string())) {}
+      : directory_(other.directory_),
+        fd_(std::move(other.fd_)),
+        name_(std::exchange(other.name_, std::string())),
+        permissions_(other.permissions_) {}
   TemporaryFile& operator=(TemporaryFile&&) = delete;
   // Removes the file unless it was committed.
   ~TemporaryFile();
@@ -38,26 +42,30 @@ class TemporaryFile {
   Status write_all(std::string_view data);
   // Flushes the content to stable storage.
   Status sync();
-  // Takes over the permission bits (& 0666) of a regular file `target` in
-  // the directory, closes the file and renames it to `target`, then
-  // flushes the directory. On failure the temporary file is removed.
+  // For LikeReplaced, takes over the permission bits (& 0666) of a regular
+  // file `target` in the directory; closes the file and renames it to
+  // `target`, then flushes the directory. On failure the temporary file is
+  // removed.
   Status commit(const std::string& target);
 
  private:
-  TemporaryFile(const Directory& directory, FileDescriptor fd, std::string name)
-      : directory_(&directory), fd_(std::move(fd)), name_(std::move(name)) {}
+  TemporaryFile(const Directory& directory, FileDescriptor fd, std::string name, Permissions permissions)
+      : directory_(&directory), fd_(std::move(fd)), name_(std::move(name)), permissions_(permissions) {}
   const Directory* directory_;
   FileDescriptor fd_;
   std::string name_;  // empty once committed or moved from
+  Permissions permissions_;
 };
 
-Result<TemporaryFile> TemporaryFile::create(const Directory& directory, std::string_view prefix) {
+Result<TemporaryFile> TemporaryFile::create(const Directory& directory, std::string_view prefix,
+                                           Permissions permissions) {
   const std::string stem = std::string(prefix) + std::to_string(::getpid()) + ".";
+  const mode_t mode = permissions == Permissions::OwnerOnly ? 0600 : 0666;
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::string name = stem + std::to_string(attempt);
     FileDescriptor fd(
-        ::openat(directory.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-    if (fd.valid()) return TemporaryFile(directory, std::move(fd), std::move(name));
+        ::openat(directory.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (fd.valid()) return TemporaryFile(directory, std::move(fd), std::move(name), permissions);
     if (errno != EEXIST) return std::unexpected(os_error(errno));
   }
   return std::unexpected(os_error(EEXIST));
@@ -80,7 +88,8 @@ Status TemporaryFile::commit(const std::string& target) {
   // The replacement keeps the read and write rights that the old file was
   // given; the old entry is looked at, not what a link there points to.
   struct stat old_file;
-  if (::fstatat(directory_->fd(), target.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (permissions_ == Permissions::LikeReplaced &&
+      ::fstatat(directory_->fd(), target.c_str(), &old_file, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(old_file.st_mode) && ::fchmod(fd_.get(), old_file.st_mode & kKeptPermissions) != 0) {
     return std::unexpected(os_error(errno));
   }
@@ -97,8 +106,9 @@ Status TemporaryFile::commit(const std::string& target) {
 
 }  // namespace
 
-Status replace_file(const Directory& directory, const std::string& name, std::string_view content) {
-  auto temporary = TemporaryFile::create(directory, temporary_prefix(name));
+Status replace_file(const Directory& directory, const std::string& name, std::string_view content,
+                    Permissions permissions) {
+  auto temporary = TemporaryFile::create(directory, temporary_prefix(name), permissions);
   if (!temporary) return std::unexpected(temporary.error());
   if (auto written = temporary->write_all(content); !written) return written;
   if (auto synced = temporary->sync(); !synced) return synced;

@@ -14,12 +14,20 @@
 
 namespace vexlo::os {
 
+// Who may read and write a replaced file.
+enum class Permissions {
+  // Those of a regular file it replaces, limited to 0666 (never set-ID,
+  // sticky or execute bits), else 0666 less the umask.
+  LikeReplaced,
+  // The owner alone (0600), whatever stood there before.
+  OwnerOnly,
+};
+
 // Writes `content` to a new temporary file "<name>.tmp.<process id>.<n>" in
-// `directory` and renames it to `name`. The new file takes the permission
-// bits of a regular file it replaces, limited to 0666 (never set-ID,
-// sticky or execute bits), and else 0666 less the umask. On failure
-// nothing is left behind and the old file stays as it was.
-Status replace_file(const Directory& directory, const std::string& name, std::string_view content);
+// `directory` and renames it to `name`. On failure nothing is left behind
+// and the old file stays as it was.
+Status replace_file(const Directory& directory, const std::string& name, std::string_view content,
+                    Permissions permissions = Permissions::LikeReplaced);
 
 // Removes the temporary files of replace_file for `name` that runs killed
 // before their rename left behind. Only for a caller that holds a lock

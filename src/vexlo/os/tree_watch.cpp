@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "vexlo/os/directory.h"
 #include "vexlo/os/file_system.h"
 #include "vexlo/os/stop_signals.h"
 
@@ -51,13 +52,13 @@ Status TreeWatch::add_tree(const std::string& directory) {
   }
   if (directories_.empty()) root_wd_ = wd;
   if (!directories_.emplace(wd, directory).second) return {};  // watched already
-  auto listing = DirectoryListing::open(directory);
+  auto listing = Directory::open(directory, Links::Follow);
   if (!listing) return {};
   auto names = listing->list();
   if (!names) return {};
   for (const auto& name : *names) {
     if (name == skip_) continue;
-    const auto status = listing->status(name);
+    const auto status = listing->status(name, Links::Follow);
     if (!status || status->type != FileType::Directory) continue;
     if (auto added = add_tree(join_path(directory, name)); !added) return added;
   }

@@ -43,7 +43,7 @@ class ContentReader {
 
  private:
   void read_into(const FileEntry& entry, LogContent& content) {
-    const auto read = os::read_file_into(entry.path, buffer_, json::kPadding, json::may_begin_value);
+    const auto read = os::read_file_into(entry.path, buffer_, {.spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true});
     if (!read) {
       content.problem = read.error().text;
       return;

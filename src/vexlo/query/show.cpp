@@ -1,8 +1,11 @@
 #include "vexlo/query/show.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <utility>
 
+#include "vexlo/db/log_scan.h"
 #include "vexlo/os/file_system.h"
 #include "vexlo/query/text_form.h"
 
@@ -108,13 +111,16 @@ void print_json_text(json::Value value, std::string_view path, std::ostream& out
   TextPrinter(writer, escape_controls).value(value, key_path);
 }
 
-void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
-               TerminalOutput terminals) {
+namespace {
+
+void show_open_file(const Result<os::OpenFile>& file, const std::string& path, ShowFormat format, std::ostream& out,
+                    std::ostream& err, TerminalOutput terminals) {
   const Shown shown_path{path, terminals.err};
   const auto cannot_open = [&](std::string_view why) {
     err << "Error opening file " << shown_path << ": " << why << '\n';
   };
-  auto text = os::read_text_file(path, json::may_begin_value);
+  const os::ReadRules rules{.check = json::may_begin_value, .stop_after_nul = true};
+  auto text = file ? os::read_open_text_file(*file, rules) : Result<std::string>(std::unexpected(file.error()));
   if (!text) return cannot_open(text.error().text);
   auto document = json::parse(json::PaddedText(*text));
   // The document holds its own copy of the strings; the text can go before
@@ -147,14 +153,24 @@ void show_file(const std::string& path, ShowFormat format, std::ostream& out, st
   }
 }
 
-void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
-                   std::ostream& err, TerminalOutput terminals) {
+}  // namespace
+
+void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
+               TerminalOutput terminals) {
+  show_open_file(os::open_regular_file(AT_FDCWD, path, os::Links::Follow), path, format, out, err, terminals);
+}
+
+void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
+                   std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   const FileEntry* entry = database.find_by_id(id);
-  if (entry == nullptr) {
+  const std::string path = entry != nullptr ? database.path_for_run(*entry) : std::string();
+  // An entry outside the log root (edited in by hand, or left by a failed
+  // synchronisation) names no log of this tree.
+  if (!path_below(log_root, path)) {
     err << "File with ID " << id << " not found\n";
     return;
   }
-  show_file(database.path_for_run(*entry), format, out, err, terminals);
+  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals);
 }
 
 }  // namespace vexlo

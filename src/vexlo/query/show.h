@@ -23,8 +23,10 @@ enum class ShowFormat {
 // `err`, and then nothing at all is written to `out`. On the streams that
 // `terminals` names, control characters of keys, strings and paths are
 // shown escaped.
-void show_log_file(const Database& database, std::uint64_t id, ShowFormat format, std::ostream& out,
-                   std::ostream& err, TerminalOutput terminals = {});
+// Only what the scan of `log_root` would accept is opened: an entry whose
+// path lies outside the log root is missing.
+void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
+                   std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.

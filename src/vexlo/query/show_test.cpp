@@ -238,11 +238,13 @@ class ShowLogFile : public ::testing::Test {
   void SetUp() override {
     a_ = dir_ / "logs/a.json";
     testing::write_file(a_, R"({"b": "two", "a": 1})");
+    testing::write_file(dir_ / "outside.json", "{}");
     // IDs 7 twice: the first entry in file order is the one shown.
     testing::write_file(dir_ / "logs/.config/vexlo-db.json",
                         "{\"files\": [{\"id\": 7, \"path\": \"" + a_ +
                             "\"}, {\"id\": 7, \"path\": \"elsewhere.json\"}, {\"id\": 8, \"path\": \"" +
-                            (dir_ / "logs/gone.json") + "\"}], \"next_file_id\": 9}");
+                            (dir_ / "logs/gone.json") + "\"}, {\"id\": 9, \"path\": \"" + (dir_ / "outside.json") +
+                            "\"}], \"next_file_id\": 10}");
   }
 
   ShowResult run(std::uint64_t id, bool pretty) {
@@ -250,7 +252,7 @@ class ShowLogFile : public ::testing::Test {
     EXPECT_TRUE(database);
     if (!database) return {};
     std::ostringstream out, err;
-    show_log_file(*database, id, pretty ? ShowFormat::Pretty : ShowFormat::Text, out, err);
+    show_log_file(*database, dir_ / "logs", id, pretty ? ShowFormat::Pretty : ShowFormat::Text, out, err);
     return {out.str(), err.str()};
   }
 
@@ -265,7 +267,7 @@ TEST_F(ShowLogFile, FindsTheEntryByItsId) {
   auto database = Database::open(dir_ / "logs");
   ASSERT_TRUE(database);
   std::ostringstream out, err;
-  show_log_file(*database, 7, ShowFormat::Json, out, err);
+  show_log_file(*database, dir_ / "logs", 7, ShowFormat::Json, out, err);
   EXPECT_EQ(out.str(), "{\"a\":1,\"b\":\"two\"}\n");
   EXPECT_EQ(err.str(), "");
 }
@@ -279,6 +281,7 @@ TEST_F(ShowLogFile, UnknownIdsAndVanishedFiles) {
       {0, "File with ID 0 not found\n"},
       {18446744073709551615u, "File with ID 18446744073709551615 not found\n"},
       {8, "Error opening file " + (dir_ / "logs/gone.json") + ": No such file or directory (os error 2)\n"},
+      {9, "File with ID 9 not found\n"},  // outside the log root
   };
   for (const auto& c : cases) {
     const ShowResult result = run(c.id, false);
