@@ -103,9 +103,11 @@ class Parser {
   // that name (the later one if repeated) is an integer in the signed 64-bit
   // range.
   std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText text);
-  // Parses a whole text as parse does, with the buffers of this parser, so
-  // that parsing many texts one after another allocates them once.
-  std::expected<Document, ParseError> parse(PaddedText text);
+  // Parses a whole text as parse does, into a document that this parser
+  // keeps and the next parse_in_place replaces, so that parsing many texts
+  // one after another allocates once for the largest. The value is valid
+  // until then.
+  std::expected<Value, ParseError> parse_in_place(PaddedText text);
 
  private:
   std::unique_ptr<ParserState> state_;

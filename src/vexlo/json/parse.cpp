@@ -186,6 +186,7 @@ PaddedText::PaddedText(std::string& text) {
 struct ParserState {
   simdjson::dom::parser parser;
   bool allocated = false;
+  DocumentStorage reused;  // of parse_in_place
 
   // Parses `text` into `doc`; `padded` says whether the padding after the
   // text may be read in place.
@@ -274,14 +275,19 @@ struct ParserState {
 
 namespace {
 
-Document index_document(std::unique_ptr<DocumentStorage> storage) {
-  if (tape::is_container(tape::type_of(storage->word(1)))) {
+void index_storage(DocumentStorage& storage) {
+  storage.children.clear();
+  if (tape::is_container(tape::type_of(storage.word(1)))) {
     // Each container takes one entry plus one per child, and each of them
     // at least one tape word: reserving the tape's length spares the copies
     // of a growing vector. Pages not written to are never touched.
-    storage->children.reserve(tape_end(storage->doc.tape.get()));
-    Indexer(*storage).index(1);
+    storage.children.reserve(tape_end(storage.doc.tape.get()));
+    Indexer(storage).index(1);
   }
+}
+
+Document index_document(std::unique_ptr<DocumentStorage> storage) {
+  index_storage(*storage);
   return Document(std::move(storage));
 }
 
@@ -311,11 +317,16 @@ std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timesta
   return parse_within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
-std::expected<Document, ParseError> Parser::parse(PaddedText text) {
-  return parse_within_memory([&]() -> std::expected<Document, ParseError> {
-    auto storage = state_->parse_tape(text.text(), true);
-    if (!storage) return std::unexpected(storage.error());
-    return index_document(std::move(*storage));
+std::expected<Value, ParseError> Parser::parse_in_place(PaddedText text) {
+  return parse_within_memory([&]() -> std::expected<Value, ParseError> {
+    DocumentStorage& storage = state_->reused;
+    std::string replacement;
+    if (auto parsed = state_->parse_exact(storage.doc, text.text(), true, replacement); !parsed) {
+      return std::unexpected(parsed.error());
+    }
+    mark_negative_zeros(storage.doc.tape.get(), replacement.empty() ? text.text() : std::string_view(replacement));
+    index_storage(storage);
+    return Value(&storage, 1);
   });
 }
 

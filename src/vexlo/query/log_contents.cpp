@@ -48,24 +48,24 @@ class ContentReader {
       content.problem = read.error().text;
       return;
     }
-    std::optional<json::Document> document;
+    std::optional<json::Value> document;
     if (*read == os::ReadContent::Whole) {
-      auto parsed = parser_.parse(json::PaddedText(buffer_));
+      auto parsed = parser_.parse_in_place(json::PaddedText(buffer_));
       if (!parsed && parsed.error().out_of_memory) {
         content = out_of_memory();
         return;
       }
-      if (parsed) document = std::move(*parsed);
+      if (parsed) document = *parsed;
     }
     if (!document) {
       content.problem = "it is not one JSON value";
       return;
     }
-    content.matches = matches_all(document->root(), request_.where);
+    content.matches = matches_all(*document, request_.where);
     if (content.matches && request_.line != nullptr) {
       // The compact form is rarely longer than the text it came from.
       content.line.reserve(buffer_.size() + 256);
-      request_.line(content.line, entry, document->root());
+      request_.line(content.line, entry, *document);
     }
   }
 
