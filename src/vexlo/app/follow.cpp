@@ -15,6 +15,7 @@
 
 #include <chrono>
 
+#include "vexlo/app/database_messages.h"
 #include "vexlo/db/config_files.h"
 #include "vexlo/query/follow.h"
 
@@ -81,12 +82,12 @@ bool Follower::wait_for_change(const NewLogPrinter& printer) {
 void Follower::round(NewLogPrinter& printer, std::ostream& out) {
   auto database = open_database_();
   if (!database) {
-    err_ << "Error initializing database: " << Shown{database.error().text, terminals_.err} << '\n';
+    report_open_error(database.error(), err_, terminals_);
     err_.flush();
     return;
   }
   const auto synced = database->sync(log_root_);
-  if (!synced) err_ << "sync error: " << Shown{synced.error().text, terminals_.err} << '\n';
+  if (!synced) report_sync_error(*database, synced.error(), err_, terminals_);
   if (!synced && !read_only_) {
     // The IDs given in memory were not saved: only those of the database
     // file may be printed, a new file gets 0 as in a run that saves nothing.

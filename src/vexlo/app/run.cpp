@@ -8,13 +8,13 @@
 
 #include "vexlo/app/run.h"
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
 #include <vector>
 
+#include "vexlo/app/database_messages.h"
 #include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
@@ -59,14 +59,6 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
       kind);
 }
 
-// The errors that writing to the log root meets when the user may read it
-// but not write it, or the file system is mounted read-only.
-bool is_write_refused(int os_code) { return os_code == EACCES || os_code == EPERM || os_code == EROFS; }
-
-void print_read_only_hint(std::ostream& err) {
-  err << "Hint: run with --read-only to list and show the logs without writing to the log directory" << '\n';
-}
-
 // Says on `err`, once the wait for another run grows long, why nothing
 // seems to happen.
 OpenOptions open_options(const std::string& log_root, std::ostream& err, TerminalOutput terminals) {
@@ -101,8 +93,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
 
   auto database = open_database(command, log_root, err, terminals);
   if (!database) {
-    err << "Error initializing database: " << Shown{database.error().text, terminals.err} << '\n';
-    if (is_write_refused(database.error().os_code)) print_read_only_hint(err);
+    report_open_error(database.error(), err, terminals);
     return 1;
   }
   if (const auto& distrust = database->log_time_cache_distrust()) {
@@ -122,12 +113,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   for (const auto& directory : database->passed_over()) {
     err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';
   }
-  if (!synced) {
-    err << "sync error: " << Shown{synced.error().text, terminals.err} << '\n';
-    // Only the database's own errors: a scan refused a directory is not
-    // helped by reading alone.
-    if (database->scan_completed() && is_write_refused(synced.error().os_code)) print_read_only_hint(err);
-  }
+  if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }

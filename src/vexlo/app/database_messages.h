@@ -1,0 +1,22 @@
+#pragma once
+// What a run says when the database cannot be opened or brought up to date,
+// said alike by the run and by each round of --follow.
+
+#include <ostream>
+
+#include "vexlo/common/error.h"
+#include "vexlo/common/terminal_text.h"
+#include "vexlo/db/database.h"
+
+namespace vexlo {
+
+// "Error initializing database: " and the error, then the --read-only hint
+// when writing in the log root was refused.
+void report_open_error(const Error& error, std::ostream& err, TerminalOutput terminals);
+
+// "sync error: " and the error, then the same hint when the database's own
+// files were refused (a scan refused a directory is not helped by reading
+// alone).
+void report_sync_error(const Database& database, const Error& error, std::ostream& err, TerminalOutput terminals);
+
+}  // namespace vexlo
