@@ -11,9 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <new>
-#include <stdexcept>
 
+#include "vexlo/common/out_of_memory.h"
 #include "vexlo/common/utf8.h"
 
 namespace vexlo::os {
@@ -172,19 +171,19 @@ Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
 
 // Replaces the buffer by one holding its content with room for exactly
 // `capacity` bytes: a string's own growth may double, and for one large
-// file that would double the cost.
+// file that would double the cost. Room beyond what a string may hold is
+// memory that cannot be had, as is an allocation that fails (see
+// common/out_of_memory.h).
 Status grow_buffer(std::string& buffer, std::size_t capacity) {
-  try {
+  if (capacity > buffer.max_size()) return std::unexpected(os_error(ENOMEM));
+  const auto grow = [&]() -> Status {
     std::string larger;
     larger.reserve(capacity);
     larger.append(buffer);
     buffer.swap(larger);
-  } catch (const std::bad_alloc&) {
-    return std::unexpected(os_error(ENOMEM));
-  } catch (const std::length_error&) {
-    return std::unexpected(os_error(ENOMEM));
-  }
-  return {};
+    return {};
+  };
+  return within_memory(grow, [] { return Status(std::unexpected(os_error(ENOMEM))); });
 }
 
 // Appends up to `count` bytes read from `fd` to the buffer, whose capacity
