@@ -300,10 +300,19 @@ void scan_options(Arguments args, std::size_t j, const Grammar<Kind>& grammar, K
   }
 }
 
+// "-a" or "-h": a short option, which vexlo has none of, rather than a
+// part of a path.
+bool looks_like_short_option(std::string_view arg) {
+  return arg.size() >= 2 && arg[0] == '-' &&
+         std::ranges::all_of(arg.substr(1), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+}
+
 // A plain word after "list" is its path filter; a later one wins.
 void take_list_word(ListCommand& list, std::string_view arg, std::string_view after, Notes& notes) {
   if (!after.empty()) {
     notes.push_back("Warning: " + quoted(arg) + " is taken as the path filter, not as the value of " + quoted(after));
+  } else if (looks_like_short_option(arg)) {
+    notes.push_back("Warning: " + quoted(arg) + " is taken as the path filter (options begin with \"--\")");
   }
   set_filter(list, arg, notes);
 }
