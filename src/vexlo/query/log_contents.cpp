@@ -6,6 +6,8 @@
 
 #include "vexlo/query/log_contents.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "vexlo/common/out_of_memory.h"
+#include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
 
@@ -22,28 +25,49 @@ namespace {
 
 constexpr std::size_t kFilesAheadPerThread = 4;
 
-// Reads logs one after another with one buffer and one parser.
+// Reads logs one after another with one buffer and one parser. Logs
+// larger than kLargeLogSize are read, as by the scan, by one reader at a
+// time, which then lets their memory go, so that the readers together hold
+// about the largest log plus a fixed amount.
 class ContentReader {
  public:
-  explicit ContentReader(const ContentRequest& request) : request_(request) {}
+  ContentReader(const ContentRequest& request, std::mutex& large_log_turn)
+      : request_(request), large_log_turn_(large_log_turn) {}
 
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
   LogContent read(const FileEntry& entry) {
+    auto file = os::open_regular_file(AT_FDCWD, entry.path, os::Links::Follow);
+    if (!file) {
+      LogContent content;
+      content.problem = file.error().text;
+      return content;
+    }
+    const bool large = file->status.size > kLargeLogSize;
+    std::unique_lock turn(large_log_turn_, std::defer_lock);
+    if (large) turn.lock();
     const auto read_whole = [&] {
       LogContent content;
-      read_into(entry, content);
+      read_into(*file, large, entry, content);
       return content;
     };
-    return within_memory(read_whole, [&] {
+    LogContent content = within_memory(read_whole, [] { return out_of_memory(); });
+    if (large || !content.problem.empty() || buffer_.capacity() > kLargeLogSize) {
       std::string().swap(buffer_);
-      return out_of_memory();
-    });
+      parser_ = json::Parser();
+    }
+    return content;
   }
 
  private:
-  void read_into(const FileEntry& entry, LogContent& content) {
-    const auto read = os::read_file_into(entry.path, buffer_, {.spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true});
+  void read_into(const os::OpenFile& file, bool large, const FileEntry& entry, LogContent& content) {
+    // A file that grew past the bound since it was opened small is refused
+    // rather than read outside the turn.
+    const os::ReadRules rules{.spare = json::kPadding,
+                              .check = json::may_begin_value,
+                              .stop_after_nul = true,
+                              .max_size = large ? os::kMaxReadSize - 1 : kLargeLogSize};
+    const auto read = os::read_open_file(file, buffer_, rules);
     if (!read) {
       content.problem = read.error().text;
       return;
@@ -76,6 +100,7 @@ class ContentReader {
   }
 
   const ContentRequest& request_;
+  std::mutex& large_log_turn_;
   std::string buffer_;
   json::Parser parser_;
 };
@@ -135,7 +160,8 @@ class Window {
 }  // namespace
 
 LogContent read_log_content(const FileEntry& entry, const ContentRequest& request) {
-  return ContentReader(request).read(entry);
+  std::mutex large_log_turn;
+  return ContentReader(request, large_log_turn).read(entry);
 }
 
 void read_log_contents(std::span<const FileEntry> entries, const ContentRequest& request, std::size_t threads,
@@ -143,8 +169,9 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
   if (entries.empty()) return;
   const std::size_t readers = std::max<std::size_t>(std::min(threads, entries.size()), 1);
   Window window(entries.size(), readers * kFilesAheadPerThread);
+  std::mutex large_log_turn;
   const auto read_until_done = [&] {
-    ContentReader reader(request);
+    ContentReader reader(request, large_log_turn);
     while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file]));
   };
   std::vector<std::jthread> pool;
@@ -157,7 +184,7 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
     }
   }
   if (pool.empty()) {
-    ContentReader reader(request);
+    ContentReader reader(request, large_log_turn);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       LogContent content = reader.read(entries[i]);
       if (!take(i, content)) return;
