@@ -77,13 +77,26 @@ TEST(IdStability, StrayByteInTheDatabaseKeepsItAndGivesNoIdTwice) {
   EXPECT_EQ(run_on(sandbox, {"list"}).err, "");
 }
 
+// Like every other message: escaped on a terminal, exact into a pipe.
 TEST(IdStability, KeptFileIsNamedWithoutRawControlCharacters) {
-  Sandbox sandbox;
-  sandbox.write({"lo\x1b[2Jgs/.config/vexlo-db.json", "{\"files\": ["});
-  const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "lo\x1b[2Jgs", "list"});
-  EXPECT_EQ(result.status, 0) << result;
-  EXPECT_EQ(result.err, "Warning: damaged database file kept as lo\\u{1b}[2Jgs/.config/vexlo-db.json.damaged\n");
-  EXPECT_TRUE(sandbox.exists("lo\x1b[2Jgs/.config/vexlo-db.json.damaged"));
+  const std::string kept = "lo\x1b[2Jgs/.config/vexlo-db.json.damaged";
+  const struct {
+    StdoutTarget target;
+    std::string shown;
+  } cases[] = {
+      {StdoutTarget::Capture, kept},
+      {StdoutTarget::Terminal, "lo\\x1b[2Jgs/.config/vexlo-db.json.damaged"},
+  };
+  for (const auto& c : cases) {
+    Sandbox sandbox;
+    sandbox.write({"lo\x1b[2Jgs/.config/vexlo-db.json", "{\"files\": ["});
+    const RunResult result =
+        sandbox.run({"--config", kNoConfig, "--log-path", "lo\x1b[2Jgs", "list"}, {.stdout_target = c.target});
+    EXPECT_EQ(result.status, 0) << result;
+    EXPECT_EQ(c.target == StdoutTarget::Terminal ? result.out : result.err,
+              "Warning: damaged database file kept as " + c.shown + "\n");
+    EXPECT_TRUE(sandbox.exists(kept));
+  }
 }
 
 TEST(IdStability, HandEditedCountersNeverShareOrGiveIdZero) {

@@ -20,7 +20,6 @@
 #include "vexlo/cli/command.h"
 #include "vexlo/cli/usage.h"
 #include "vexlo/config/config.h"
-#include "vexlo/config/found_part.h"
 #include "vexlo/db/database.h"
 #include "vexlo/query/list.h"
 #include "vexlo/query/show.h"
@@ -108,7 +107,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   // A failed sync leaves a database the command can still use.
   const auto synced = database->sync(log_root);
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
-    err << "Warning: damaged database file kept as " << config::escape_controls(kept) << '\n';
+    err << "Warning: damaged database file kept as " << Shown{kept, terminals.err} << '\n';
   }
   for (const auto& directory : database->passed_over()) {
     err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';

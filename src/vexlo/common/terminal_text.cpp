@@ -1,20 +1,51 @@
 #include "vexlo/common/terminal_text.h"
 
+#include <optional>
+
+#include "vexlo/common/utf8.h"
+
 namespace vexlo {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-bool is_c1_lead(std::string_view text, std::size_t at) {
-  // U+0080 to U+009F are encoded as C2 80 to C2 9F.
-  return static_cast<unsigned char>(text[at]) == 0xC2 && at + 1 < text.size() &&
-         static_cast<unsigned char>(text[at + 1]) >= 0x80 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
-}
-
 void append_hex_escape(std::string& out, std::string_view prefix, unsigned char byte) {
   out += prefix;
   out += kHexDigits[byte >> 4];
   out += kHexDigits[byte & 0xF];
+}
+
+// A character that a terminal acts on or shows as nothing, at some byte of
+// a text: its code point and the length of its encoding.
+struct HiddenCharacter {
+  char32_t code_point;
+  std::size_t length;
+};
+
+// Whether the code point, of three bytes in UTF-8, reorders or hides text:
+// bidirectional marks, embeddings, overrides and isolates, zero-width
+// characters, line and paragraph separators, and the byte-order mark.
+bool reorders_or_hides(char32_t c) {
+  return (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// The C1 control (U+0080 to U+009F) or the character that reorders or
+// hides text (and U+061C, the Arabic letter mark) that starts at byte `at`.
+std::optional<HiddenCharacter> hidden_character_at(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u; };
+  if (is_c1_control_at(text, at)) return HiddenCharacter{byte(1), 2};
+  if (byte(0) == 0xD8 && byte(1) == 0x9C) return HiddenCharacter{0x061C, 2};
+  if ((byte(0) & 0xF0) != 0xE0 || (byte(1) & 0xC0) != 0x80 || (byte(2) & 0xC0) != 0x80) return std::nullopt;
+  const char32_t c = ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+  if (!reorders_or_hides(c)) return std::nullopt;
+  return HiddenCharacter{c, 3};
+}
+
+// "\u" and four lower-case hex digits: a JSON escape, readable anywhere.
+void append_code_point_escape(std::string& out, char32_t c) {
+  append_hex_escape(out, "\\u", static_cast<unsigned char>(c >> 8));
+  append_hex_escape(out, "", static_cast<unsigned char>(c & 0xFF));
 }
 
 }  // namespace
@@ -23,7 +54,12 @@ void append_visible(std::string& out, std::string_view text, Controls controls) 
   const bool keep = controls == Controls::KeepTabAndLineFeed;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x20 && byte != 0x7F && !is_c1_lead(text, i)) {
+    if (const auto hidden = hidden_character_at(text, i)) {
+      append_code_point_escape(out, hidden->code_point);
+      i += hidden->length - 1;
+    } else if (byte == '\\') {
+      out += "\\\\";  // so that no name looks like an escape
+    } else if (byte >= 0x20 && byte != 0x7F) {
       out += text[i];
     } else if (byte == '\t') {
       out += keep ? "\t" : "\\t";
@@ -31,8 +67,6 @@ void append_visible(std::string& out, std::string_view text, Controls controls) 
       out += keep ? "\n" : "\\n";
     } else if (byte == '\r') {
       out += "\\r";
-    } else if (byte == 0xC2) {
-      append_hex_escape(out, "\\u00", static_cast<unsigned char>(text[++i]));
     } else {
       append_hex_escape(out, "\\x", byte);
     }
@@ -42,12 +76,11 @@ void append_visible(std::string& out, std::string_view text, Controls controls) 
 void append_visible_json(std::string& out, std::string_view json_text) {
   for (std::size_t i = 0; i < json_text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(json_text[i]);
-    if (byte == 0x7F) {
-      out += "\\u007f";
-    } else if (is_c1_lead(json_text, i)) {
-      append_hex_escape(out, "\\u00", static_cast<unsigned char>(json_text[++i]));
-    } else if (byte < 0x20 && byte != '\n') {
-      append_hex_escape(out, "\\u00", byte);  // not written by the JSON writer
+    if (const auto hidden = hidden_character_at(json_text, i)) {
+      append_code_point_escape(out, hidden->code_point);
+      i += hidden->length - 1;
+    } else if (byte == 0x7F || (byte < 0x20 && byte != '\n')) {
+      append_code_point_escape(out, byte);  // not written by the JSON writer
     } else {
       out += json_text[i];
     }

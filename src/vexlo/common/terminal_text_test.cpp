@@ -22,7 +22,12 @@ TEST(TerminalText, ControlCharactersBecomeVisible) {
       // Printable non-ASCII and bytes that are no UTF-8 stay as they are.
       {"\xc2\xa0\xc3\xa9\xe2\x82\xac \xff \xc2", "\xc2\xa0\xc3\xa9\xe2\x82\xac \xff \xc2",
        "\xc2\xa0\xc3\xa9\xe2\x82\xac \xff \xc2"},
-      {"back\\slash", "back\\slash", "back\\slash"},
+      // Backslashes double, so that a name cannot pose as an escaped one.
+      {"back\\slash \\x1b", "back\\\\slash \\\\x1b", "back\\\\slash \\\\x1b"},
+      // Characters that reorder or hide text; their neighbours stay.
+      {"a\u202eexe.json\u200b\u2028\ufeff\u061c\u2066\u2064\u2010",
+       "a\\u202eexe.json\\u200b\\u2028\\ufeff\\u061c\\u2066\\u2064\u2010",
+       "a\\u202eexe.json\\u200b\\u2028\\ufeff\\u061c\\u2066\\u2064\u2010"},
   };
   for (const auto& c : cases) {
     std::string all, kept;
@@ -47,6 +52,7 @@ TEST(TerminalText, JsonTextStaysTheSameValue) {
       {"\"del\x7f\"", "\"del\\u007f\""},
       {"\"\xc2\x9b" "c1\"", "\"\\u009bc1\""},
       {"\"\xc3\xa9\"", "\"\xc3\xa9\""},
+      {"\"rtl\u202e \\\\\"", "\"rtl\\u202e \\\\\""},
   };
   for (const auto& c : cases) {
     std::string out;
