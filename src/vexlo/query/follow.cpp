@@ -42,11 +42,7 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
                               std::ostream& err, TerminalOutput terminals) {
   std::vector<FileEntry> entries;
   ScanNotes notes;
-  if (auto scanned = database.scan(log_root, entries, &notes); !scanned) {
-    err << "Error traversing " << Shown{log_root, terminals.err} << ": " << Shown{scanned.error().text, terminals.err}
-        << '\n';
-    return;
-  }
+  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
   // A file seen before that cannot be read right now (being rewritten) is
   // not new when it can be read again.
   std::unordered_set<std::string> seen_now;

@@ -124,6 +124,16 @@ std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQue
 
 }  // namespace
 
+bool scan_for_listing(const Database& database, const std::string& log_root, std::vector<FileEntry>& entries,
+                      ScanNotes& notes, std::ostream& err, TerminalOutput terminals) {
+  if (auto scanned = database.scan(log_root, entries, &notes); !scanned) {
+    err << "Error traversing " << Shown{log_root, terminals.err} << ": " << Shown{scanned.error().text, terminals.err}
+        << '\n';
+    return false;
+  }
+  return true;
+}
+
 bool is_selected(const FileEntry& entry, const ListQuery& query) {
   if (entry.path.find(query.filter) == std::string::npos) return false;
   if (query.since && entry.timestamp < *query.since) return false;
@@ -149,11 +159,7 @@ void list_log_files(const Database& database, const std::string& log_root, const
   ScanNotes notes;
   // Through the database, so that files the synchronisation has just read
   // and that have not changed since are not read again.
-  if (auto scanned = database.scan(log_root, entries, &notes); !scanned) {
-    err << "Error traversing " << Shown{log_root, terminals.err} << ": " << Shown{scanned.error().text, terminals.err}
-        << '\n';
-    return;
-  }
+  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
   for (const std::string& directory : notes.repeated_text_in) {
     err << "Warning: Two file names in " << Shown{directory, terminals.err}
         << " read as the same path; one of the files is passed over\n";

@@ -11,6 +11,7 @@
 
 #include "vexlo/common/terminal_text.h"
 #include "vexlo/db/database.h"
+#include "vexlo/db/log_scan.h"
 #include "vexlo/query/where.h"
 
 namespace vexlo {
@@ -48,6 +49,11 @@ struct ListQuery {
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
                     std::vector<std::string>* scanned_paths = nullptr);
+
+// Scans `log_root` through `database` for a listing; a failed scan is
+// reported on `err` ("Error traversing ...") and gives false.
+bool scan_for_listing(const Database& database, const std::string& log_root, std::vector<FileEntry>& entries,
+                      ScanNotes& notes, std::ostream& err, TerminalOutput terminals);
 
 // Whether the path filter and the time bounds of `query` select the entry.
 bool is_selected(const FileEntry& entry, const ListQuery& query);
