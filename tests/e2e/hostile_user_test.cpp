@@ -105,6 +105,8 @@ class AttackedTree {
       ::lchown(entry.path().c_str(), kAttacker, kAttacker);
     }
     ::lchown(sandbox_.path("logs").c_str(), kAttacker, kAttacker);
+    // Root's own link, to a name that the attacker may fill with a link.
+    ::symlink("shutdown/unsafe/crash-1.json", sandbox_.path("logs/latest.json").c_str());
     reason_ = testing::why_no_program(kSetpriv);
     if (reason_.empty() && attack("true").status != 0) reason_ = "user 65534 cannot work in " + sandbox_.root();
   }

@@ -248,16 +248,49 @@ std::optional<std::string_view> entry_name(std::string_view directory, std::stri
 
 namespace {
 
+Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left);
+
+// Whether every link that following the link text `text`, read in
+// `directory`, passes through may be followed: a link the running user
+// made to a link of someone else's must not lead where that one may not.
+bool link_text_allowed(const os::Directory& directory, std::string_view text, int& links_left) {
+  auto current = text.starts_with('/') ? os::Directory::open("/", os::Links::Follow)
+                                       : directory.open_entry(".", os::Links::Follow);
+  while (current) {
+    const auto slash = text.find('/');
+    const std::string part(text.substr(0, slash));
+    if (!part.empty() && part != "." && part != "..") {
+      const auto status = allowed_status_within(*current, part, links_left);
+      if (!status || status->type == os::FileType::Other) return false;
+    }
+    if (slash == std::string_view::npos) return true;
+    text.remove_prefix(slash + 1);
+    if (!part.empty()) current = current->open_entry(part, os::Links::Follow);
+  }
+  return false;
+}
+
 // The status of the entry `name` of `directory` as the scan sees it: that
-// of what a link points to when it may be followed, else that of a file
-// that is no directory and no log.
-Result<os::FileStatus> allowed_status(const os::Directory& directory, const std::string& name) {
+// of what a link points to when it and every link it leads through may be
+// followed, else that of a file that is no directory and no log. At most
+// `links_left` links are followed, so that links of links cost no more
+// than the system allows one path.
+Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left) {
   auto entry = directory.status(name, os::Links::DoNotFollow);
   if (!entry || entry->type != os::FileType::Link) return entry;
   auto target = directory.status(name, os::Links::Follow);
   if (!target) return target;
-  if (!may_follow_link(*entry, *target)) return os::FileStatus{};
+  const auto text = directory.read_link(name);
+  if (!may_follow_link(*entry, *target) || !text || --links_left < 0 ||
+      !link_text_allowed(directory, *text, links_left)) {
+    return os::FileStatus{};
+  }
   return target;
+}
+
+Result<os::FileStatus> allowed_status(const os::Directory& directory, const std::string& name) {
+  int links_left = 40;  // as the system allows one path
+  return allowed_status_within(directory, name, links_left);
 }
 
 // Whether `reached`, opened by the name `name` in `directory`, is what the
@@ -267,8 +300,8 @@ Result<os::FileStatus> allowed_status(const os::Directory& directory, const std:
 bool reached_as_allowed(const os::Directory& directory, const std::string& name, const os::FileStatus& reached) {
   const auto entry = directory.status(name, os::Links::DoNotFollow);
   if (!entry) return false;
-  if (entry->type == os::FileType::Link) return may_follow_link(*entry, reached);
-  return entry->device == reached.device && entry->inode == reached.inode;
+  const auto allowed = entry->type == os::FileType::Link ? allowed_status(directory, name) : entry;
+  return allowed && allowed->device == reached.device && allowed->inode == reached.inode;
 }
 
 // The subdirectory `name` of `parent`, opened as the scan may enter it.

@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <string_view>
 
 
@@ -60,6 +62,14 @@ Result<std::vector<std::string>> Directory::list() const {
   ::closedir(dir);
   if (err != 0) return std::unexpected(os_error(err));
   return names;
+}
+
+Result<std::string> Directory::read_link(const std::string& name) const {
+  std::string text(PATH_MAX, '\0');
+  const ssize_t size = ::readlinkat(fd_.get(), name.c_str(), text.data(), text.size());
+  if (size < 0) return std::unexpected(os_error(errno));
+  text.resize(static_cast<std::size_t>(size));
+  return text;
 }
 
 Status Directory::remove(const std::string& name) const {

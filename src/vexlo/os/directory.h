@@ -34,6 +34,8 @@ class Directory {
   // Names in the directory in the order the system yields them, without
   // "." and "..".
   Result<std::vector<std::string>> list() const;
+  // The text of the symbolic link `name`.
+  Result<std::string> read_link(const std::string& name) const;
   // Removes an entry that is not a directory (a link itself, not its target).
   Status remove(const std::string& name) const;
   // Flushes the directory's entries (a rename done in it) to stable storage.
