@@ -29,10 +29,9 @@
 #include <functional>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 
+#include "vexlo/common/threads.h"
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/config_files.h"
 #include "vexlo/db/log_time_cache.h"
@@ -171,15 +170,7 @@ void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::
   };
   const std::size_t helpers = std::max<std::size_t>(std::min(threads, positions.size()), 1) - 1;
   {
-    std::vector<std::jthread> pool;
-    pool.reserve(helpers);
-    for (std::size_t i = 0; i < helpers; ++i) {
-      try {
-        pool.emplace_back(help);
-      } catch (const std::system_error&) {
-        break;  // no more threads to be had: those there are do the work
-      }
-    }
+    const auto pool = start_threads(helpers, help);
     help();
   }  // the helpers are joined here
   if (failure) std::rethrow_exception(failure);

@@ -11,11 +11,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "vexlo/common/out_of_memory.h"
+#include "vexlo/common/threads.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
@@ -174,15 +173,7 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
     ContentReader reader(request, large_log_turn);
     while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file]));
   };
-  std::vector<std::jthread> pool;
-  pool.reserve(readers);
-  for (std::size_t i = 0; i < readers; ++i) {
-    try {
-      pool.emplace_back(read_until_done);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: those there are do the work
-    }
-  }
+  const auto pool = start_threads(readers, read_until_done);
   if (pool.empty()) {
     ContentReader reader(request, large_log_turn);
     for (std::size_t i = 0; i < entries.size(); ++i) {
