@@ -68,7 +68,7 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
   seen_ = std::move(seen_now);
   // In the order they were written, as they come.
   std::ranges::stable_sort(fresh, std::ranges::less{}, &FileEntry::timestamp);
-  print_entries(fresh, query_, std::numeric_limits<std::size_t>::max(), out, err, terminals);
+  print_entries(fresh, query_, log_root, std::numeric_limits<std::size_t>::max(), out, err, terminals);
   out.flush();
 }
 

@@ -36,7 +36,8 @@ class ContentReader {
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
   LogContent read(const FileEntry& entry) {
-    auto file = os::open_regular_file(AT_FDCWD, entry.path, os::Links::Follow);
+    auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, entry.path, os::Links::Follow)
+                                          : open_log_file(request_.log_root, entry.path);
     if (!file) {
       LogContent content;
       content.problem = file.error().text;

@@ -20,6 +20,9 @@ struct ContentRequest {
   // entry and its document by the thread that read it, so that the
   // rendering too runs on every processor.
   void (*line)(std::string& line, const FileEntry& entry, json::Value document) = nullptr;
+  // When set, the log root below which each log is opened as show opens
+  // it, so that a file swapped for a link since the scan is not read.
+  std::string log_root = {};
 };
 
 // What reading one log gave.
