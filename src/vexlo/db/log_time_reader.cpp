@@ -1,0 +1,47 @@
+#include "vexlo/db/log_time_reader.h"
+
+#include <fcntl.h>
+
+#include <new>
+
+namespace vexlo {
+
+std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified,
+                                                std::uint64_t max_size) {
+  const auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
+  if (!file) {
+    last_read_failed_ = true;
+    return std::nullopt;
+  }
+  return read(*file, modified, max_size);
+}
+
+std::optional<std::int64_t> LogTimeReader::read(const os::OpenFile& file, std::int64_t modified,
+                                                std::uint64_t max_size) {
+  // No UTF-8 check of its own: the parser rejects text that is not UTF-8,
+  // and either way the file is skipped. So is a file that cannot be JSON
+  // from its first bytes, one that holds a NUL byte, and one too large to
+  // hold in memory.
+  last_read_failed_ = false;
+  std::optional<std::int64_t> time;
+  try {
+    const os::ReadRules rules{
+        .spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true, .max_size = max_size};
+    const auto read = os::read_open_file(file, buffer_, rules);
+    if (!read) last_read_failed_ = true;
+    if (read && *read == os::ReadContent::Whole) {
+      if (const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_))) {
+        time = boot_timestamp->value_or(modified);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    last_read_failed_ = true;
+  }
+  if (last_read_failed_ || buffer_.capacity() > kLargeLogSize) {
+    std::string().swap(buffer_);
+    parser_ = json::Parser();
+  }
+  return time;
+}
+
+}  // namespace vexlo

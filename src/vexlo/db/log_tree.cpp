@@ -1,0 +1,288 @@
+// The walk of the log tree: depth first, in the order the system lists
+// each directory, following only the symbolic links that may_follow_link
+// allows.
+//
+// Names are passed to the system as the raw bytes it gave; only the
+// recorded path is turned into text. Each directory (by device and inode)
+// is entered at most once per scan, under the first path that reaches it:
+// links could otherwise make a small tree of directories look like an
+// exponentially large one (two links to the next level, twenty levels
+// deep) or never end (a cycle). The daemon rotates its logs while we scan,
+// so a file or directory that vanishes between the listing and its
+// inspection is passed over; a directory that cannot be entered is passed
+// over with its reason.
+
+#include "vexlo/db/log_tree.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <functional>
+#include <unordered_set>
+
+#include "vexlo/common/utf8.h"
+#include "vexlo/db/config_files.h"
+
+namespace vexlo {
+namespace {
+
+struct DirectoryIdentity {
+  std::uint64_t device;
+  std::uint64_t inode;
+  bool operator==(const DirectoryIdentity&) const = default;
+};
+
+struct IdentityHash {
+  std::size_t operator()(const DirectoryIdentity& identity) const {
+    return std::hash<std::uint64_t>()(identity.inode * 0x9E3779B97F4A7C15ULL ^ identity.device);
+  }
+};
+
+class LogTreeWalker {
+ public:
+  LogTreeWalker(std::vector<FoundFile>& found, ScanSource& source, std::vector<PassedOverDirectory>* passed_over)
+      : found_(found), source_(source), passed_over_(passed_over) {}
+
+  Status walk_root(const std::string& root) {
+    const auto status = source_.status(root);
+    if (!status || status->type != os::FileType::Directory) return {};
+    entered_.insert({status->device, status->inode});
+    auto names = source_.list(root);
+    if (!names) {
+      if (names.error().os_code == ENOENT) return {};
+      return std::unexpected(names.error());
+    }
+    return walk_names(root, *names, 0);
+  }
+
+ private:
+  Status walk_names(const std::string& directory, const std::vector<std::string>& names, std::size_t depth) {
+    for (const auto& name : names) {
+      if (auto visited = visit(directory, name, depth); !visited) return visited;
+    }
+    return {};
+  }
+
+  // A subdirectory that cannot be entered is passed over, with the reason.
+  Status walk_directory(const std::string& directory, std::size_t depth) {
+    if (depth > kMaxScanDepth) {
+      pass_over(directory, "more than " + std::to_string(kMaxScanDepth) + " directories deep");
+      return {};
+    }
+    if (directory.size() > kMaxStoredPathLength) {
+      pass_over(directory, os::error_text(ENAMETOOLONG));
+      return {};
+    }
+    auto names = source_.list(directory);
+    if (!names) {
+      if (names.error().os_code != ENOENT) pass_over(directory, names.error().text);
+      return {};
+    }
+    return walk_names(directory, *names, depth);
+  }
+
+  void pass_over(const std::string& directory, std::string reason) {
+    if (passed_over_ != nullptr) passed_over_->push_back({to_utf8_lossy(directory), std::move(reason)});
+  }
+
+  Status visit(const std::string& directory, const std::string& name, std::size_t depth) {
+    std::string path = os::join_path(directory, name);
+    // An entry that cannot be examined (a broken link, one that vanished)
+    // is neither a directory nor a regular file.
+    const auto status = source_.status(path);
+    if (!status) return {};
+    if (status->type == os::FileType::Directory) {
+      if (name == kConfigDirName) return {};
+      if (!entered_.insert({status->device, status->inode}).second) return {};
+      return walk_directory(path, depth + 1);
+    }
+    if (status->type == os::FileType::Regular && has_json_extension(name)) {
+      found_.push_back(FoundFile{std::move(path), *status});
+    }
+    return {};
+  }
+
+  std::vector<FoundFile>& found_;
+  ScanSource& source_;
+  std::vector<PassedOverDirectory>* passed_over_;
+  std::unordered_set<DirectoryIdentity, IdentityHash> entered_;
+};
+
+}  // namespace
+
+Status walk_log_tree(const std::string& root, ScanSource& source, std::vector<FoundFile>& found,
+                     std::vector<PassedOverDirectory>* passed_over) {
+  return LogTreeWalker(found, source, passed_over).walk_root(root);
+}
+
+bool has_json_extension(std::string_view name) {
+  const auto dot = name.rfind('.');
+  return dot != std::string_view::npos && dot != 0 && name.substr(dot + 1) == "json";
+}
+
+bool may_follow_link(const os::FileStatus& link, const os::FileStatus& target) {
+  return link.owner == os::current_user() || link.owner == target.owner;
+}
+
+namespace {
+
+// The name of the entry `path` names in `directory`, when `path` is the two
+// joined (see os::join_path).
+std::optional<std::string_view> entry_name(std::string_view directory, std::string_view path) {
+  const auto rest = path_below(directory, path);
+  if (!rest || rest->find('/') != std::string_view::npos) return std::nullopt;
+  return rest;
+}
+
+}  // namespace
+
+namespace {
+
+Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left);
+
+// Whether every link that following the link text `text`, read in
+// `directory`, passes through may be followed: a link the running user
+// made to a link of someone else's must not lead where that one may not.
+bool link_text_allowed(const os::Directory& directory, std::string_view text, int& links_left) {
+  auto current = text.starts_with('/') ? os::Directory::open("/", os::Links::Follow)
+                                       : directory.open_entry(".", os::Links::Follow);
+  while (current) {
+    const auto slash = text.find('/');
+    const std::string part(text.substr(0, slash));
+    if (!part.empty() && part != "." && part != "..") {
+      const auto status = allowed_status_within(*current, part, links_left);
+      if (!status || status->type == os::FileType::Other) return false;
+    }
+    if (slash == std::string_view::npos) return true;
+    text.remove_prefix(slash + 1);
+    if (!part.empty()) current = current->open_entry(part, os::Links::Follow);
+  }
+  return false;
+}
+
+// The status of the entry `name` of `directory` as the scan sees it: that
+// of what a link points to when it and every link it leads through may be
+// followed, else that of a file that is no directory and no log. At most
+// `links_left` links are followed, so that links of links cost no more
+// than the system allows one path.
+Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left) {
+  auto entry = directory.status(name, os::Links::DoNotFollow);
+  if (!entry || entry->type != os::FileType::Link) return entry;
+  auto target = directory.status(name, os::Links::Follow);
+  if (!target) return target;
+  const auto text = directory.read_link(name);
+  if (!may_follow_link(*entry, *target) || !text || --links_left < 0 ||
+      !link_text_allowed(directory, *text, links_left)) {
+    return os::FileStatus{};
+  }
+  return target;
+}
+
+Result<os::FileStatus> allowed_status(const os::Directory& directory, const std::string& name) {
+  int links_left = 40;  // as the system allows one path
+  return allowed_status_within(directory, name, links_left);
+}
+
+// Whether `reached`, opened by the name `name` in `directory`, is what the
+// entry there is allowed to lead to now: the entry itself, or the target
+// of a link that may be followed. Guards against an entry swapped for a
+// link between the look and the open.
+bool reached_as_allowed(const os::Directory& directory, const std::string& name, const os::FileStatus& reached) {
+  const auto entry = directory.status(name, os::Links::DoNotFollow);
+  if (!entry) return false;
+  const auto allowed = entry->type == os::FileType::Link ? allowed_status(directory, name) : entry;
+  return allowed && allowed->device == reached.device && allowed->inode == reached.inode;
+}
+
+// The subdirectory `name` of `parent`, opened as the scan may enter it.
+Result<os::Directory> enter(const os::Directory& parent, const std::string& name) {
+  auto opened = parent.open_entry(name, os::Links::Follow);
+  if (!opened) return opened;
+  const auto reached = opened->status();
+  if (!reached) return std::unexpected(reached.error());
+  if (!reached_as_allowed(parent, name, *reached)) return std::unexpected(os::os_error(EACCES));
+  return opened;
+}
+
+}  // namespace
+
+const os::Directory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
+  for (std::size_t depth = open_.size(); depth > 0; --depth) {
+    if (const auto found = entry_name(open_[depth - 1].path(), path)) {
+      while (open_.size() > depth) open_.pop_back();
+      name = *found;
+      return &open_.back();
+    }
+  }
+  return nullptr;
+}
+
+Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
+  std::string name;
+  if (const os::Directory* holder = holder_of(path, name)) return allowed_status(*holder, name);
+  open_.clear();
+  return os::stat_path(path);  // the log root, as the caller names it
+}
+
+Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
+  std::string name;
+  const os::Directory* holder = holder_of(directory, name);
+  auto opened = holder != nullptr ? enter(*holder, name) : os::Directory::open(directory, os::Links::Follow);
+  if (!opened) return std::unexpected(opened.error());
+  auto names = opened->list();
+  if (names) open_.push_back(std::move(*opened));
+  return names;
+}
+
+std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status,
+                                                       LogTimeReader& reader, std::uint64_t max_size) {
+  // Opened by its path once more: what stands there now must be the file
+  // the walk saw and allowed, else it is passed over for this run.
+  auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
+  if (file && (file->status.device != status.device || file->status.inode != status.inode)) {
+    file = std::unexpected(os::os_error(EACCES));
+  }
+  if (!file) return reader.unreadable();
+  return reader.read(*file, status.modified.value_or(0), max_size);
+}
+
+Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path) {
+  const auto below = path_below(log_root, path);
+  if (!below) return std::unexpected(os::os_error(ENOENT));
+  auto directory = os::Directory::open(log_root, os::Links::Follow);
+  if (!directory) return std::unexpected(directory.error());
+  std::string_view rest = *below;
+  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+    const std::string name(rest.substr(0, slash));
+    rest.remove_prefix(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name == kConfigDirName) {
+      return std::unexpected(os::os_error(ENOENT));
+    }
+    auto entered = enter(*directory, name);
+    if (!entered) return std::unexpected(entered.error());
+    *directory = std::move(*entered);
+  }
+  const std::string name(rest);
+  if (!has_json_extension(name)) return std::unexpected(os::os_error(ENOENT));
+  const auto status = allowed_status(*directory, name);
+  if (!status) return std::unexpected(status.error());
+  auto file = os::open_regular_file(directory->fd(), name, os::Links::Follow);
+  if (file && (status->type != os::FileType::Regular || file->status.device != status->device ||
+               file->status.inode != status->inode)) {
+    return std::unexpected(os::os_error(EACCES));  // a link that may not be followed
+  }
+  return file;
+}
+
+std::optional<std::string_view> path_below(std::string_view log_root, std::string_view path) {
+  if (log_root.empty() || !path.starts_with(log_root)) return std::nullopt;
+  std::string_view rest = path.substr(log_root.size());
+  if (log_root.back() != '/') {
+    if (!rest.starts_with('/')) return std::nullopt;
+    rest.remove_prefix(1);
+  }
+  if (rest.empty()) return std::nullopt;
+  return rest;
+}
+
+}  // namespace vexlo
