@@ -33,7 +33,8 @@ using LogTime = std::optional<std::int64_t>;
 // read at all. The calling thread reads too; up to `threads` - 1
 // more join it, each with its own reader, taking the next unread file until
 // none is left, so that a thread holds one file at a time. An exception in
-// a helper (memory ran out) stops the others and is thrown again in the
+// a helper (memory ran out other than for one file, see
+// common/out_of_memory.h) stops the others and is thrown again in the
 // calling thread, as if it alone had read.
 void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::size_t>& positions,
                     std::vector<LogTime>& times, std::vector<char>& failed, ScanSource& source,

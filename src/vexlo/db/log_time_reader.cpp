@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 
-#include <new>
+#include "vexlo/common/out_of_memory.h"
 
 namespace vexlo {
 
@@ -23,20 +23,26 @@ std::optional<std::int64_t> LogTimeReader::read(const os::OpenFile& file, std::i
   // from its first bytes, one that holds a NUL byte, and one too large to
   // hold in memory.
   last_read_failed_ = false;
-  std::optional<std::int64_t> time;
-  try {
+  const auto read_time = [&]() -> std::optional<std::int64_t> {
     const os::ReadRules rules{
         .spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true, .max_size = max_size};
     const auto read = os::read_open_file(file, buffer_, rules);
-    if (!read) last_read_failed_ = true;
-    if (read && *read == os::ReadContent::Whole) {
-      if (const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_))) {
-        time = boot_timestamp->value_or(modified);
-      }
+    if (!read) {
+      last_read_failed_ = true;
+      return std::nullopt;
     }
-  } catch (const std::bad_alloc&) {
+    if (*read != os::ReadContent::Whole) return std::nullopt;
+    const auto boot_timestamp = parser_.read_boot_timestamp(json::PaddedText(buffer_));
+    if (boot_timestamp) return boot_timestamp->value_or(modified);
+    // Memory that ran out says nothing of the content: such a file is one
+    // that could not be read (see common/out_of_memory.h).
+    last_read_failed_ = boot_timestamp.error().out_of_memory;
+    return std::nullopt;
+  };
+  const auto time = within_memory(read_time, [&]() -> std::optional<std::int64_t> {
     last_read_failed_ = true;
-  }
+    return std::nullopt;
+  });
   if (last_read_failed_ || buffer_.capacity() > kLargeLogSize) {
     std::string().swap(buffer_);
     parser_ = json::Parser();
