@@ -178,8 +178,10 @@ Result<os::FileStatus> allowed_status_within(const os::Directory& directory, con
   return target;
 }
 
+constexpr int kMaxLinksPerPath = 40;  // as the system allows
+
 Result<os::FileStatus> allowed_status(const os::Directory& directory, const std::string& name) {
-  int links_left = 40;  // as the system allows one path
+  int links_left = kMaxLinksPerPath;
   return allowed_status_within(directory, name, links_left);
 }
 
@@ -272,6 +274,12 @@ Result<os::OpenFile> open_log_file(const std::string& log_root, const std::strin
     return std::unexpected(os::os_error(EACCES));  // a link that may not be followed
   }
   return file;
+}
+
+bool reached_through_allowed_links(const std::string& path) {
+  const auto here = os::Directory::open(".", os::Links::Follow);
+  int links_left = kMaxLinksPerPath;
+  return here && link_text_allowed(*here, path, links_left);
 }
 
 std::optional<std::string_view> path_below(std::string_view log_root, std::string_view path) {

@@ -98,6 +98,10 @@ bool may_follow_link(const os::FileStatus& link, const os::FileStatus& target);
 // does not lie below the log root.
 Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path);
 
+// Whether `path`, from the current directory, leads through no symbolic
+// link that may_follow_link refuses.
+bool reached_through_allowed_links(const std::string& path);
+
 // The part of `path` after `log_root` and the "/" that joins them (see
 // os::join_path), when `path` lies below the log root.
 std::optional<std::string_view> path_below(std::string_view log_root, std::string_view path);

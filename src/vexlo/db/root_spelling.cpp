@@ -9,6 +9,7 @@
 #include <optional>
 #include <ranges>
 
+#include "vexlo/db/log_tree.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -68,7 +69,7 @@ std::vector<std::string_view> parts_of(std::string_view path) {
   return parts;
 }
 
-// Whether `spelled`, which names nothing from here, may be a relative
+// Whether `spelled`, which does not name the log root from here, may be a relative
 // spelling of the directory at the absolute path `real`: its parts,
 // without "." and leading "..", are the last parts of `real`.
 bool may_name(std::string_view spelled, std::string_view real) {
@@ -91,9 +92,11 @@ std::optional<std::string> stored_root(const std::vector<FileEntry>& files, cons
   if (!root) return std::nullopt;
   std::vector<std::string> unresolved;
   for (std::string& directory : shared_directories(shared_start(files))) {
+    // Another user who may write the current directory can make a name
+    // there lead anywhere; such a name is taken as unresolved.
     const auto status = os::stat_path(directory);
-    if (status && same_directory(*status, *root)) return directory;
-    if (!status) unresolved.push_back(std::move(directory));
+    if (status && same_directory(*status, *root) && reached_through_allowed_links(directory)) return directory;
+    unresolved.push_back(std::move(directory));
   }
   if (unresolved.empty()) return std::nullopt;
   const auto real = os::real_path(log_root);

@@ -22,7 +22,7 @@ class RootSpelling {
   // How `files` spell the directory `log_root` names. The entries spell it
   // P when every entry's path is P, "/" and the file's path below the log
   // root, and P either names the same directory as `log_root` (by device
-  // and inode, following links) or names nothing from here while its
+  // and inode, following links the scan would follow) or else its
   // parts (leaving out "." and leading "..") are the last parts of the log
   // root's absolute path. When `log_root` is itself such a P, when the
   // entries share no P, or there are none, the spellings are the same.
