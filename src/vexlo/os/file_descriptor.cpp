@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "vexlo/os/file_system.h"
+#include "vexlo/os/os_error.h"
 
 namespace vexlo::os {
 

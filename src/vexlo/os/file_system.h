@@ -13,12 +13,10 @@
 
 #include "vexlo/common/error.h"
 #include "vexlo/os/file_descriptor.h"
+#include "vexlo/os/os_error.h"
 
 namespace vexlo::os {
 
-// "<strerror_r text> (os error N)".
-std::string error_text(int errnum);
-Error os_error(int errnum);
 
 enum class FileType { Regular, Directory, Link, Other };
 
