@@ -70,7 +70,7 @@ bool Follower::wait_for_change(const NewLogPrinter& printer) {
       if (!*changes) return false;
       // Lost events may have hidden a new directory from the watch.
       if ((*changes)->lost) watch_tree();
-      if ((*changes)->anything || printer.may_find_new((*changes)->files)) return true;
+      if ((*changes)->anything || printer.may_find_new((*changes)->files, log_root_)) return true;
     } else {
       auto stopped = os::wait_readable({stop_fd}, kScanInterval);
       if (stopped && *stopped) return false;

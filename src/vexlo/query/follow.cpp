@@ -19,7 +19,7 @@ NewLogPrinter::NewLogPrinter(ListQuery query, std::span<const std::string> liste
   query_.limit = -1;
 }
 
-bool NewLogPrinter::may_find_new(std::span<const std::string> changed) const {
+bool NewLogPrinter::may_find_new(std::span<const std::string> changed, const std::string& log_root) const {
   std::unordered_set<std::string_view> looked_at;
   for (const std::string& path : changed) {
     // The scan keeps paths as text, with bytes that are not UTF-8 replaced;
@@ -27,7 +27,7 @@ bool NewLogPrinter::may_find_new(std::span<const std::string> changed) const {
     if (seen_.contains(to_utf8_lossy(path)) || !looked_at.insert(path).second) continue;
     const auto slash = path.rfind('/');
     if (!has_json_extension(slash == std::string::npos ? path : std::string_view(path).substr(slash + 1))) continue;
-    if (read_log_content(FileEntry{path, 0, 0}, {}).problem.empty()) return true;
+    if (read_log_content(FileEntry{path, 0, 0}, {.where = {}, .line = nullptr, .log_root = log_root}).problem.empty()) return true;
   }
   return false;
 }

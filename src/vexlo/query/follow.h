@@ -21,8 +21,9 @@ class NewLogPrinter {
   NewLogPrinter(ListQuery query, std::span<const std::string> listed);
 
   // Whether a round may find a new log: one of `changed` is no file seen
-  // before, has the extension "json" and parses by now.
-  bool may_find_new(std::span<const std::string> changed) const;
+  // before, has the extension "json" and parses by now, opened below
+  // `log_root` as the scan would take it.
+  bool may_find_new(std::span<const std::string> changed, const std::string& log_root) const;
   // Whether a scan through `database` finds a file not seen before.
   bool finds_unseen(const Database& database, const std::string& log_root) const;
 
