@@ -1,6 +1,9 @@
 #include "vexlo/common/terminal_text.h"
 
+#include <charconv>
+#include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "vexlo/common/utf8.h"
 
@@ -48,7 +51,67 @@ void append_code_point_escape(std::string& out, char32_t c) {
   append_hex_escape(out, "", static_cast<unsigned char>(c & 0xFF));
 }
 
+constexpr std::pair<std::uint32_t, std::string_view> kShortBracedEscapes[] = {
+    {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}};
+
+// Appends the braced escape for a control character (C0, DEL or C1), or
+// returns false when the code point is not one.
+bool append_braced_escape(std::string& out, std::uint32_t code_point) {
+  for (const auto& [character, text] : kShortBracedEscapes) {
+    if (code_point == character) {
+      out += text;
+      return true;
+    }
+  }
+  if (code_point >= 0x20 && (code_point < 0x7F || code_point > 0x9F)) return false;
+  char digits[8];
+  char* end = std::to_chars(digits, digits + sizeof digits, code_point, 16).ptr;
+  out += "\\u{";
+  out.append(digits, end);
+  out += '}';
+  return true;
+}
+
+std::string braced(std::string_view text, bool quotes_and_backslashes) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (quotes_and_backslashes && (byte == '"' || byte == '\\')) {
+      out += '\\';
+      out += text[i];
+    } else if (is_c1_control_at(text, i)) {
+      // The second byte of a C1 control is its code point.
+      append_braced_escape(out, static_cast<unsigned char>(text[i + 1]));
+      ++i;
+    } else if (byte >= 0x80 || !append_braced_escape(out, byte)) {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string controls_replaced(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    const bool c1 = is_c1_control_at(line, i);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F || c1) {
+      shown += "\xEF\xBF\xBD";
+      if (c1) ++i;
+    } else {
+      shown += line[i];
+    }
+  }
+  return shown;
+}
+
+std::string braced_escapes(std::string_view text) { return braced(text, false); }
+
+std::string quoted_with_braced_escapes(std::string_view value) { return "\"" + braced(value, true) + "\""; }
 
 void append_visible(std::string& out, std::string_view text, Controls controls) {
   const bool keep = controls == Controls::KeepTabAndLineFeed;

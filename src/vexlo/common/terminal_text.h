@@ -1,6 +1,7 @@
 #pragma once
-// Text from outside (file names, JSON keys and strings) shown on a
-// terminal. A terminal takes control characters as commands: an escape
+// Text from outside (file names, JSON keys and strings, the configuration
+// file) that may reach a terminal: every way vexlo escapes it lives here.
+// A terminal takes control characters as commands: an escape
 // sequence in a file name could retitle or clear it, write the clipboard,
 // or forge lines of output. On a terminal they are shown in a visible
 // escaped form, like `ls` quotes such names; anywhere else (a pipe, a file)
@@ -37,6 +38,28 @@ void append_visible(std::string& out, std::string_view text, Controls controls =
 // (C0 characters and backslashes are escaped by the JSON writer already),
 // so that it stays the same JSON value.
 void append_visible_json(std::string& out, std::string_view json_text);
+
+// The messages about the configuration file escape wherever they go, not
+// only on a terminal, in two forms of their own: their text was fixed byte
+// for byte before the forms above. Both escape the C0 controls, DEL and
+// U+0080 to U+009F (the same C1 test as append_visible), and leave the
+// characters that reorder or hide text.
+
+// For a line of the configuration file quoted above carets that point into
+// it: each control character but the tab becomes one U+FFFD, so that every
+// caret stays under the character it marks (an escape would push the line
+// to the right of its carets).
+std::string controls_replaced(std::string_view line);
+
+// For names and descriptions inside configuration messages: \n, \r, \t,
+// \0 and \u{1b}-style escapes. Quotes and backslashes stay; the message
+// quotes the text in backticks.
+std::string braced_escapes(std::string_view text);
+
+// A string value of the configuration file as messages show it: in double
+// quotes, with quotes and backslashes escaped too, as it would be written in
+// the file.
+std::string quoted_with_braced_escapes(std::string_view value);
 
 // Streams `text` as it is, or through append_visible when `terminal`.
 struct Shown {

@@ -61,5 +61,9 @@ TEST(TerminalText, JsonTextStaysTheSameValue) {
   }
 }
 
+TEST(TerminalText, BracedEscapesLeaveQuotesAndBackslashes) {
+  EXPECT_EQ(braced_escapes("saw 'tru\n' \"x\\\""), "saw 'tru\\n' \"x\\\"");
+}
+
 }  // namespace
 }  // namespace vexlo

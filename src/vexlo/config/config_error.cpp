@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
-#include "vexlo/config/found_part.h"
 
 namespace vexlo::config {
 namespace {
@@ -39,24 +39,6 @@ size_t caret_count(std::string_view line, const SourceSpan& span) {
   return end > begin ? end - begin : 1;
 }
 
-// Control characters of a hostile file must not reach the terminal; each
-// becomes one replacement character so that the carets stay aligned.
-std::string displayable(std::string_view line) {
-  std::string shown;
-  shown.reserve(line.size());
-  for (size_t i = 0; i < line.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(line[i]);
-    const bool c1 = is_c1_control_at(line, i);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F || c1) {
-      shown += "\xEF\xBF\xBD";
-      if (c1) ++i;
-    } else {
-      shown += line[i];
-    }
-  }
-  return shown;
-}
-
 bool has_line(std::string_view text, std::uint32_t number) {
   return number <= 1 || static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= number - 1;
 }
@@ -81,7 +63,7 @@ std::string positioned(std::string_view text, const ConfigError& error, const So
   std::string rendered =
       "TOML parse error at line " + line_number + ", column " + std::to_string(span.begin_column) + "\n";
   rendered += gutter + "|\n";
-  rendered += line_number + " | " + displayable(line) + "\n";
+  rendered += line_number + " | " + controls_replaced(line) + "\n";
   rendered += gutter + "|" + std::string(span.begin_column, ' ') + std::string(caret_count(line, span), '^') + "\n";
   rendered += error.message + "\n";
   return rendered;
@@ -93,7 +75,7 @@ std::string unpositioned(const ConfigError& error) {
   std::string joined;
   for (const std::string& key : error.key_path) {
     if (!joined.empty()) joined += '.';
-    joined += escape_controls(key);
+    joined += braced_escapes(key);
   }
   return rendered + "in `" + joined + "`\n";
 }

@@ -1,61 +1,11 @@
 #include "vexlo/config/found_part.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <utility>
 
 #include "vexlo/common/float_digits.h"
-#include "vexlo/common/utf8.h"
+#include "vexlo/common/terminal_text.h"
 
 namespace vexlo::config {
-namespace {
-
-constexpr std::pair<std::uint32_t, std::string_view> kShortEscapes[] = {
-    {'\n', "\\n"}, {'\r', "\\r"}, {'\t', "\\t"}, {'\0', "\\0"}};
-
-// Appends the escape for a control character (C0, DEL or C1), or returns
-// false when the code point is not one.
-bool append_control_escape(std::string& out, std::uint32_t code_point) {
-  for (const auto& [character, text] : kShortEscapes) {
-    if (code_point == character) {
-      out += text;
-      return true;
-    }
-  }
-  if (code_point >= 0x20 && (code_point < 0x7F || code_point > 0x9F)) return false;
-  char digits[8];
-  char* end = std::to_chars(digits, digits + sizeof digits, code_point, 16).ptr;
-  out += "\\u{";
-  out.append(digits, end);
-  out += '}';
-  return true;
-}
-
-std::string escaped(std::string_view text, bool quotes_and_backslashes) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (quotes_and_backslashes && (byte == '"' || byte == '\\')) {
-      out += '\\';
-      out += text[i];
-    } else if (is_c1_control_at(text, i)) {
-      // The second byte of a C1 control is its code point.
-      append_control_escape(out, static_cast<unsigned char>(text[i + 1]));
-      ++i;
-    } else if (byte >= 0x80 || !append_control_escape(out, byte)) {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-std::string quote_string(std::string_view value) { return "\"" + escaped(value, true) + "\""; }
-
-std::string escape_controls(std::string_view text) { return escaped(text, false); }
 
 std::string float_text(double value) {
   if (std::isnan(value)) return "NaN";
@@ -81,7 +31,7 @@ std::string float_text(double value) {
 std::string found_part(const toml::node& node) {
   switch (node.type()) {
     case toml::node_type::string:
-      return "string " + quote_string(node.as_string()->get());
+      return "string " + quoted_with_braced_escapes(node.as_string()->get());
     case toml::node_type::integer:
       return "integer `" + std::to_string(node.as_integer()->get()) + "`";
     case toml::node_type::floating_point:

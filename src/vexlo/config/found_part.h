@@ -11,15 +11,8 @@ namespace vexlo::config {
 
 std::string found_part(const toml::node& node);
 
-// A string value in double quotes, with quotes, backslashes and control
-// characters escaped.
-std::string quote_string(std::string_view value);
-
 // A float as messages show it: a finite value always with a decimal point
 // (5 as 5.0), otherwise inf, -inf or NaN.
 std::string float_text(double value);
-
-// Control characters escaped, everything else unchanged.
-std::string escape_controls(std::string_view text);
 
 }  // namespace vexlo::config

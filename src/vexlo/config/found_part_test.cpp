@@ -64,9 +64,5 @@ TEST(FloatText, ExtremesKeepEveryDigitAndAPoint) {
   EXPECT_EQ(float_text(-std::numeric_limits<double>::min()), "-0." + std::string(307, '0') + "22250738585072014");
 }
 
-TEST(EscapeControls, LeavesQuotesAndBackslashes) {
-  EXPECT_EQ(escape_controls("saw 'tru\n' \"x\\\""), "saw 'tru\\n' \"x\\\"");
-}
-
 }  // namespace
 }  // namespace vexlo::config

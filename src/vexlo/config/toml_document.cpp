@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "vexlo/config/found_part.h"
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/config/nesting_guard.h"
 
 namespace vexlo::config {
@@ -18,7 +18,7 @@ std::string description_of(std::string_view description) {
       description.starts_with(kFloatPrefix) && (description.ends_with("' could not be interpreted as a value") ||
                                                 description.ends_with("' is not representable in 64 bits"));
   if (float_out_of_range) return "floating-point number overflowed";
-  return escape_controls(description);
+  return braced_escapes(description);
 }
 
 SourceSpan to_span(const toml::source_region& region) {
