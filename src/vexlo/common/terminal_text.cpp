@@ -18,13 +18,6 @@ void append_hex_escape(std::string& out, std::string_view prefix, unsigned char 
   out += kHexDigits[byte & 0xF];
 }
 
-// A character that a terminal acts on or shows as nothing, at some byte of
-// a text: its code point and the length of its encoding.
-struct HiddenCharacter {
-  char32_t code_point;
-  std::size_t length;
-};
-
 // Whether the code point, of three bytes in UTF-8, reorders or hides text:
 // bidirectional marks, embeddings, overrides and isolates, zero-width
 // characters, line and paragraph separators, and the byte-order mark.
@@ -33,8 +26,8 @@ bool reorders_or_hides(char32_t c) {
          (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
-// The C1 control (U+0080 to U+009F) or the character that reorders or
-// hides text (and U+061C, the Arabic letter mark) that starts at byte `at`.
+}  // namespace
+
 std::optional<HiddenCharacter> hidden_character_at(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u; };
   if (is_c1_control_at(text, at)) return HiddenCharacter{byte(1), 2};
@@ -44,6 +37,8 @@ std::optional<HiddenCharacter> hidden_character_at(std::string_view text, std::s
   if (!reorders_or_hides(c)) return std::nullopt;
   return HiddenCharacter{c, 3};
 }
+
+namespace {
 
 // "\u" and four lower-case hex digits: a JSON escape, readable anywhere.
 void append_code_point_escape(std::string& out, char32_t c) {
@@ -132,20 +127,6 @@ void append_visible(std::string& out, std::string_view text, Controls controls) 
       out += "\\r";
     } else {
       append_hex_escape(out, "\\x", byte);
-    }
-  }
-}
-
-void append_visible_json(std::string& out, std::string_view json_text) {
-  for (std::size_t i = 0; i < json_text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(json_text[i]);
-    if (const auto hidden = hidden_character_at(json_text, i)) {
-      append_code_point_escape(out, hidden->code_point);
-      i += hidden->length - 1;
-    } else if (byte == 0x7F || (byte < 0x20 && byte != '\n')) {
-      append_code_point_escape(out, byte);  // not written by the JSON writer
-    } else {
-      out += json_text[i];
     }
   }
 }

@@ -7,6 +7,8 @@
 // escaped form, like `ls` quotes such names; anywhere else (a pipe, a file)
 // the bytes go out unchanged.
 
+#include <cstddef>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -33,11 +35,19 @@ enum class Controls {
 // other byte, also one that is not part of valid UTF-8, is appended as it is.
 void append_visible(std::string& out, std::string_view text, Controls controls = Controls::EscapeAll);
 
-// JSON text with DEL, U+0080 to U+009F and the characters that reorder or
-// hide text (see append_visible) inside its strings written as \u escapes
-// (C0 characters and backslashes are escaped by the JSON writer already),
-// so that it stays the same JSON value.
-void append_visible_json(std::string& out, std::string_view json_text);
+// A character beyond the C0 controls and DEL that a terminal acts on or
+// shows as nothing, at some byte of a text: its code point and the length
+// of its encoding.
+struct HiddenCharacter {
+  char32_t code_point;
+  std::size_t length;
+};
+
+// The C1 control (U+0080 to U+009F) or the character that reorders or hides
+// text (the list at append_visible) that starts at byte `at`, if any. The
+// JSON writer asks this too, for JSON that goes to a terminal: there the
+// same characters become \u escapes, which keep the JSON value.
+std::optional<HiddenCharacter> hidden_character_at(std::string_view text, std::size_t at);
 
 // The messages about the configuration file escape wherever they go, not
 // only on a terminal, in two forms of their own: their text was fixed byte

@@ -43,24 +43,6 @@ TEST(TerminalText, ControlCharactersBecomeVisible) {
   }
 }
 
-TEST(TerminalText, JsonTextStaysTheSameValue) {
-  const struct {
-    std::string in;
-    std::string out;
-  } cases[] = {
-      {"{\n  \"a\": \"x\"\n}", "{\n  \"a\": \"x\"\n}"},
-      {"\"del\x7f\"", "\"del\\u007f\""},
-      {"\"\xc2\x9b" "c1\"", "\"\\u009bc1\""},
-      {"\"\xc3\xa9\"", "\"\xc3\xa9\""},
-      {"\"rtl\u202e \\\\\"", "\"rtl\\u202e \\\\\""},
-  };
-  for (const auto& c : cases) {
-    std::string out;
-    append_visible_json(out, c.in);
-    EXPECT_EQ(out, c.out) << c.in;
-  }
-}
-
 TEST(TerminalText, BracedEscapesLeaveQuotesAndBackslashes) {
   EXPECT_EQ(braced_escapes("saw 'tru\n' \"x\\\""), "saw 'tru\\n' \"x\\\"");
 }

@@ -124,6 +124,20 @@ std::expected<Document, ParseError> parse(PaddedText text);
 // return cannot begin one. True for a head that is blank throughout.
 bool may_begin_value(std::string_view head);
 
+// Which characters inside strings the writers escape. Each form keeps the
+// JSON value; they differ in what may reach a terminal raw.
+enum class Escapes {
+  // What JSON needs: quotes, backslashes and the C0 controls. The database
+  // file, and show --pretty into a pipe, whose bytes have always been so.
+  Json,
+  // Also DEL and U+0080 to U+009F, wherever the text goes: the one-line
+  // forms (show --json, the JSON listing lines), fixed so for scripts.
+  Controls,
+  // Also the characters that reorder or hide text: any JSON for a terminal
+  // (what hidden_character_at in common/terminal_text.h finds).
+  Terminal,
+};
+
 // Appends the text in double quotes with the escaping of the database file:
 // \" \\ \b \t \n \f \r, other control characters as \u00xx, all else as is.
 void append_quoted(std::string& out, std::string_view text);
@@ -146,19 +160,20 @@ void append_number(std::string& out, Value value);
 
 // Appends the value as indented JSON (two spaces per level), without a
 // final newline.
-void append_pretty(std::string& out, Value value);
+void append_pretty(std::string& out, Value value, Escapes escapes = Escapes::Json);
 
 // Writes the same text as append_pretty to `out` in large blocks, without
 // holding all of it in memory.
-void write_pretty(std::ostream& out, Value value);
+void write_pretty(std::ostream& out, Value value, Escapes escapes = Escapes::Json);
 
 // Writes the value as compact JSON on one line, in large blocks: no white
 // space, members in the order held, numbers as append_number, strings as
-// append_quoted_without_controls. No final newline.
-void write_compact(std::ostream& out, Value value);
+// append_quoted_without_controls unless `escapes` asks for more. No final
+// newline.
+void write_compact(std::ostream& out, Value value, Escapes escapes = Escapes::Controls);
 // The same text appended to a string, for a line that carries a document
 // among other members.
-void append_compact(std::string& out, Value value);
+void append_compact(std::string& out, Value value, Escapes escapes = Escapes::Controls);
 
 // Collects text and hands it to a stream in large blocks.
 class BlockWriter {

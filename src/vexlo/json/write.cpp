@@ -4,9 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "vexlo/common/float_digits.h"
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
 #include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
@@ -131,61 +133,75 @@ std::size_t clean_prefix(std::string_view text) {
 
 // Whether a block of eight bytes needs an escape when DEL and the C1
 // controls are escaped too; their UTF-8 lead byte 0xC2 is taken as a sign
-// of one.
-bool block_needs_escape_without_controls(std::uint64_t block) {
+// of one, and for a terminal the lead bytes of the characters that reorder
+// or hide text (0xD8, 0xE2, 0xEF) too.
+bool block_needs_escape_beyond_json(std::uint64_t block, Escapes escapes) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
   const auto has_byte = [](std::uint64_t x, std::uint8_t byte) {
     const std::uint64_t y = x ^ (kOnes * byte);
     return ((y - kOnes) & ~y & kHighBits) != 0;
   };
-  return block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2);
+  if (block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2)) return true;
+  return escapes == Escapes::Terminal && (has_byte(block, 0xD8) || has_byte(block, 0xE2) || has_byte(block, 0xEF));
 }
 
 // clean_prefix for that escaping, in blocks only: the rest is left to the
 // caller, which looks at every byte. Most text holds no control at all.
-std::size_t clean_prefix_without_controls(std::string_view text) {
+std::size_t clean_prefix_beyond_json(std::string_view text, Escapes escapes) {
   std::size_t clean = 0;
   for (; clean + 8 <= text.size(); clean += 8) {
     std::uint64_t block;
     std::memcpy(&block, text.data() + clean, sizeof block);
-    if (block_needs_escape_without_controls(block)) break;
+    if (block_needs_escape_beyond_json(block, escapes)) break;
   }
   return clean;
 }
 
-// The escape of a byte that needs one: a backslash and a letter, or \u00xx.
-std::string_view escape_of(unsigned char c, char (&buffer)[6]) {
-  if (const char escape = short_escape(c)) {
+// The character beyond those JSON needs escaped that starts at byte `at`,
+// if `escapes` asks for it; DEL is left to the caller.
+std::optional<HiddenCharacter> escaped_beyond_json(std::string_view text, std::size_t at, Escapes escapes) {
+  if (escapes == Escapes::Terminal) return hidden_character_at(text, at);
+  // In UTF-8 the second byte of a C1 control is its code point.
+  if (escapes == Escapes::Controls && is_c1_control_at(text, at)) {
+    return HiddenCharacter{static_cast<unsigned char>(text[at + 1]), 2};
+  }
+  return std::nullopt;
+}
+
+// The escape of a character that needs one: a backslash and a letter, or
+// \u and four hex digits.
+std::string_view escape_of(char32_t c, char (&buffer)[6]) {
+  if (const char escape = c < 0x80 ? short_escape(static_cast<unsigned char>(c)) : 0) {
     buffer[0] = '\\';
     buffer[1] = escape;
     return {buffer, 2};
   }
   static constexpr char kHex[] = "0123456789abcdef";
-  std::memcpy(buffer, "\\u00", 4);
-  buffer[4] = kHex[c >> 4];
-  buffer[5] = kHex[c & 0xF];
+  buffer[0] = '\\';
+  buffer[1] = 'u';
+  for (int digit = 0; digit < 4; ++digit) buffer[2 + digit] = kHex[(c >> (12 - 4 * digit)) & 0xF];
   return {buffer, 6};
 }
 
 // Hands `text` to `put` piece by piece with the escapes of the database
 // file: runs of bytes that need none, as they are, and the escape of each
-// byte that does. With `all_controls`, DEL and the C1 controls (U+0080 to
-// U+009F) are escaped too, which clean_prefix does not look for. The pieces
+// byte that does. Beyond Escapes::Json, DEL and what escaped_beyond_json
+// finds are escaped too, which clean_prefix does not look for. The pieces
 // are views that live until `put` returns.
 template <class Put>
-void put_escaped(std::string_view text, bool all_controls, Put put) {
+void put_escaped(std::string_view text, Escapes escapes, Put put) {
+  const bool beyond_json = escapes != Escapes::Json;
   std::size_t run = 0;  // start of the bytes not yet handed over
-  for (std::size_t i = all_controls ? clean_prefix_without_controls(text) : clean_prefix(text); i < text.size();
+  for (std::size_t i = beyond_json ? clean_prefix_beyond_json(text, escapes) : clean_prefix(text); i < text.size();
        ++i) {
-    auto code = static_cast<unsigned char>(text[i]);
+    char32_t code = static_cast<unsigned char>(text[i]);
     std::size_t length = 1;
-    if (!needs_escape(code)) {
-      if (!all_controls) continue;
-      if (is_c1_control_at(text, i)) {
-        // In UTF-8 the second byte of a C1 control is its code point.
-        code = static_cast<unsigned char>(text[i + 1]);
-        length = 2;
+    if (!needs_escape(static_cast<unsigned char>(code))) {
+      if (!beyond_json) continue;
+      if (const auto hidden = escaped_beyond_json(text, i, escapes)) {
+        code = hidden->code_point;
+        length = hidden->length;
       } else if (code != 0x7F) {
         continue;
       }
@@ -285,7 +301,7 @@ void start_line(RawText& out, std::size_t depth) {
 // Whether a string of the document shorter than kStringBlock needs an
 // escape, tested eight bytes at a time (see put_document_string); the bytes
 // past its end count as letters.
-bool short_document_string_needs_escape(std::string_view text, bool all_controls) {
+bool short_document_string_needs_escape(std::string_view text, Escapes escapes) {
   for (std::size_t at = 0; at < text.size(); at += 8) {
     std::uint64_t block;
     std::memcpy(&block, text.data() + at, sizeof block);
@@ -297,7 +313,9 @@ bool short_document_string_needs_escape(std::string_view text, bool all_controls
           std::endian::native == std::endian::little ? ~std::uint64_t{0} >> shift : ~std::uint64_t{0} << shift;
       block = (block & text_bytes) | (0x6161616161616161ull & ~text_bytes);
     }
-    if (all_controls ? block_needs_escape_without_controls(block) : block_needs_escape(block)) return true;
+    if (escapes == Escapes::Json ? block_needs_escape(block) : block_needs_escape_beyond_json(block, escapes)) {
+      return true;
+    }
   }
   return false;
 }
@@ -306,11 +324,10 @@ bool short_document_string_needs_escape(std::string_view text, bool all_controls
 // followed by a terminating zero and, after the last one, padding of its
 // full width, so kPadding bytes past a string's end are readable: short
 // strings are copied in one block of fixed size.
-// With `all_controls`, DEL and the C1 controls are escaped too (see
-// put_escaped).
-void put_document_string(RawText& out, std::string_view text, bool all_controls = false) {
+// `escapes` as put_escaped.
+void put_document_string(RawText& out, std::string_view text, Escapes escapes) {
   static_assert(simdjson::SIMDJSON_PADDING >= kStringBlock);
-  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text, all_controls)) {
+  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text, escapes)) {
     char* at = out.room(kStringBlock + 2);
     at[0] = '"';
     std::memcpy(at + 1, text.data(), kStringBlock);
@@ -319,7 +336,7 @@ void put_document_string(RawText& out, std::string_view text, bool all_controls 
     return;
   }
   out.put('"');
-  put_escaped(text, all_controls, [&](std::string_view piece) { out.put(piece); });
+  put_escaped(text, escapes, [&](std::string_view piece) { out.put(piece); });
   out.put('"');
 }
 
@@ -328,13 +345,13 @@ void put_document_string(RawText& out, std::string_view text, bool all_controls 
 // the path of large documents, and the checks that Value makes on every
 // access are known to hold here.
 //
-// Compact, it writes no white space and escapes every control character in
-// strings: the compact form of show --json and --content.
+// Compact, it writes no white space: the compact form of show --json and
+// --content. Strings are escaped as `escapes` asks.
 template <bool kCompact>
 class TapePrinter {
  public:
-  TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
-      : storage_(storage), out_(out), writer_(writer) {}
+  TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer, Escapes escapes)
+      : storage_(storage), out_(out), writer_(writer), escapes_(escapes) {}
 
   void value(std::uint32_t index, std::size_t depth) {
     const std::uint64_t word = storage_.word(index);
@@ -355,7 +372,7 @@ class TapePrinter {
         out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(storage_.word(index + 1))));
         break;
       case '"':
-        put_document_string(out_, storage_.string(index), kCompact);
+        put_document_string(out_, storage_.string(index), escapes_);
         break;
       case '[':
         container(word, depth, '[', ']');
@@ -387,7 +404,7 @@ class TapePrinter {
       const std::uint32_t child = entry[1 + i];
       if (is_object) {
         // A member's name, then its value on the next tape word.
-        put_document_string(out_, storage_.string(child), kCompact);
+        put_document_string(out_, storage_.string(child), escapes_);
         out_.put(kCompact ? ":" : ": ");
         value(child + 1, depth + 1);
       } else {
@@ -402,36 +419,35 @@ class TapePrinter {
   const DocumentStorage& storage_;
   RawText out_;
   BlockWriter* writer_;
+  Escapes escapes_;
 };
 
 }  // namespace
 
 namespace {
 
-// The escaping of append_quoted; with `all_controls` DEL and the C1
-// controls too.
-void append_quoted_text(std::string& out, std::string_view text, bool all_controls) {
+void append_quoted_text(std::string& out, std::string_view text, Escapes escapes) {
   out += '"';
-  put_escaped(text, all_controls, [&](std::string_view piece) { out += piece; });
+  put_escaped(text, escapes, [&](std::string_view piece) { out += piece; });
   out += '"';
 }
 
 
 }  // namespace
 
-void append_quoted(std::string& out, std::string_view text) { append_quoted_text(out, text, false); }
+void append_quoted(std::string& out, std::string_view text) { append_quoted_text(out, text, Escapes::Json); }
 
 void append_quoted_without_controls(std::string& out, std::string_view text) {
-  append_quoted_text(out, text, true);
+  append_quoted_text(out, text, Escapes::Controls);
 }
 
-void append_compact(std::string& out, Value value) {
-  TapePrinter<true>(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
+void append_compact(std::string& out, Value value, Escapes escapes) {
+  TapePrinter<true>(ValueAccess::storage(value), out, nullptr, escapes).value(ValueAccess::index(value), 0);
 }
 
-void write_compact(std::ostream& out, Value value) {
+void write_compact(std::ostream& out, Value value, Escapes escapes) {
   BlockWriter writer(out);
-  TapePrinter<true>(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
+  TapePrinter<true>(ValueAccess::storage(value), writer.buffer(), &writer, escapes).value(ValueAccess::index(value), 0);
 }
 
 void append_number(std::string& out, double value) {
@@ -453,13 +469,13 @@ void append_number(std::string& out, Value value) {
   }
 }
 
-void append_pretty(std::string& out, Value value) {
-  TapePrinter<false>(ValueAccess::storage(value), out, nullptr).value(ValueAccess::index(value), 0);
+void append_pretty(std::string& out, Value value, Escapes escapes) {
+  TapePrinter<false>(ValueAccess::storage(value), out, nullptr, escapes).value(ValueAccess::index(value), 0);
 }
 
-void write_pretty(std::ostream& out, Value value) {
+void write_pretty(std::ostream& out, Value value, Escapes escapes) {
   BlockWriter writer(out);
-  TapePrinter<false>(ValueAccess::storage(value), writer.buffer(), &writer).value(ValueAccess::index(value), 0);
+  TapePrinter<false>(ValueAccess::storage(value), writer.buffer(), &writer, escapes).value(ValueAccess::index(value), 0);
 }
 
 BlockWriter::BlockWriter(std::ostream& out) : out_(out) { buffer_.reserve(kBlockSize + 4096); }

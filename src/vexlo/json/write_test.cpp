@@ -181,6 +181,26 @@ TEST(WritePretty, StringsAndNamesOfEveryLengthWithEscapesAnywhere) {
   }
 }
 
+TEST(AppendPretty, ForATerminalStaysTheSameValue) {
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"{\n  \"a\": \"x\"\n}", "{\n  \"a\": \"x\"\n}"},
+      {"\"del\x7f\"", "\"del\\u007f\""},
+      {"\"\xc2\x9b" "c1\"", "\"\\u009bc1\""},
+      {"\"\xc3\xa9\"", "\"\xc3\xa9\""},
+      {"\"rtl\u202e \\\\\"", "\"rtl\\u202e \\\\\""},
+  };
+  for (const auto& c : cases) {
+    auto doc = parse(c.in);
+    ASSERT_TRUE(doc) << c.in;
+    std::string out;
+    append_pretty(out, doc->root(), Escapes::Terminal);
+    EXPECT_EQ(out, c.out) << c.in;
+  }
+}
+
 TEST(WritePretty, LargeDocumentsMatchTheAppendedText) {
   std::string json = "[";
   for (int i = 0; i < 100000; ++i) json += (i ? "," : "") + std::string(R"({"k": "value", "n": )") + std::to_string(i) + "}";

@@ -66,14 +66,13 @@ class TextPrinter {
   bool escape_controls_;
 };
 
-// Pretty JSON for a terminal: the text is held whole once more, to escape
-// what the JSON writer leaves raw.
-void write_visible_pretty(std::ostream& out, json::Value value) {
-  std::string text;
-  json::append_pretty(text, value);
-  std::string visible;
-  append_visible_json(visible, text);
-  out << visible;
+// The escaping of the JSON forms, the one place it is chosen: on a terminal
+// both escape whatever a terminal would act on or hide; into a pipe the
+// pretty form keeps the bytes it always had, and the one-line form escapes
+// every control character, as scripts have always got it.
+json::Escapes json_escapes(ShowFormat format, bool terminal) {
+  if (terminal) return json::Escapes::Terminal;
+  return format == ShowFormat::Json ? json::Escapes::Controls : json::Escapes::Json;
 }
 
 }  // namespace
@@ -138,16 +137,11 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
       print_json_text(document->root(), "", out, terminals.out);
       break;
     case ShowFormat::Pretty:
-      if (terminals.out) {
-        write_visible_pretty(out, document->root());
-      } else {
-        json::write_pretty(out, document->root());
-      }
+      json::write_pretty(out, document->root(), json_escapes(format, terminals.out));
       out << '\n';
       break;
     case ShowFormat::Json:
-      // Every control character is escaped by the compact writer itself.
-      json::write_compact(out, document->root());
+      json::write_compact(out, document->root(), json_escapes(format, terminals.out));
       out << '\n';
       break;
   }
