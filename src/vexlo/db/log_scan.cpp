@@ -125,7 +125,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   std::vector<std::size_t> unknown;
   LogTimeCache::Lookup lookup(cache);
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (const auto known = lookup.find(found[i].path, FileIdentity::of(found[i].status))) {
+    if (const auto known = lookup.find(found[i].path, found[i].status.version())) {
       times[i] = *known;
     } else {
       unknown.push_back(i);
@@ -141,7 +141,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
     records.reserve(found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
       if (failed[i]) continue;
-      records.push_back({found[i].path, FileIdentity::of(found[i].status), times[i]});
+      records.push_back({found[i].path, found[i].status.version(), times[i]});
     }
     learned->replace(std::move(records), started);
   }

@@ -19,11 +19,6 @@ bool may_have_changed_unseen(const FileIdentity& identity, os::Timestamp scanned
 
 }  // namespace
 
-FileIdentity FileIdentity::of(const os::FileStatus& status) {
-  return FileIdentity{status.device,        status.inode,   status.size,        status.modified,
-                      status.modified_nsec, status.changed, status.changed_nsec};
-}
-
 LogTimeCache LogTimeCache::restore(std::vector<Record> records, os::Timestamp scanned_at) {
   LogTimeCache cache;
   cache.records_ = std::move(records);

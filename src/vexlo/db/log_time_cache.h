@@ -22,18 +22,8 @@
 
 namespace vexlo {
 
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint64_t size = 0;
-  std::optional<std::int64_t> modified;
-  std::int64_t modified_nsec = 0;
-  std::int64_t changed = 0;
-  std::int64_t changed_nsec = 0;
-
-  static FileIdentity of(const os::FileStatus& status);
-  bool operator==(const FileIdentity&) const = default;
-};
+// What a record was read from: os::FileStatus::version() of the file.
+using FileIdentity = os::FileVersion;
 
 // File systems stamp times in steps of up to two seconds and from a clock
 // that lags the one the tool reads. A file may change again within the

@@ -210,7 +210,7 @@ TEST(LogTimeCache, MemoryRunningOutInAnyThreadReachesTheCaller) {
 }
 
 LogTimeCache::Record record_changed_at(os::Timestamp changed) {
-  LogTimeCache::Record record{"/logs/a.json", FileIdentity::of(some_status()), 5};
+  LogTimeCache::Record record{"/logs/a.json", some_status().version(), 5};
   record.identity.changed = changed.seconds;
   record.identity.changed_nsec = changed.nanoseconds;
   return record;
@@ -247,13 +247,13 @@ TEST(LogTimeCache, FilesChangedJustBeforeOrDuringTheScanAreReadAgain) {
 
 LogTimeCache sample_cache() {
   std::vector<LogTimeCache::Record> records;
-  records.push_back({"/logs/a.json", FileIdentity::of(some_status()), 5});
-  LogTimeCache::Record odd{"/logs/\xff odd\n.json", FileIdentity::of(some_status()), std::nullopt};
+  records.push_back({"/logs/a.json", some_status().version(), 5});
+  LogTimeCache::Record odd{"/logs/\xff odd\n.json", some_status().version(), std::nullopt};
   odd.identity.modified.reset();
   odd.identity.device = ~std::uint64_t{0};
   odd.identity.changed = -3;
   records.push_back(odd);
-  records.push_back({"/logs/c.json", FileIdentity::of(some_status()), -9223372036854775807 - 1});
+  records.push_back({"/logs/c.json", some_status().version(), -9223372036854775807 - 1});
   return LogTimeCache::restore(std::move(records), {1800000000, 999999999});
 }
 
@@ -445,7 +445,7 @@ TEST(LogTimeCacheOnDisk, AFileChangedUnseenWithinTheTimeStepIsReadAgain) {
     std::vector<LogTimeCache::Record> records = cached->records();
     const auto status = os::stat_path(root + "/a.json");
     ASSERT_TRUE(status);
-    records[0].identity = FileIdentity::of(*status);
+    records[0].identity = status->version();
     os::Timestamp scanned_at = cached->scanned_at();
     scanned_at.seconds += c.scan_later_by;
     testing::write_file(cache_file, encode_log_time_cache(LogTimeCache::restore(std::move(records), scanned_at)));

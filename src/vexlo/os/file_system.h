@@ -20,8 +20,9 @@ namespace vexlo::os {
 
 enum class FileType { Regular, Directory, Link, Other };
 
-struct FileStatus {
-  FileType type = FileType::Other;
+// Which file this is and the size and times a write or a replacement
+// changes: what tells one version of a file from another.
+struct FileVersion {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
@@ -31,8 +32,16 @@ struct FileStatus {
   std::int64_t modified_nsec = 0;
   std::int64_t changed = 0;
   std::int64_t changed_nsec = 0;
+
+  bool operator==(const FileVersion&) const = default;
+};
+
+struct FileStatus : FileVersion {
+  FileType type = FileType::Other;
   std::uint32_t owner = 0;        // user ID
   std::uint32_t permissions = 0;  // the mode's low twelve bits
+
+  const FileVersion& version() const { return *this; }
 };
 
 // Whether only the file's owner may write it (no group or other write bit).
