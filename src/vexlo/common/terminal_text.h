@@ -1,11 +1,19 @@
 #pragma once
 // Text from outside (file names, JSON keys and strings, the configuration
-// file) that may reach a terminal: every way vexlo escapes it lives here.
-// A terminal takes control characters as commands: an escape
-// sequence in a file name could retitle or clear it, write the clipboard,
-// or forge lines of output. On a terminal they are shown in a visible
-// escaped form, like `ls` quotes such names; anywhere else (a pipe, a file)
-// the bytes go out unchanged.
+// file) that may reach a terminal. A terminal takes control characters as
+// commands: an escape sequence in a file name could retitle or clear it,
+// write the clipboard, or forge lines of output. On a terminal they are
+// shown in a visible escaped form, like `ls` quotes such names; anywhere
+// else (a pipe, a file) the bytes go out unchanged.
+//
+// The forms, each kept for the bytes it has always written:
+// - append_visible and Shown: names, paths and show's text form, \x1b;
+// - JSON for a terminal: \u escapes that keep the JSON value, written by
+//   the JSON writer inside its string loop (json::Escapes), which asks
+//   hidden_character_at here what to escape;
+// - the configuration messages, escaped wherever they go: U+FFFD in a quoted
+//   line, \u{1b} in names and values (see below).
+// All of them find a C1 control with is_c1_control_at (common/utf8.h).
 
 #include <cstddef>
 #include <optional>
