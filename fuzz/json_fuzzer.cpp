@@ -91,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream compact_streamed;
   json::write_compact(compact_streamed, root);
   const std::string compact = compact_streamed.str();
+  std::string compact_appended;
+  json::append_compact(compact_appended, root);
+  require(compact_appended == compact, "write_compact and append_compact differ", compact);
   for (std::size_t i = 0; i < compact.size(); ++i) {
     const auto c = static_cast<unsigned char>(compact[i]);
     const bool c1 = c == 0xC2 && i + 1 < compact.size() && static_cast<unsigned char>(compact[i + 1]) <= 0x9F &&
