@@ -235,7 +235,9 @@ IgnoredOption ignored_option(std::string_view arg, std::string_view command, std
   if (const OptionName* close = close_option(name, known)) {
     return {ignoring + "; did you mean " + std::string(close->name) + "?", whole && close->takes_value};
   }
-  if (const OptionName* close = close_option(name, other_commands_options(command))) {
+  // Named, so that the option found stays alive while it is read.
+  const std::vector<OptionName> others_options = other_commands_options(command);
+  if (const OptionName* close = close_option(name, others_options)) {
     return {ignoring + "; did you mean " + std::string(close->name) + "? (" + others_taking(close->name, command) + ")",
             whole && close->takes_value};
   }
