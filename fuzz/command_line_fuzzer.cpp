@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with("Unknown command: ")) {
       require(std::holds_alternative<vexlo::HelpCommand>(command.kind), "an unknown command that is not help");
+      // It is the last message, and it shows the word's own bytes: a
+      // newline in the word would begin another line here.
+      break;
     } else {
       require(line.starts_with("Warning: "), "unexpected message", line);
       require(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
