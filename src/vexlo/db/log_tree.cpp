@@ -248,32 +248,61 @@ std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, 
   return reader.read(*file, status.modified.value_or(0), max_size);
 }
 
-Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path) {
-  const auto below = path_below(log_root, path);
-  if (!below) return std::unexpected(os::os_error(ENOENT));
-  auto directory = os::Directory::open(log_root, os::Links::Follow);
-  if (!directory) return std::unexpected(directory.error());
-  std::string_view rest = *below;
-  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
-    const std::string name(rest.substr(0, slash));
-    rest.remove_prefix(slash + 1);
-    if (name.empty() || name == "." || name == ".." || name == kConfigDirName) {
-      return std::unexpected(os::os_error(ENOENT));
-    }
-    auto entered = enter(*directory, name);
-    if (!entered) return std::unexpected(entered.error());
-    *directory = std::move(*entered);
+namespace {
+
+// Whether the part of a path text below the log root can name a log file
+// at all: no empty, ".", ".." or ".config" part, and a "json" name.
+bool may_name_log_file(std::string_view below) {
+  for (auto slash = below.find('/'); slash != std::string_view::npos; slash = below.find('/')) {
+    const std::string_view name = below.substr(0, slash);
+    if (name.empty() || name == "." || name == ".." || name == kConfigDirName) return false;
+    below.remove_prefix(slash + 1);
   }
-  const std::string name(rest);
-  if (!has_json_extension(name)) return std::unexpected(os::os_error(ENOENT));
-  const auto status = allowed_status(*directory, name);
+  return has_json_extension(below);
+}
+
+// Walks from the log root to the file, entering each directory and
+// opening the file as the scan would, links included.
+Result<os::OpenFile> open_below(const os::Directory& root, std::string_view below) {
+  std::optional<os::Directory> entered;
+  for (auto slash = below.find('/'); slash != std::string_view::npos; slash = below.find('/')) {
+    auto next = enter(entered ? *entered : root, std::string(below.substr(0, slash)));
+    if (!next) return std::unexpected(next.error());
+    entered = std::move(*next);
+    below.remove_prefix(slash + 1);
+  }
+  const os::Directory& directory = entered ? *entered : root;
+  const std::string name(below);
+  const auto status = allowed_status(directory, name);
   if (!status) return std::unexpected(status.error());
-  auto file = os::open_regular_file(directory->fd(), name, os::Links::Follow);
+  auto file = os::open_regular_file(directory.fd(), name, os::Links::Follow);
   if (file && (status->type != os::FileType::Regular || file->status.device != status->device ||
                file->status.inode != status->inode)) {
     return std::unexpected(os::os_error(EACCES));  // a link that may not be followed
   }
   return file;
+}
+
+}  // namespace
+
+LogFileOpener::LogFileOpener(std::string log_root) : log_root_(std::move(log_root)) {}
+
+Result<os::OpenFile> LogFileOpener::open(const std::string& path) {
+  const auto below = path_below(log_root_, path);
+  if (!below || !may_name_log_file(*below)) return std::unexpected(os::os_error(ENOENT));
+  if (!root_) {
+    auto root = os::Directory::open(log_root_, os::Links::Follow);
+    if (!root) return std::unexpected(root.error());
+    root_ = std::move(*root);
+  }
+  // Most paths lead through no link at all: the system then resolves them
+  // in one call, and only the others are walked part by part.
+  if (auto file = os::open_regular_file_beneath(root_->fd(), std::string(*below))) return file;
+  return open_below(*root_, *below);
+}
+
+Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path) {
+  return LogFileOpener(log_root).open(path);
 }
 
 bool reached_through_allowed_links(const std::string& path) {

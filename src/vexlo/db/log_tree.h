@@ -98,6 +98,17 @@ bool may_follow_link(const os::FileStatus& link, const os::FileStatus& target);
 // does not lie below the log root.
 Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path);
 
+// open_log_file for many files of one log root, which it keeps open.
+class LogFileOpener {
+ public:
+  explicit LogFileOpener(std::string log_root);
+  Result<os::OpenFile> open(const std::string& path);
+
+ private:
+  std::string log_root_;
+  std::optional<os::Directory> root_;  // once opened
+};
+
 // Whether `path`, from the current directory, leads through no symbolic
 // link that may_follow_link refuses.
 bool reached_through_allowed_links(const std::string& path);

@@ -2,7 +2,9 @@
 
 #include <sched.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -124,9 +126,11 @@ Status make_directories(const std::string& path) {
   return std::unexpected(os_error(err));
 }
 
-Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links) {
-  const int no_follow = links == Links::DoNotFollow ? O_NOFOLLOW : 0;
-  const FileDescriptor reference(::openat(directory_fd, path.c_str(), O_PATH | O_CLOEXEC | no_follow));
+namespace {
+
+// The regular file that `reference`, an O_PATH descriptor, names, opened
+// for reading.
+Result<OpenFile> open_referenced_regular_file(const FileDescriptor& reference) {
   if (!reference.valid()) return std::unexpected(os_error(errno));
   struct stat sb;
   if (::fstat(reference.get(), &sb) != 0) return std::unexpected(os_error(errno));
@@ -138,6 +142,23 @@ Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Li
   FileDescriptor fd(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return std::unexpected(os_error(errno));
   return OpenFile{std::move(fd), status_from(sb)};
+}
+
+}  // namespace
+
+Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links) {
+  const int no_follow = links == Links::DoNotFollow ? O_NOFOLLOW : 0;
+  return open_referenced_regular_file(
+      FileDescriptor(::openat(directory_fd, path.c_str(), O_PATH | O_CLOEXEC | no_follow)));
+}
+
+Result<OpenFile> open_regular_file_beneath(int directory_fd, const std::string& path) {
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  // No C library wrapper exists for this call.
+  const long fd = ::syscall(SYS_openat2, directory_fd, path.c_str(), &how, sizeof how);
+  return open_referenced_regular_file(FileDescriptor(static_cast<int>(fd)));
 }
 
 namespace {

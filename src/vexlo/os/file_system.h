@@ -121,6 +121,13 @@ struct OpenFile {
 // EINVAL. `directory_fd` may be AT_FDCWD.
 Result<OpenFile> open_regular_file(int directory_fd, const std::string& path, Links links);
 
+// The same for a relative `path` resolved strictly below `directory_fd`:
+// through no symbolic link and never above it, in one call of the system.
+// ELOOP when a link lies on the way, and an error too where the system
+// cannot resolve a path so (kernels before 5.6, filters that refuse the
+// call): the caller then walks the path itself.
+Result<OpenFile> open_regular_file_beneath(int directory_fd, const std::string& path);
+
 // Reads an open file into `buffer`, whose old content is replaced. The
 // buffer grows with the bytes actually read, never ahead of them by the
 // size the file claims, and stops at that size (a file that grows

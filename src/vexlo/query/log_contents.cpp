@@ -31,13 +31,13 @@ constexpr std::size_t kFilesAheadPerThread = 4;
 class ContentReader {
  public:
   ContentReader(const ContentRequest& request, std::mutex& large_log_turn)
-      : request_(request), large_log_turn_(large_log_turn) {}
+      : request_(request), large_log_turn_(large_log_turn), opener_(request.log_root) {}
 
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
   LogContent read(const FileEntry& entry) {
     auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, entry.path, os::Links::Follow)
-                                          : open_log_file(request_.log_root, entry.path);
+                                          : opener_.open(entry.path);
     if (!file) {
       LogContent content;
       content.problem = file.error().text;
@@ -101,11 +101,14 @@ class ContentReader {
 
   const ContentRequest& request_;
   std::mutex& large_log_turn_;
+  LogFileOpener opener_;
   std::string buffer_;
   json::Parser parser_;
 };
 
-// The slots of the files being read and not yet handed on.
+// The slots of the files being read and not yet handed on. A thread is
+// woken only when it waits for what changed: the calling thread for the
+// file it is to hand on next, readers for room in the window.
 class Window {
  public:
   Window(std::size_t files, std::size_t width) : slots_(files), width_(width) {}
@@ -114,28 +117,35 @@ class Window {
   // was closed; waits while the file would lie beyond the window.
   std::optional<std::size_t> next_file() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return closed_ || next_ >= slots_.size() || next_ < handed_ + width_; });
+    while (!closed_ && next_ < slots_.size() && next_ >= handed_ + width_) {
+      ++readers_waiting_;
+      room_.wait(lock);
+      --readers_waiting_;
+    }
     if (closed_ || next_ >= slots_.size()) return std::nullopt;
     return next_++;
   }
 
   void put(std::size_t file, LogContent content) {
-    {
-      const std::lock_guard lock(mutex_);
-      slots_[file] = std::move(content);
-    }
-    changed_.notify_all();
+    std::unique_lock lock(mutex_);
+    slots_[file] = std::move(content);
+    const bool awaited = taker_waits_ && file == handed_;
+    lock.unlock();
+    if (awaited) filled_.notify_one();
   }
 
   // Waits for the content of `file`, the first not yet handed on.
   LogContent take(std::size_t file) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return slots_[file].has_value(); });
+    taker_waits_ = true;
+    filled_.wait(lock, [&] { return slots_[file].has_value(); });
+    taker_waits_ = false;
     LogContent content = std::move(*slots_[file]);
     slots_[file].reset();
     handed_ = file + 1;
+    const bool wake_readers = readers_waiting_ > 0;
     lock.unlock();
-    changed_.notify_all();
+    if (wake_readers) room_.notify_all();
     return content;
   }
 
@@ -144,16 +154,19 @@ class Window {
       const std::lock_guard lock(mutex_);
       closed_ = true;
     }
-    changed_.notify_all();
+    room_.notify_all();
   }
 
  private:
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable filled_;  // the file to hand on next was read
+  std::condition_variable room_;    // a file was handed on, or the window closed
   std::vector<std::optional<LogContent>> slots_;
   std::size_t width_;
   std::size_t next_ = 0;
   std::size_t handed_ = 0;
+  std::size_t readers_waiting_ = 0;
+  bool taker_waits_ = false;
   bool closed_ = false;
 };
 
