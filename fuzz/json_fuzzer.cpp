@@ -1,7 +1,8 @@
 // The JSON layer on arbitrary text. Every accepted document prints in both
 // output forms; its pretty and compact texts parse back to an equal
-// document that prints the same again; the padded-text parse and the boot
-// timestamp reader, fresh and reused, agree with the plain parse.
+// document that prints the same again; the padded-text parse, the boot
+// timestamp reader, fresh and reused, and the streamed check that reads
+// large texts agree with the plain parse.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "fuzz_check.h"
 #include "testing/json_equal.h"
 #include "vexlo/json/json.h"
+#include "vexlo/json/streamed_check.h"
 #include "vexlo/query/show.h"
 
 namespace {
@@ -64,12 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string padded_copy(text);
   const auto padded = json::parse(json::PaddedText(padded_copy));
   require(padded.has_value() == document.has_value(), "the padded-text parse disagrees");
+  const auto checked = json::read_boot_timestamp_streamed(text);
+  require(checked.has_value() == document.has_value(), "the streamed check disagrees");
   if (!document) return 0;
 
   const json::Value root = document->root();
   require(json_equal(root, padded->root()), "the parses differ");
   require(*boot_timestamp == boot_timestamp_of(root), "the boot timestamp differs from the document's");
   require(*reused == *boot_timestamp, "the reused parser reads another boot timestamp");
+  require(*checked == *boot_timestamp, "the streamed check reads another boot timestamp");
 
   std::string pretty;
   json::append_pretty(pretty, root);

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <limits>
 
 #include "vexlo/common/out_of_memory.h"
 #include "vexlo/json/document_storage.h"
 #include "vexlo/json/json.h"
 #include "vexlo/json/number_literals.h"
+#include "vexlo/json/streamed_check.h"
 
 namespace vexlo::json {
 
@@ -20,8 +20,6 @@ static_assert(kPadding >= simdjson::SIMDJSON_PADDING);
 namespace {
 
 constexpr std::size_t kMaxDepth = 127;
-// Tape indices are held in 32 bits; a text is never longer than this.
-constexpr std::size_t kMaxTextSize = std::numeric_limits<std::uint32_t>::max() - 1024;
 
 ParseError error_of(simdjson::error_code code) {
   return ParseError{simdjson::error_message(code), code == simdjson::MEMALLOC};
@@ -314,6 +312,9 @@ Parser& Parser::operator=(Parser&&) noexcept = default;
 Parser::~Parser() = default;
 
 std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timestamp(PaddedText text) {
+  // The parser's index and tape would cost several times a large text's
+  // size, only to be dropped: such a text is checked in a single pass.
+  if (text.text().size() >= kStreamedCheckFrom) return read_boot_timestamp_streamed(text.text());
   return parse_within_memory([&] { return state_->read_boot_timestamp(text); });
 }
 
