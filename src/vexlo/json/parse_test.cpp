@@ -2,9 +2,13 @@
 
 #include <bit>
 #include <cmath>
+#include <filesystem>
 #include <string>
 
+#include "testing/source_tree.h"
+#include "testing/temp_dir.h"
 #include "vexlo/json/json.h"
+#include "vexlo/json/streamed_check.h"
 
 namespace vexlo::json {
 namespace {
@@ -52,14 +56,28 @@ TEST(Parse, AcceptsOneValueWithJsonWhiteSpaceOnly) {
       {"[18446744073709551616, 01]", false},
       {"[18446744073709551616x]", false},
       {"[1e-400]", true},                 // underflow reads as zero
+      {"1.7976931348623158e308", true},   // rounds down to the largest double
+      {"1.7976931348623159e308", false},
+      {"[1\"a\"]", false},
+      {"[true\"a\"]", false},
+      {"\"\xED\xA0\x80\"", false},           // an encoded surrogate
       {nested_arrays(127), true},
       {nested_arrays(128), false},
+      {std::string(127, '[') + "1" + std::string(127, ']'), false},  // only an empty innermost level passes
       {"[" + std::string(126, '{') + std::string(126, '}') + "]", false},  // objects need names
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parse(c.text).has_value(), c.ok) << c.text.substr(0, 60);
     std::string copy = c.text;
     EXPECT_EQ(parse(PaddedText(copy)).has_value(), c.ok) << c.text.substr(0, 60);
+    EXPECT_EQ(read_boot_timestamp_streamed(c.text).has_value(), c.ok) << c.text.substr(0, 60);
+  }
+}
+
+TEST(Parse, TheStreamedCheckAgreesOnEveryDocumentOfTheParsingSuite) {
+  for (const auto& entry : std::filesystem::directory_iterator(testing::test_data_path("json-suite/test_parsing"))) {
+    const std::string text = testing::read_file(entry.path().string());
+    EXPECT_EQ(read_boot_timestamp_streamed(text).has_value(), parse(text).has_value()) << entry.path();
   }
 }
 
