@@ -7,10 +7,11 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Length of the well-formed UTF-8 sequence starting at `at`, or 0 when the
-// bytes there do not start one. `*invalid_prefix` receives how many bytes
-// form the maximal ill-formed prefix (at least 1) when 0 is returned.
-size_t sequence_length(std::string_view s, size_t at, size_t* invalid_prefix) {
+}  // namespace
+
+size_t utf8_sequence_length(std::string_view s, size_t at, size_t* invalid_prefix) {
+  size_t ignored;
+  if (invalid_prefix == nullptr) invalid_prefix = &ignored;
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
   const unsigned char lead = byte(at);
   *invalid_prefix = 1;
@@ -40,8 +41,6 @@ size_t sequence_length(std::string_view s, size_t at, size_t* invalid_prefix) {
   return need + 1;
 }
 
-}  // namespace
-
 bool is_valid_utf8(std::string_view bytes) {
   return simdjson::validate_utf8(bytes.data(), bytes.size());
 }
@@ -53,7 +52,7 @@ std::string to_utf8_lossy(std::string_view bytes) {
   size_t at = 0;
   while (at < bytes.size()) {
     size_t invalid_prefix = 1;
-    const size_t len = sequence_length(bytes, at, &invalid_prefix);
+    const size_t len = utf8_sequence_length(bytes, at, &invalid_prefix);
     if (len > 0) {
       out.append(bytes.substr(at, len));
       at += len;

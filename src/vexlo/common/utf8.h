@@ -13,6 +13,13 @@ inline constexpr std::string_view kInvalidUtf8Text = "stream did not contain val
 
 bool is_valid_utf8(std::string_view bytes);
 
+// Length of the well-formed UTF-8 sequence starting at byte `at`, or 0 when
+// the bytes there do not start one (an overlong form, a surrogate, more
+// than U+10FFFF, a cut-off end). `*invalid_prefix`, when given, receives
+// how many bytes form the maximal ill-formed prefix (at least 1) when 0 is
+// returned.
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at, std::size_t* invalid_prefix = nullptr);
+
 // Whether a byte continues a UTF-8 sequence (10xxxxxx) rather than starting
 // one; counting the others counts characters.
 inline bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }

@@ -21,6 +21,8 @@
 #include <system_error>
 #include <utility>
 
+#include "vexlo/common/utf8.h"
+
 namespace vexlo::json {
 namespace {
 
@@ -181,8 +183,12 @@ class StreamedChecker {
       }
       if (byte == '\\') {
         if (!skip_escape()) return false;
-      } else if (byte < 0x20 || !skip_multi_byte_character()) {
+      } else if (byte < 0x20) {
         return false;
+      } else {
+        const std::size_t length = utf8_sequence_length(std::string_view(at_, static_cast<std::size_t>(end_ - at_)), 0);
+        if (length == 0) return false;
+        at_ += length;
       }
     }
   }
@@ -212,36 +218,6 @@ class StreamedChecker {
       unit = unit * 16 + digit;
     }
     return unit;
-  }
-
-  // A well-formed UTF-8 sequence of two to four bytes: no overlong form, no
-  // surrogate, nothing above U+10FFFF.
-  bool skip_multi_byte_character() {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(at_[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 4;
-    unsigned char second_min = 0x80;
-    unsigned char second_max = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) second_min = 0xA0;
-      if (lead == 0xED) second_max = 0x9F;
-    } else if (lead == 0xF0) {
-      second_min = 0x90;
-    } else if (lead == 0xF4) {
-      second_max = 0x8F;
-    } else if (lead < 0xF1 || lead > 0xF3) {
-      return false;
-    }
-    if (static_cast<std::size_t>(end_ - at_) < length) return false;
-    if (byte(1) < second_min || byte(1) > second_max) return false;
-    for (std::size_t i = 2; i < length; ++i) {
-      if (byte(i) < 0x80 || byte(i) > 0xBF) return false;
-    }
-    at_ += length;
-    return true;
   }
 
   bool skip_atom() {
