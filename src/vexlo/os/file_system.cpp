@@ -215,6 +215,23 @@ bool holds_nul(std::string_view buffer, std::size_t from) {
 // The smallest block the buffer grows by after the head.
 constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
 
+// Files from this size on get their room in one piece.
+constexpr std::size_t kOnePieceFrom = std::size_t{1} << 20;
+
+// How many bytes from the start the file surely holds: no more than its
+// storage on disk, and none past its first hole (which reads as NUL bytes,
+// where reading stops). 0 when the system cannot tell.
+std::size_t bytes_that_exist(int fd, std::size_t size) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return 0;
+  const std::size_t stored = static_cast<std::size_t>(status.st_blocks) * 512;
+  // Finding the hole moves the file's offset; it goes back after.
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  const off_t hole = offset < 0 ? -1 : ::lseek(fd, 0, SEEK_HOLE);
+  if (offset < 0 || hole < 0 || ::lseek(fd, offset, SEEK_SET) != offset) return 0;
+  return std::min({size, stored, static_cast<std::size_t>(hole)});
+}
+
 }  // namespace
 
 Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, const ReadRules& rules) {
@@ -230,6 +247,15 @@ Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, co
   if (!head) return std::unexpected(head.error());
   if (rules.check != nullptr && !rules.check(buffer)) return ReadContent::HeadOnly;
   if (rules.stop_after_nul && holds_nul(buffer, 0)) return ReadContent::UpToNul;
+  // A buffer that doubles leaves its smaller forerunners in the heap, which
+  // the process keeps (see os/memory.h): a large file would cost twice its
+  // size. Room for the bytes that exist is taken at once instead.
+  if (size >= kOnePieceFrom) {
+    const std::size_t existing = bytes_that_exist(file.fd.get(), size);
+    if (buffer.capacity() < existing + rules.spare) {
+      if (auto grown = grow_buffer(buffer, existing + rules.spare); !grown) return std::unexpected(grown.error());
+    }
+  }
   // Then blocks that double what was read so far, so that the buffer
   // holds at most twice the bytes that exist.
   while (buffer.size() < size) {
