@@ -114,8 +114,9 @@ class Parser {
 };
 
 // Parses one whole text: only space, tab, line feed and carriage return
-// around exactly one value, at most 127 levels of nesting. The padded form
-// parses in place, the other copies the text first.
+// around exactly one value, at most 127 levels of nesting, of which the
+// 127th may only be an empty array or object. The padded form parses in
+// place, the other copies the text first.
 std::expected<Document, ParseError> parse(std::string_view text);
 std::expected<Document, ParseError> parse(PaddedText text);
 
