@@ -99,6 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string compact_appended;
   json::append_compact(compact_appended, root);
   require(compact_appended == compact, "write_compact and append_compact differ", compact);
+  std::string unindexed_copy(text);
+  const auto parsed = shared_parser().parse_for_writing(json::PaddedText(unindexed_copy));
+  require(parsed.has_value(), "a text that parses fails to parse for writing", compact);
+  std::string compact_unindexed;
+  json::append_compact(compact_unindexed, *parsed);
+  require(compact_unindexed == compact, "the compact form written without the index differs", compact);
   for (std::size_t i = 0; i < compact.size(); ++i) {
     const auto c = static_cast<unsigned char>(compact[i]);
     const bool c1 = c == 0xC2 && i + 1 < compact.size() && static_cast<unsigned char>(compact[i + 1]) <= 0x9F &&

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -54,6 +55,23 @@ TEST(ShortestDigits, ReadBackAsTheSameValue) {
     std::from_chars(text.data(), text.data() + text.size(), read);
     ASSERT_EQ(std::bit_cast<std::uint64_t>(read), std::bit_cast<std::uint64_t>(value)) << text;
     ASSERT_TRUE(digits.count == 1 || digits.digits[digits.count - 1] != '0') << text;
+  }
+}
+
+// Numbers of few decimals, as logs hold them, get the library's shortest
+// scientific digits.
+TEST(ShortestDigits, FewDecimalsAsTheLibraryGivesThem) {
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 200000; ++i) {
+    const double value = static_cast<double>(random() % 2000000000000000) / std::pow(10.0, random() % 22);
+    char text[64];
+    const std::string_view scientific(text, std::to_chars(text, text + 64, value, std::chars_format::scientific).ptr);
+    const FloatDigits digits = shortest_digits(value);
+    std::string expected(digits.text().substr(0, 1));
+    if (digits.count > 1) expected += "." + std::string(digits.text().substr(1));
+    const int exponent = std::abs(digits.exponent);
+    expected += (digits.exponent < 0 ? "e-" : "e+") + std::string(exponent < 10 ? "0" : "") + std::to_string(exponent);
+    ASSERT_EQ(expected, scientific);
   }
 }
 

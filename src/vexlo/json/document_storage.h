@@ -46,11 +46,20 @@ inline std::string_view string_at(const std::uint8_t* string_buf, std::uint64_t 
   return {reinterpret_cast<const char*>(string_buf + offset + sizeof length), length};
 }
 
+// The tape index after the value at `index`, on a tape not yet indexed
+// (where a container's start still holds the index after its end).
+inline std::uint32_t next_index(const std::uint64_t* words, std::uint32_t index) {
+  const char type = type_of(words[index]);
+  if (is_container(type)) return static_cast<std::uint32_t>(words[index] & 0xFFFFFFFFu);
+  return index + (is_number(type) ? 2 : 1);
+}
+
 }  // namespace tape
 
 struct DocumentStorage {
   simdjson::dom::document doc;
   std::vector<std::uint32_t> children;
+  bool indexed = false;  // `children` describes the tape
 
   std::uint64_t word(std::uint32_t index) const { return doc.tape[index]; }
   std::string_view string(std::uint32_t index) const {
@@ -58,10 +67,16 @@ struct DocumentStorage {
   }
 };
 
+// Sorts the tape indices of an object's member names by the names' bytes
+// and keeps only the last of each run of equal names: the order in which a
+// document holds its members.
+void order_members(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
+
 // Where a Value lies, for code of this module that walks the tape itself.
 struct ValueAccess {
   static const DocumentStorage& storage(Value value) { return *value.storage_; }
   static std::uint32_t index(Value value) { return value.index_; }
+  static const DocumentStorage& storage(ParsedText document) { return *document.storage_; }
 };
 
 }  // namespace vexlo::json

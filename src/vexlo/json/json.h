@@ -87,6 +87,19 @@ class PaddedText {
   std::string_view text_;
 };
 
+// A whole document as the parser leaves it, before the index that gives
+// its values random access: it can only be written out (append_compact),
+// which orders each object's members as it goes. For a document that is
+// written once and not otherwise read, that is the cheaper form.
+class ParsedText {
+ public:
+  explicit ParsedText(const DocumentStorage* storage) : storage_(storage) {}
+
+ private:
+  friend struct ValueAccess;
+  const DocumentStorage* storage_;
+};
+
 struct ParserState;  // defined by the implementation
 
 // Reads many texts one after another, reusing its buffers: for their boot
@@ -108,6 +121,8 @@ class Parser {
   // one after another allocates once for the largest. The value is valid
   // until then.
   std::expected<Value, ParseError> parse_in_place(PaddedText text);
+  // The same without the index, valid likewise until the next parse.
+  std::expected<ParsedText, ParseError> parse_for_writing(PaddedText text);
 
  private:
   std::unique_ptr<ParserState> state_;
@@ -175,6 +190,7 @@ void write_compact(std::ostream& out, Value value, Escapes escapes = Escapes::Co
 // The same text appended to a string, for a line that carries a document
 // among other members.
 void append_compact(std::string& out, Value value, Escapes escapes = Escapes::Controls);
+void append_compact(std::string& out, ParsedText document, Escapes escapes = Escapes::Controls);
 
 // Collects text and hands it to a stream in large blocks.
 class BlockWriter {

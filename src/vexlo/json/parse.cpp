@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "vexlo/common/out_of_memory.h"
 #include "vexlo/json/document_storage.h"
@@ -30,13 +31,7 @@ std::uint32_t tape_end(const std::uint64_t* words) {
   return static_cast<std::uint32_t>(tape::payload_of(words[0]) - 1);
 }
 
-// The tape index after the value at `index`. Container starts must still
-// hold the parser's payload (the index after their end).
-std::uint32_t next_index(const std::uint64_t* words, std::uint32_t index) {
-  const char type = tape::type_of(words[index]);
-  if (tape::is_container(type)) return static_cast<std::uint32_t>(words[index] & 0xFFFFFFFFu);
-  return index + (tape::is_number(type) ? 2 : 1);
-}
+using tape::next_index;
 
 // Rewrites each integer "-0" of the tape as the float -0.0.
 void mark_negative_zeros(std::uint64_t* words, std::string_view text) {
@@ -74,6 +69,57 @@ void insertion_sort(Iterator begin, Iterator end, Less less) {
   }
 }
 
+constexpr std::size_t kSmallObject = 16;
+
+}  // namespace
+
+namespace {
+
+// The first eight bytes of the name at tape index `index` as a number that
+// orders as the bytes do, with zeros after a shorter name: most names
+// differ there, which spares the comparison of whole names.
+std::uint64_t name_prefix(const DocumentStorage& storage, std::uint32_t index) {
+  const std::uint8_t* at = storage.doc.string_buf.get() + tape::payload_of(storage.word(index));
+  std::uint32_t length;
+  std::memcpy(&length, at, sizeof length);
+  std::uint64_t bytes;
+  // Readable past the name's end: a zero and further strings or the
+  // buffer's padding follow.
+  std::memcpy(&bytes, at + sizeof length, sizeof bytes);
+  if constexpr (std::endian::native == std::endian::little) bytes = std::byteswap(bytes);
+  if (length < sizeof bytes) bytes &= ~(~std::uint64_t{0} >> (8 * length));
+  return bytes;
+}
+
+}  // namespace
+
+void order_members(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
+  const auto name = [&](std::uint32_t index) { return storage.string(index); };
+  const auto by_name = [&](std::uint32_t a, std::uint32_t b) {
+    const std::uint64_t prefix_a = name_prefix(storage, a);
+    const std::uint64_t prefix_b = name_prefix(storage, b);
+    return prefix_a != prefix_b ? prefix_a < prefix_b : name(a) < name(b);
+  };
+  // Strictly ascending already: nothing to sort or drop.
+  const auto out_of_order = [&](std::uint32_t a, std::uint32_t b) { return !by_name(a, b); };
+  if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
+  if (members.size() <= kSmallObject) {
+    // Most objects are small: an insertion sort needs no buffer.
+    insertion_sort(members.begin(), members.end(), by_name);
+  } else {
+    std::stable_sort(members.begin(), members.end(), by_name);
+  }
+  auto out = members.begin();
+  for (auto it = members.begin(); it != members.end(); ++it) {
+    const auto next = it + 1;
+    if (next != members.end() && !by_name(*it, *next)) continue;  // sorted: equal names
+    *out++ = *it;
+  }
+  members.erase(out, members.end());
+}
+
+namespace {
+
 // Builds the children index of every container in one pass along the tape:
 // the children of each open container gather in a list of their own and go
 // to the index, objects' members in name order, when the container closes.
@@ -82,8 +128,7 @@ void insertion_sort(Iterator begin, Iterator end, Less less) {
 class Indexer {
  public:
   explicit Indexer(DocumentStorage& storage)
-      : words_(storage.doc.tape.get()), strings_(storage.doc.string_buf.get()),
-        children_(storage.children) {}
+      : storage_(storage), words_(storage.doc.tape.get()), children_(storage.children) {}
 
   // `root` is the tape index of a container.
   void index(std::uint32_t root) {
@@ -131,7 +176,7 @@ class Indexer {
   void close() {
     const OpenContainer container = open_.back();
     std::vector<std::uint32_t>& children = children_of_innermost();
-    if (container.is_object) order_members(children);
+    if (container.is_object) order_members(children, storage_);
     const std::size_t offset = children_.size();
     children_.push_back(static_cast<std::uint32_t>(children.size()));
     children_.insert(children_.end(), children.begin(), children.end());
@@ -139,36 +184,8 @@ class Indexer {
     open_.pop_back();
   }
 
-  std::string_view name(std::uint32_t index) const {
-    return tape::string_at(strings_, tape::payload_of(words_[index]));
-  }
-
-  // Sorts the member names by their bytes and keeps only the last of each
-  // run of equal names.
-  void order_members(std::vector<std::uint32_t>& members) const {
-    const auto by_name = [&](std::uint32_t a, std::uint32_t b) { return name(a) < name(b); };
-    // Strictly ascending already: nothing to sort or drop.
-    const auto out_of_order = [&](std::uint32_t a, std::uint32_t b) { return !(name(a) < name(b)); };
-    if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
-    if (members.size() <= kSmallObject) {
-      // Most objects are small: an insertion sort needs no buffer.
-      insertion_sort(members.begin(), members.end(), by_name);
-    } else {
-      std::stable_sort(members.begin(), members.end(), by_name);
-    }
-    auto out = members.begin();
-    for (auto it = members.begin(); it != members.end(); ++it) {
-      const auto next = it + 1;
-      if (next != members.end() && name(*next) == name(*it)) continue;
-      *out++ = *it;
-    }
-    members.erase(out, members.end());
-  }
-
-  static constexpr std::size_t kSmallObject = 16;
-
+  const DocumentStorage& storage_;
   std::uint64_t* words_;
-  const std::uint8_t* strings_;
   std::vector<std::uint32_t>& children_;
   std::vector<OpenContainer> open_;                 // from the root inwards
   std::vector<std::vector<std::uint32_t>> pending_;  // children per open level, reused
@@ -227,6 +244,15 @@ struct ParserState {
     return storage;
   }
 
+  // Parses into `reused`, leaving it not indexed.
+  std::expected<void, ParseError> parse_reused(PaddedText text) {
+    reused.indexed = false;
+    std::string replacement;
+    if (auto parsed = parse_exact(reused.doc, text.text(), true, replacement); !parsed) return parsed;
+    mark_negative_zeros(reused.doc.tape.get(), replacement.empty() ? text.text() : std::string_view(replacement));
+    return {};
+  }
+
   std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp(PaddedText padded_text) {
     const std::string_view text = padded_text.text();
     std::string replacement;
@@ -275,6 +301,7 @@ namespace {
 
 void index_storage(DocumentStorage& storage) {
   storage.children.clear();
+  storage.indexed = true;
   if (tape::is_container(tape::type_of(storage.word(1)))) {
     // Each container takes one entry plus one per child, and each of them
     // at least one tape word: reserving the tape's length spares the copies
@@ -320,14 +347,18 @@ std::expected<std::optional<std::int64_t>, ParseError> Parser::read_boot_timesta
 
 std::expected<Value, ParseError> Parser::parse_in_place(PaddedText text) {
   return parse_within_memory([&]() -> std::expected<Value, ParseError> {
-    DocumentStorage& storage = state_->reused;
-    std::string replacement;
-    if (auto parsed = state_->parse_exact(storage.doc, text.text(), true, replacement); !parsed) {
-      return std::unexpected(parsed.error());
-    }
-    mark_negative_zeros(storage.doc.tape.get(), replacement.empty() ? text.text() : std::string_view(replacement));
-    index_storage(storage);
-    return Value(&storage, 1);
+    auto parsed = state_->parse_reused(text);
+    if (!parsed) return std::unexpected(parsed.error());
+    index_storage(state_->reused);
+    return Value(&state_->reused, 1);
+  });
+}
+
+std::expected<ParsedText, ParseError> Parser::parse_for_writing(PaddedText text) {
+  return parse_within_memory([&]() -> std::expected<ParsedText, ParseError> {
+    auto parsed = state_->parse_reused(text);
+    if (!parsed) return std::unexpected(parsed.error());
+    return ParsedText(&state_->reused);
   });
 }
 

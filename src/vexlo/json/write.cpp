@@ -49,13 +49,47 @@ constexpr auto kNeedsEscape = [] {
 
 bool needs_escape(unsigned char c) { return kNeedsEscape[c]; }
 
-// Whether any of eight bytes needs an escape, tested on all of them at once.
-bool block_needs_escape(std::uint64_t block) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  // A byte below n sets its high bit in (x - n) & ~x, for n up to 0x80.
-  const auto has_below = [](std::uint64_t x, std::uint64_t n) { return (x - kOnes * n) & ~x & kHighBits; };
-  return (has_below(block, 0x20) | has_below(block ^ (kOnes * '"'), 1) | has_below(block ^ (kOnes * '\\'), 1)) != 0;
+// Sixteen bytes, tested at once by the compiler's vector operations.
+using Block = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t kBlockBytes = sizeof(Block);
+
+// Whether any of the first `valid` bytes of the block at `at` needs an
+// escape as `escapes` asks: beyond JSON, DEL and the lead byte 0xC2 of the
+// C1 controls are taken as signs of one, and for a terminal the lead bytes
+// of the characters that reorder or hide text (0xD8, 0xE2, 0xEF) too. All
+// sixteen bytes are read.
+bool block_needs_escape(const char* at, Escapes escapes, std::size_t valid = kBlockBytes) {
+  Block block;
+  std::memcpy(&block, at, sizeof block);
+  auto hit = (block < 0x20) | (block == '"') | (block == '\\');
+  if (escapes != Escapes::Json) {
+    hit |= (block == 0x7F) | (block == 0xC2);
+    if (escapes == Escapes::Terminal) hit |= (block == 0xD8) | (block == 0xE2) | (block == 0xEF);
+  }
+  if (valid < kBlockBytes) {
+    constexpr Block kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    hit &= kLanes < static_cast<unsigned char>(valid);
+  }
+  std::uint64_t halves[2];
+  std::memcpy(halves, &hit, sizeof halves);
+  return (halves[0] | halves[1]) != 0;
+}
+
+// Where the first block of `text` from `from` on that may need an escape
+// as `escapes` asks begins, or the text's size when none does. A last
+// short block is tested on a copy, so that no byte past the text is read.
+// Most text holds no control at all.
+std::size_t next_block_to_look_at(std::string_view text, std::size_t from, Escapes escapes) {
+  std::size_t at = from;
+  for (; at + kBlockBytes <= text.size(); at += kBlockBytes) {
+    if (block_needs_escape(text.data() + at, escapes)) return at;
+  }
+  if (at < text.size()) {
+    char tail[kBlockBytes] = {};
+    std::memcpy(tail, text.data() + at, text.size() - at);
+    if (block_needs_escape(tail, escapes, text.size() - at)) return at;
+  }
+  return text.size();
 }
 
 // The longest number text: a sign and 17 digits with "0.0000" before them,
@@ -119,45 +153,6 @@ void append_integer(std::string& out, Integer value) {
   out.append(text, write_integer(text, value));
 }
 
-// Length of the part of `text` before the first byte that needs an escape.
-std::size_t clean_prefix(std::string_view text) {
-  std::size_t clean = 0;
-  for (; clean + 8 <= text.size(); clean += 8) {
-    std::uint64_t block;
-    std::memcpy(&block, text.data() + clean, sizeof block);
-    if (block_needs_escape(block)) break;
-  }
-  while (clean < text.size() && !needs_escape(static_cast<unsigned char>(text[clean]))) ++clean;
-  return clean;
-}
-
-// Whether a block of eight bytes needs an escape when DEL and the C1
-// controls are escaped too; their UTF-8 lead byte 0xC2 is taken as a sign
-// of one, and for a terminal the lead bytes of the characters that reorder
-// or hide text (0xD8, 0xE2, 0xEF) too.
-bool block_needs_escape_beyond_json(std::uint64_t block, Escapes escapes) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  const auto has_byte = [](std::uint64_t x, std::uint8_t byte) {
-    const std::uint64_t y = x ^ (kOnes * byte);
-    return ((y - kOnes) & ~y & kHighBits) != 0;
-  };
-  if (block_needs_escape(block) || has_byte(block, 0x7F) || has_byte(block, 0xC2)) return true;
-  return escapes == Escapes::Terminal && (has_byte(block, 0xD8) || has_byte(block, 0xE2) || has_byte(block, 0xEF));
-}
-
-// clean_prefix for that escaping, in blocks only: the rest is left to the
-// caller, which looks at every byte. Most text holds no control at all.
-std::size_t clean_prefix_beyond_json(std::string_view text, Escapes escapes) {
-  std::size_t clean = 0;
-  for (; clean + 8 <= text.size(); clean += 8) {
-    std::uint64_t block;
-    std::memcpy(&block, text.data() + clean, sizeof block);
-    if (block_needs_escape_beyond_json(block, escapes)) break;
-  }
-  return clean;
-}
-
 // The character beyond those JSON needs escaped that starts at byte `at`,
 // if `escapes` asks for it; DEL is left to the caller.
 std::optional<HiddenCharacter> escaped_beyond_json(std::string_view text, std::size_t at, Escapes escapes) {
@@ -187,18 +182,24 @@ std::string_view escape_of(char32_t c, char (&buffer)[6]) {
 // Hands `text` to `put` piece by piece with the escapes of the database
 // file: runs of bytes that need none, as they are, and the escape of each
 // byte that does. Beyond Escapes::Json, DEL and what escaped_beyond_json
-// finds are escaped too, which clean_prefix does not look for. The pieces
-// are views that live until `put` returns.
+// finds are escaped too. The pieces are views that live until `put`
+// returns.
 template <class Put>
 void put_escaped(std::string_view text, Escapes escapes, Put put) {
   const bool beyond_json = escapes != Escapes::Json;
   std::size_t run = 0;  // start of the bytes not yet handed over
-  for (std::size_t i = beyond_json ? clean_prefix_beyond_json(text, escapes) : clean_prefix(text); i < text.size();
-       ++i) {
+  std::size_t block_end = 0;  // of the block whose bytes are looked at one by one
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i >= block_end) {
+      i = next_block_to_look_at(text, i, escapes);
+      if (i == text.size()) break;
+      block_end = i + kBlockBytes;
+    }
     char32_t code = static_cast<unsigned char>(text[i]);
     std::size_t length = 1;
     if (!needs_escape(static_cast<unsigned char>(code))) {
-      if (!beyond_json) continue;
+      // Printable ASCII needs no escape of any kind.
+      if (!beyond_json || code < 0x7F) continue;
       if (const auto hidden = escaped_beyond_json(text, i, escapes)) {
         code = hidden->code_point;
         length = hidden->length;
@@ -299,23 +300,10 @@ void start_line(RawText& out, std::size_t depth) {
 }
 
 // Whether a string of the document shorter than kStringBlock needs an
-// escape, tested eight bytes at a time (see put_document_string); the bytes
-// past its end count as letters.
+// escape, tested a block at a time (see put_document_string).
 bool short_document_string_needs_escape(std::string_view text, Escapes escapes) {
-  for (std::size_t at = 0; at < text.size(); at += 8) {
-    std::uint64_t block;
-    std::memcpy(&block, text.data() + at, sizeof block);
-    const std::size_t bytes = text.size() - at;
-    if (bytes < 8) {
-      // Keeps the text's bytes, which come first in memory.
-      const unsigned shift = 8 * static_cast<unsigned>(8 - bytes);
-      const std::uint64_t text_bytes =
-          std::endian::native == std::endian::little ? ~std::uint64_t{0} >> shift : ~std::uint64_t{0} << shift;
-      block = (block & text_bytes) | (0x6161616161616161ull & ~text_bytes);
-    }
-    if (escapes == Escapes::Json ? block_needs_escape(block) : block_needs_escape_beyond_json(block, escapes)) {
-      return true;
-    }
+  for (std::size_t at = 0; at < text.size(); at += kBlockBytes) {
+    if (block_needs_escape(text.data() + at, escapes, std::min(kBlockBytes, text.size() - at))) return true;
   }
   return false;
 }
@@ -375,10 +363,10 @@ class TapePrinter {
         put_document_string(out_, storage_.string(index), escapes_);
         break;
       case '[':
-        container(word, depth, '[', ']');
+        container(index, depth, '[', ']');
         break;
       case '{':
-        container(word, depth, '{', '}');
+        container(index, depth, '{', '}');
         break;
       default:
         out_.put("null");
@@ -387,21 +375,15 @@ class TapePrinter {
   }
 
  private:
-  // `word` is the container's start on the tape; after indexing its payload
-  // is the offset of its entry in `children`.
-  void container(std::uint64_t word, std::size_t depth, char open, char close) {
-    const std::uint32_t* entry = storage_.children.data() + tape::payload_of(word);
-    const std::uint32_t size = entry[0];
+  // `index` is the container's start on the tape.
+  void container(std::uint32_t index, std::size_t depth, char open, char close) {
     out_.put(open);
-    if (size == 0) {
-      out_.put(close);
-      return;
-    }
     const bool is_object = open == '{';
-    for (std::uint32_t i = 0; i < size; ++i) {
-      if (i != 0) out_.put(',');
+    bool first = true;
+    for_each_child(index, depth, is_object, [&](std::uint32_t child) {
+      if (!first) out_.put(',');
+      first = false;
       if constexpr (!kCompact) start_line(out_, depth + 1);
-      const std::uint32_t child = entry[1 + i];
       if (is_object) {
         // A member's name, then its value on the next tape word.
         put_document_string(out_, storage_.string(child), escapes_);
@@ -411,15 +393,46 @@ class TapePrinter {
         value(child, depth + 1);
       }
       if (writer_ != nullptr && out_.size() >= BlockWriter::kBlockSize) out_.settle([&] { writer_->flush(); });
+    });
+    if constexpr (!kCompact) {
+      if (!first) start_line(out_, depth);
     }
-    if constexpr (!kCompact) start_line(out_, depth);
     out_.put(close);
+  }
+
+  // Calls `each` with the tape index of each element of an array or each
+  // member name of an object, members in the document's order. An indexed
+  // document lists them; on a tape as parsed, where a container's start
+  // holds the index after its end, they are found by stepping over values.
+  template <class Each>
+  void for_each_child(std::uint32_t index, std::size_t depth, bool is_object, Each each) {
+    const std::uint64_t word = storage_.word(index);
+    if (storage_.indexed) {
+      const std::uint32_t* entry = storage_.children.data() + tape::payload_of(word);
+      std::for_each(entry + 1, entry + 1 + entry[0], each);
+      return;
+    }
+    const std::uint64_t* words = storage_.doc.tape.get();
+    const std::uint32_t end = tape::next_index(words, index) - 1;
+    if (!is_object) {
+      for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at)) each(at);
+      return;
+    }
+    // Deeper objects take the lists after this one's.
+    if (members_.size() <= depth) members_.resize(depth + 1);
+    std::vector<std::uint32_t> members = std::move(members_[depth]);
+    members.clear();
+    for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at + 1)) members.push_back(at);
+    order_members(members, storage_);
+    std::for_each(members.begin(), members.end(), each);
+    members_[depth] = std::move(members);
   }
 
   const DocumentStorage& storage_;
   RawText out_;
   BlockWriter* writer_;
   Escapes escapes_;
+  std::vector<std::vector<std::uint32_t>> members_;  // per depth, reused
 };
 
 }  // namespace
@@ -443,6 +456,10 @@ void append_quoted_without_controls(std::string& out, std::string_view text) {
 
 void append_compact(std::string& out, Value value, Escapes escapes) {
   TapePrinter<true>(ValueAccess::storage(value), out, nullptr, escapes).value(ValueAccess::index(value), 0);
+}
+
+void append_compact(std::string& out, ParsedText document, Escapes escapes) {
+  TapePrinter<true>(ValueAccess::storage(document), out, nullptr, escapes).value(1, 0);
 }
 
 void write_compact(std::ostream& out, Value value, Escapes escapes) {

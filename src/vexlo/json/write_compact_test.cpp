@@ -55,7 +55,12 @@ TEST(WriteCompact, OneLineInTheOrderAndNumberTextOfThePrettyForm) {
       {R"({"a b": "line\nbreak", "": {"x": true, "y": false}})",
        R"({"":{"x":true,"y":false},"a b":"line\nbreak"})"},
       {"{\"\\u007f\": \"\\u0085 \\u001b\"}", R"({"\u007f":"\u0085 \u001b"})"},
+      {R"([{"b": {"d": 1, "c": [{"f": 1, "e": 2}]}, "a": {"h": 3, "g": {}}}, {"y": 0, "x": 0}])",
+       R"([{"a":{"g":{},"h":3},"b":{"c":[{"e":2,"f":1}],"d":1}},{"x":0,"y":0}])"},
+      {R"({"abcdefghij": 1, "abcdefghi": 2, "a\u0000": 3, "a": 4, "abcdefghij": 5})",
+       R"({"a":4,"a\u0000":3,"abcdefghi":2,"abcdefghij":5})"},
   };
+  Parser parser;
   for (const auto& c : cases) {
     auto doc = parse(c.json);
     ASSERT_TRUE(doc) << c.json;
@@ -66,6 +71,13 @@ TEST(WriteCompact, OneLineInTheOrderAndNumberTextOfThePrettyForm) {
     auto again = parse(out);
     ASSERT_TRUE(again) << out;
     EXPECT_TRUE(testing::json_equal(again->root(), doc->root())) << out;
+    // Written as parsed, without the index, the text is the same.
+    std::string text = c.json;
+    const auto parsed = parser.parse_for_writing(PaddedText(text));
+    ASSERT_TRUE(parsed) << c.json;
+    std::string written;
+    append_compact(written, *parsed);
+    EXPECT_EQ(written, c.compact) << c.json;
   }
 }
 

@@ -71,10 +71,10 @@ void print_json_line(const FileEntry& entry, std::ostream& out) {
 
 // The line of --content, built by the thread that read the log: the
 // members, then the document as the last one.
-void append_line_with_log(std::string& line, const FileEntry& entry, json::Value log) {
+void append_line_with_log(std::string& line, const FileEntry& entry, const ReadLog& log) {
   append_json_members(line, entry);
   line += ",\"log\":";
-  json::append_compact(line, log);
+  log.append_compact(line);
   line += "}\n";
 }
 

@@ -72,26 +72,39 @@ class ContentReader {
       content.problem = read.error().text;
       return;
     }
-    std::optional<json::Value> document;
-    if (*read == os::ReadContent::Whole) {
-      auto parsed = parser_.parse_in_place(json::PaddedText(buffer_));
-      if (!parsed && parsed.error().out_of_memory) {
-        content = out_of_memory();
-        return;
-      }
-      if (parsed) document = *parsed;
-    }
-    if (!document) {
-      content.problem = "it is not one JSON value";
+    if (*read != os::ReadContent::Whole) {
+      content.problem = kNotOneValue;
       return;
     }
-    content.matches = matches_all(*document, request_.where);
+    // The conditions need the document's index; a document only written
+    // out is cheaper without it.
+    auto parsed = request_.where.empty() ? parse_for_writing(content) : parse_and_match(content);
+    if (!parsed) {
+      content.problem = parsed.error().out_of_memory ? os::error_text(ENOMEM) : kNotOneValue;
+      return;
+    }
     if (content.matches && request_.line != nullptr) {
       // The compact form is rarely longer than the text it came from.
       content.line.reserve(buffer_.size() + 256);
-      request_.line(content.line, entry, *document);
+      request_.line(content.line, entry, *parsed);
     }
   }
+
+  std::expected<ReadLog, json::ParseError> parse_for_writing(LogContent& content) {
+    auto parsed = parser_.parse_for_writing(json::PaddedText(buffer_));
+    if (!parsed) return std::unexpected(parsed.error());
+    content.matches = true;
+    return ReadLog(*parsed);
+  }
+
+  std::expected<ReadLog, json::ParseError> parse_and_match(LogContent& content) {
+    auto parsed = parser_.parse_in_place(json::PaddedText(buffer_));
+    if (!parsed) return std::unexpected(parsed.error());
+    content.matches = matches_all(*parsed, request_.where);
+    return ReadLog(*parsed);
+  }
+
+  static constexpr const char* kNotOneValue = "it is not one JSON value";
 
   static LogContent out_of_memory() {
     LogContent content;

@@ -8,18 +8,33 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 
 #include "vexlo/db/database.h"
 #include "vexlo/query/where.h"
 
 namespace vexlo {
 
+// A log as the thread that read it holds it, valid while the line is made.
+class ReadLog {
+ public:
+  explicit ReadLog(json::Value document) : document_(document) {}
+  explicit ReadLog(json::ParsedText document) : document_(document) {}
+  // Its compact form, as show --json writes it.
+  void append_compact(std::string& out) const {
+    std::visit([&](const auto& document) { json::append_compact(out, document); }, document_);
+  }
+
+ private:
+  std::variant<json::Value, json::ParsedText> document_;
+};
+
 struct ContentRequest {
   std::span<const WhereCondition> where;  // all must hold
   // When set, the line to print for a log that matches, made from its
   // entry and its document by the thread that read it, so that the
   // rendering too runs on every processor.
-  void (*line)(std::string& line, const FileEntry& entry, json::Value document) = nullptr;
+  void (*line)(std::string& line, const FileEntry& entry, const ReadLog& log) = nullptr;
   // When set, the log root below which each log is opened as show opens
   // it, so that a file swapped for a link since the scan is not read.
   std::string log_root = {};
