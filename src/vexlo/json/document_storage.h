@@ -67,10 +67,20 @@ struct DocumentStorage {
   }
 };
 
-// Sorts the tape indices of an object's member names by the names' bytes
-// and keeps only the last of each run of equal names: the order in which a
-// document holds its members.
-void order_members(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
+// Puts the tape indices of an object's member names in the order in which
+// a document holds its members: by the names' bytes, only the last of each
+// run of equal names kept. Its buffer is reused from object to object.
+class MemberOrder {
+ public:
+  void order(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
+
+ private:
+  struct Named {
+    std::uint64_t prefix;  // the name's first bytes
+    std::uint32_t index;
+  };
+  std::vector<Named> named_;
+};
 
 // Where a Value lies, for code of this module that walks the tape itself.
 struct ValueAccess {

@@ -93,29 +93,28 @@ std::uint64_t name_prefix(const DocumentStorage& storage, std::uint32_t index) {
 
 }  // namespace
 
-void order_members(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
-  const auto name = [&](std::uint32_t index) { return storage.string(index); };
-  const auto by_name = [&](std::uint32_t a, std::uint32_t b) {
-    const std::uint64_t prefix_a = name_prefix(storage, a);
-    const std::uint64_t prefix_b = name_prefix(storage, b);
-    return prefix_a != prefix_b ? prefix_a < prefix_b : name(a) < name(b);
+void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
+  // Each name's prefix is taken once, beside its tape index.
+  named_.clear();
+  for (const std::uint32_t index : members) named_.push_back({name_prefix(storage, index), index});
+  const auto less = [&](const Named& a, const Named& b) {
+    return a.prefix != b.prefix ? a.prefix < b.prefix : storage.string(a.index) < storage.string(b.index);
   };
   // Strictly ascending already: nothing to sort or drop.
-  const auto out_of_order = [&](std::uint32_t a, std::uint32_t b) { return !by_name(a, b); };
-  if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
-  if (members.size() <= kSmallObject) {
+  const auto out_of_order = [&](const Named& a, const Named& b) { return !less(a, b); };
+  if (std::adjacent_find(named_.begin(), named_.end(), out_of_order) == named_.end()) return;
+  if (named_.size() <= kSmallObject) {
     // Most objects are small: an insertion sort needs no buffer.
-    insertion_sort(members.begin(), members.end(), by_name);
+    insertion_sort(named_.begin(), named_.end(), less);
   } else {
-    std::stable_sort(members.begin(), members.end(), by_name);
+    std::stable_sort(named_.begin(), named_.end(), less);
   }
-  auto out = members.begin();
-  for (auto it = members.begin(); it != members.end(); ++it) {
+  members.clear();
+  for (auto it = named_.begin(); it != named_.end(); ++it) {
     const auto next = it + 1;
-    if (next != members.end() && !by_name(*it, *next)) continue;  // sorted: equal names
-    *out++ = *it;
+    if (next != named_.end() && !less(*it, *next)) continue;  // sorted: equal names, the later kept
+    members.push_back(it->index);
   }
-  members.erase(out, members.end());
 }
 
 namespace {
@@ -176,7 +175,7 @@ class Indexer {
   void close() {
     const OpenContainer container = open_.back();
     std::vector<std::uint32_t>& children = children_of_innermost();
-    if (container.is_object) order_members(children, storage_);
+    if (container.is_object) member_order_.order(children, storage_);
     const std::size_t offset = children_.size();
     children_.push_back(static_cast<std::uint32_t>(children.size()));
     children_.insert(children_.end(), children.begin(), children.end());
@@ -187,6 +186,7 @@ class Indexer {
   const DocumentStorage& storage_;
   std::uint64_t* words_;
   std::vector<std::uint32_t>& children_;
+  MemberOrder member_order_;
   std::vector<OpenContainer> open_;                 // from the root inwards
   std::vector<std::vector<std::uint32_t>> pending_;  // children per open level, reused
 };

@@ -423,7 +423,7 @@ class TapePrinter {
     std::vector<std::uint32_t> members = std::move(members_[depth]);
     members.clear();
     for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at + 1)) members.push_back(at);
-    order_members(members, storage_);
+    member_order_.order(members, storage_);
     std::for_each(members.begin(), members.end(), each);
     members_[depth] = std::move(members);
   }
@@ -433,6 +433,7 @@ class TapePrinter {
   BlockWriter* writer_;
   Escapes escapes_;
   std::vector<std::vector<std::uint32_t>> members_;  // per depth, reused
+  MemberOrder member_order_;
 };
 
 }  // namespace

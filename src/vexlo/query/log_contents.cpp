@@ -22,7 +22,7 @@
 namespace vexlo {
 namespace {
 
-constexpr std::size_t kFilesAheadPerThread = 4;
+constexpr std::size_t kFilesAheadPerThread = 8;
 
 // Reads logs one after another with one buffer and one parser. Logs
 // larger than kLargeLogSize are read, as by the scan, by one reader at a
@@ -120,8 +120,10 @@ class ContentReader {
 };
 
 // The slots of the files being read and not yet handed on. A thread is
-// woken only when it waits for what changed: the calling thread for the
-// file it is to hand on next, readers for room in the window.
+// woken only when it waits for what changed: readers for room in the
+// window, the calling thread for files to hand on, once half the window
+// lies ready before it (or every file is taken, or a reader waits for
+// room), so that it wakes once for several files rather than for each.
 class Window {
  public:
   Window(std::size_t files, std::size_t width) : slots_(files), width_(width) {}
@@ -142,7 +144,9 @@ class Window {
   void put(std::size_t file, LogContent content) {
     std::unique_lock lock(mutex_);
     slots_[file] = std::move(content);
-    const bool awaited = taker_waits_ && file == handed_;
+    while (ready_end_ < slots_.size() && slots_[ready_end_].has_value()) ++ready_end_;
+    const bool awaited = taker_waits_ && ready_end_ > handed_ &&
+                         (ready_end_ - handed_ >= width_ / 2 || next_ == slots_.size() || readers_waiting_ > 0);
     lock.unlock();
     if (awaited) filled_.notify_one();
   }
@@ -178,6 +182,7 @@ class Window {
   std::size_t width_;
   std::size_t next_ = 0;
   std::size_t handed_ = 0;
+  std::size_t ready_end_ = 0;  // the first slot from handed_ on not yet filled
   std::size_t readers_waiting_ = 0;
   bool taker_waits_ = false;
   bool closed_ = false;
