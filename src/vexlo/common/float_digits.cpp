@@ -40,9 +40,10 @@ std::optional<FloatDigits> digits_of_few_decimals(double magnitude) {
   for (std::size_t k = 0; k < std::size(kPowersOfTen); ++k) {
     const double scaled = magnitude * kPowersOfTen[k];
     if (!(scaled < 1e12)) return std::nullopt;
-    const double nearest = std::nearbyint(scaled);
-    if (nearest / kPowersOfTen[k] != magnitude) continue;
-    auto integer = static_cast<std::uint64_t>(nearest);
+    // Positive and below 10^12: adding a half and dropping the fraction
+    // gives the nearest integer (or, at a tie, one the check refuses).
+    auto integer = static_cast<std::uint64_t>(scaled + 0.5);
+    if (static_cast<double>(integer) / kPowersOfTen[k] != magnitude) continue;
     int exponent = -static_cast<int>(k);
     for (; integer % 10 == 0; integer /= 10) ++exponent;  // only when k is 0
     FloatDigits digits;
