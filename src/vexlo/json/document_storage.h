@@ -67,18 +67,24 @@ struct DocumentStorage {
   }
 };
 
-// Puts the tape indices of an object's member names in the order in which
-// a document holds its members: by the names' bytes, only the last of each
-// run of equal names kept. Its buffer is reused from object to object.
+// Puts an object's member names in the order in which a document holds its
+// members: by the names' bytes, only the last of each run of equal names
+// kept. For tape indices, through a buffer reused from object to object.
 class MemberOrder {
  public:
+  // A member's name: its tape index, and its first bytes as a number that
+  // orders as the bytes do, taken once so that most comparisons need no
+  // more.
+  struct Named {
+    std::uint64_t prefix;
+    std::uint32_t index;
+  };
+  static Named named(const DocumentStorage& storage, std::uint32_t index);
+  static void order(std::vector<Named>& members, const DocumentStorage& storage);
+
   void order(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
 
  private:
-  struct Named {
-    std::uint64_t prefix;  // the name's first bytes
-    std::uint32_t index;
-  };
   std::vector<Named> named_;
 };
 

@@ -93,28 +93,38 @@ std::uint64_t name_prefix(const DocumentStorage& storage, std::uint32_t index) {
 
 }  // namespace
 
-void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
-  // Each name's prefix is taken once, beside its tape index.
-  named_.clear();
-  for (const std::uint32_t index : members) named_.push_back({name_prefix(storage, index), index});
+MemberOrder::Named MemberOrder::named(const DocumentStorage& storage, std::uint32_t index) {
+  return {name_prefix(storage, index), index};
+}
+
+void MemberOrder::order(std::vector<Named>& members, const DocumentStorage& storage) {
   const auto less = [&](const Named& a, const Named& b) {
     return a.prefix != b.prefix ? a.prefix < b.prefix : storage.string(a.index) < storage.string(b.index);
   };
   // Strictly ascending already: nothing to sort or drop.
   const auto out_of_order = [&](const Named& a, const Named& b) { return !less(a, b); };
-  if (std::adjacent_find(named_.begin(), named_.end(), out_of_order) == named_.end()) return;
-  if (named_.size() <= kSmallObject) {
+  if (std::adjacent_find(members.begin(), members.end(), out_of_order) == members.end()) return;
+  if (members.size() <= kSmallObject) {
     // Most objects are small: an insertion sort needs no buffer.
-    insertion_sort(named_.begin(), named_.end(), less);
+    insertion_sort(members.begin(), members.end(), less);
   } else {
-    std::stable_sort(named_.begin(), named_.end(), less);
+    std::stable_sort(members.begin(), members.end(), less);
   }
-  members.clear();
-  for (auto it = named_.begin(); it != named_.end(); ++it) {
+  auto out = members.begin();
+  for (auto it = members.begin(); it != members.end(); ++it) {
     const auto next = it + 1;
-    if (next != named_.end() && !less(*it, *next)) continue;  // sorted: equal names, the later kept
-    members.push_back(it->index);
+    if (next != members.end() && !less(*it, *next)) continue;  // sorted: equal names, the later kept
+    *out++ = *it;
   }
+  members.erase(out, members.end());
+}
+
+void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
+  named_.clear();
+  for (const std::uint32_t index : members) named_.push_back(named(storage, index));
+  order(named_, storage);
+  members.clear();
+  for (const Named& member : named_) members.push_back(member.index);
 }
 
 namespace {

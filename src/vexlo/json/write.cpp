@@ -420,11 +420,13 @@ class TapePrinter {
     }
     // Deeper objects take the lists after this one's.
     if (members_.size() <= depth) members_.resize(depth + 1);
-    std::vector<std::uint32_t> members = std::move(members_[depth]);
+    std::vector<MemberOrder::Named> members = std::move(members_[depth]);
     members.clear();
-    for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at + 1)) members.push_back(at);
-    member_order_.order(members, storage_);
-    std::for_each(members.begin(), members.end(), each);
+    for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at + 1)) {
+      members.push_back(MemberOrder::named(storage_, at));
+    }
+    MemberOrder::order(members, storage_);
+    for (const MemberOrder::Named& member : members) each(member.index);
     members_[depth] = std::move(members);
   }
 
@@ -432,8 +434,7 @@ class TapePrinter {
   RawText out_;
   BlockWriter* writer_;
   Escapes escapes_;
-  std::vector<std::vector<std::uint32_t>> members_;  // per depth, reused
-  MemberOrder member_order_;
+  std::vector<std::vector<MemberOrder::Named>> members_;  // per depth, reused
 };
 
 }  // namespace
