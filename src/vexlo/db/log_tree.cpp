@@ -140,24 +140,37 @@ namespace {
 
 Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left);
 
-// Whether every link that following the link text `text`, read in
-// `directory`, passes through may be followed: a link the running user
-// made to a link of someone else's must not lead where that one may not.
-bool link_text_allowed(const os::Directory& directory, std::string_view text, int& links_left) {
+bool same_file(const os::FileStatus& a, const os::FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
+
+// The status of what the link text `text`, read in `directory`, leads to,
+// when every link it passes through may be followed: a link the running
+// user made to a link of someone else's must not lead where that one may
+// not. Nothing when one may not. Each directory on the way must be, once
+// opened, the one its name was checked as, and the status is taken where
+// the walk arrives: a link swapped between the checks and the opens
+// cannot lead past them.
+std::optional<os::FileStatus> reached_by_allowed_links(const os::Directory& directory, std::string_view text,
+                                                       int& links_left) {
   auto current = text.starts_with('/') ? os::Directory::open("/", os::Links::Follow)
                                        : directory.open_entry(".", os::Links::Follow);
   while (current) {
     const auto slash = text.find('/');
     const std::string part(text.substr(0, slash));
+    std::optional<os::FileStatus> allowed;
     if (!part.empty() && part != "." && part != "..") {
       const auto status = allowed_status_within(*current, part, links_left);
-      if (!status || status->type == os::FileType::Other) return false;
+      if (!status || status->type == os::FileType::Other) return std::nullopt;
+      if (slash == std::string_view::npos) return *status;
+      allowed = *status;
     }
-    if (slash == std::string_view::npos) return true;
-    text.remove_prefix(slash + 1);
     if (!part.empty()) current = current->open_entry(part, os::Links::Follow);
+    if (!current) return std::nullopt;
+    const auto reached = current->status();
+    if (!reached || (allowed && !same_file(*reached, *allowed))) return std::nullopt;
+    if (slash == std::string_view::npos) return *reached;
+    text.remove_prefix(slash + 1);
   }
-  return false;
+  return std::nullopt;
 }
 
 // The status of the entry `name` of `directory` as the scan sees it: that
@@ -171,10 +184,10 @@ Result<os::FileStatus> allowed_status_within(const os::Directory& directory, con
   auto target = directory.status(name, os::Links::Follow);
   if (!target) return target;
   const auto text = directory.read_link(name);
-  if (!may_follow_link(*entry, *target) || !text || --links_left < 0 ||
-      !link_text_allowed(directory, *text, links_left)) {
-    return os::FileStatus{};
-  }
+  if (!may_follow_link(*entry, *target) || !text || --links_left < 0) return os::FileStatus{};
+  // The target must be the file that the links, checked one by one, lead to.
+  const auto reached = reached_by_allowed_links(directory, *text, links_left);
+  if (!reached || !same_file(*reached, *target)) return os::FileStatus{};
   return target;
 }
 
@@ -308,7 +321,7 @@ Result<os::OpenFile> open_log_file(const std::string& log_root, const std::strin
 bool reached_through_allowed_links(const std::string& path) {
   const auto here = os::Directory::open(".", os::Links::Follow);
   int links_left = kMaxLinksPerPath;
-  return here && link_text_allowed(*here, path, links_left);
+  return here && reached_by_allowed_links(*here, path, links_left).has_value();
 }
 
 std::optional<std::string_view> path_below(std::string_view log_root, std::string_view path) {
