@@ -58,13 +58,14 @@ constexpr std::size_t kBlockBytes = sizeof(Block);
 // C1 controls are taken as signs of one, and for a terminal the lead bytes
 // of the characters that reorder or hide text (0xD8, 0xE2, 0xEF) too. All
 // sixteen bytes are read.
-bool block_needs_escape(const char* at, Escapes escapes, std::size_t valid = kBlockBytes) {
+template <Escapes escapes>
+bool block_needs_escape(const char* at, std::size_t valid = kBlockBytes) {
   Block block;
   std::memcpy(&block, at, sizeof block);
   auto hit = (block < 0x20) | (block == '"') | (block == '\\');
-  if (escapes != Escapes::Json) {
+  if constexpr (escapes != Escapes::Json) {
     hit |= (block == 0x7F) | (block == 0xC2);
-    if (escapes == Escapes::Terminal) hit |= (block == 0xD8) | (block == 0xE2) | (block == 0xEF);
+    if constexpr (escapes == Escapes::Terminal) hit |= (block == 0xD8) | (block == 0xE2) | (block == 0xEF);
   }
   if (valid < kBlockBytes) {
     constexpr Block kLanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -79,15 +80,16 @@ bool block_needs_escape(const char* at, Escapes escapes, std::size_t valid = kBl
 // as `escapes` asks begins, or the text's size when none does. A last
 // short block is tested on a copy, so that no byte past the text is read.
 // Most text holds no control at all.
-std::size_t next_block_to_look_at(std::string_view text, std::size_t from, Escapes escapes) {
+template <Escapes escapes>
+std::size_t next_block_to_look_at(std::string_view text, std::size_t from) {
   std::size_t at = from;
   for (; at + kBlockBytes <= text.size(); at += kBlockBytes) {
-    if (block_needs_escape(text.data() + at, escapes)) return at;
+    if (block_needs_escape<escapes>(text.data() + at)) return at;
   }
   if (at < text.size()) {
     char tail[kBlockBytes] = {};
     std::memcpy(tail, text.data() + at, text.size() - at);
-    if (block_needs_escape(tail, escapes, text.size() - at)) return at;
+    if (block_needs_escape<escapes>(tail, text.size() - at)) return at;
   }
   return text.size();
 }
@@ -184,14 +186,14 @@ std::string_view escape_of(char32_t c, char (&buffer)[6]) {
 // byte that does. Beyond Escapes::Json, DEL and what escaped_beyond_json
 // finds are escaped too. The pieces are views that live until `put`
 // returns.
-template <class Put>
-void put_escaped(std::string_view text, Escapes escapes, Put put) {
-  const bool beyond_json = escapes != Escapes::Json;
+template <Escapes escapes, class Put>
+void put_escaped(std::string_view text, Put put) {
+  constexpr bool beyond_json = escapes != Escapes::Json;
   std::size_t run = 0;  // start of the bytes not yet handed over
   std::size_t block_end = 0;  // of the block whose bytes are looked at one by one
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (i >= block_end) {
-      i = next_block_to_look_at(text, i, escapes);
+      i = next_block_to_look_at<escapes>(text, i);
       if (i == text.size()) break;
       block_end = i + kBlockBytes;
     }
@@ -301,9 +303,10 @@ void start_line(RawText& out, std::size_t depth) {
 
 // Whether a string of the document shorter than kStringBlock needs an
 // escape, tested a block at a time (see put_document_string).
-bool short_document_string_needs_escape(std::string_view text, Escapes escapes) {
+template <Escapes escapes>
+bool short_document_string_needs_escape(std::string_view text) {
   for (std::size_t at = 0; at < text.size(); at += kBlockBytes) {
-    if (block_needs_escape(text.data() + at, escapes, std::min(kBlockBytes, text.size() - at))) return true;
+    if (block_needs_escape<escapes>(text.data() + at, std::min(kBlockBytes, text.size() - at))) return true;
   }
   return false;
 }
@@ -313,9 +316,10 @@ bool short_document_string_needs_escape(std::string_view text, Escapes escapes) 
 // full width, so kPadding bytes past a string's end are readable: short
 // strings are copied in one block of fixed size.
 // `escapes` as put_escaped.
-void put_document_string(RawText& out, std::string_view text, Escapes escapes) {
+template <Escapes escapes>
+void put_document_string(RawText& out, std::string_view text) {
   static_assert(simdjson::SIMDJSON_PADDING >= kStringBlock);
-  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape(text, escapes)) {
+  if (text.size() <= kStringBlock - 2 && !short_document_string_needs_escape<escapes>(text)) {
     char* at = out.room(kStringBlock + 2);
     at[0] = '"';
     std::memcpy(at + 1, text.data(), kStringBlock);
@@ -324,7 +328,7 @@ void put_document_string(RawText& out, std::string_view text, Escapes escapes) {
     return;
   }
   out.put('"');
-  put_escaped(text, escapes, [&](std::string_view piece) { out.put(piece); });
+  put_escaped<escapes>(text, [&](std::string_view piece) { out.put(piece); });
   out.put('"');
 }
 
@@ -335,11 +339,11 @@ void put_document_string(RawText& out, std::string_view text, Escapes escapes) {
 //
 // Compact, it writes no white space: the compact form of show --json and
 // --content. Strings are escaped as `escapes` asks.
-template <bool kCompact>
+template <bool kCompact, Escapes escapes>
 class TapePrinter {
  public:
-  TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer, Escapes escapes)
-      : storage_(storage), out_(out), writer_(writer), escapes_(escapes) {}
+  TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
+      : storage_(storage), out_(out), writer_(writer) {}
 
   void value(std::uint32_t index, std::size_t depth) {
     const std::uint64_t word = storage_.word(index);
@@ -360,7 +364,7 @@ class TapePrinter {
         out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(storage_.word(index + 1))));
         break;
       case '"':
-        put_document_string(out_, storage_.string(index), escapes_);
+        put_document_string<escapes>(out_, storage_.string(index));
         break;
       case '[':
         container(index, depth, '[', ']');
@@ -386,7 +390,7 @@ class TapePrinter {
       if constexpr (!kCompact) start_line(out_, depth + 1);
       if (is_object) {
         // A member's name, then its value on the next tape word.
-        put_document_string(out_, storage_.string(child), escapes_);
+        put_document_string<escapes>(out_, storage_.string(child));
         out_.put(kCompact ? ":" : ": ");
         value(child + 1, depth + 1);
       } else {
@@ -433,7 +437,6 @@ class TapePrinter {
   const DocumentStorage& storage_;
   RawText out_;
   BlockWriter* writer_;
-  Escapes escapes_;
   std::vector<std::vector<MemberOrder::Named>> members_;  // per depth, reused
 };
 
@@ -443,7 +446,18 @@ namespace {
 
 void append_quoted_text(std::string& out, std::string_view text, Escapes escapes) {
   out += '"';
-  put_escaped(text, escapes, [&](std::string_view piece) { out += piece; });
+  const auto append = [&](std::string_view piece) { out += piece; };
+  switch (escapes) {
+    case Escapes::Json:
+      put_escaped<Escapes::Json>(text, append);
+      break;
+    case Escapes::Controls:
+      put_escaped<Escapes::Controls>(text, append);
+      break;
+    case Escapes::Terminal:
+      put_escaped<Escapes::Terminal>(text, append);
+      break;
+  }
   out += '"';
 }
 
@@ -456,17 +470,39 @@ void append_quoted_without_controls(std::string& out, std::string_view text) {
   append_quoted_text(out, text, Escapes::Controls);
 }
 
+namespace {
+
+// Writes the value at tape index `index` with the printer of the escaping
+// asked for, each made for its escaping at compile time.
+template <bool kCompact>
+void print(const DocumentStorage& storage, std::uint32_t index, std::string& out, BlockWriter* writer,
+           Escapes escapes) {
+  switch (escapes) {
+    case Escapes::Json:
+      TapePrinter<kCompact, Escapes::Json>(storage, out, writer).value(index, 0);
+      break;
+    case Escapes::Controls:
+      TapePrinter<kCompact, Escapes::Controls>(storage, out, writer).value(index, 0);
+      break;
+    case Escapes::Terminal:
+      TapePrinter<kCompact, Escapes::Terminal>(storage, out, writer).value(index, 0);
+      break;
+  }
+}
+
+}  // namespace
+
 void append_compact(std::string& out, Value value, Escapes escapes) {
-  TapePrinter<true>(ValueAccess::storage(value), out, nullptr, escapes).value(ValueAccess::index(value), 0);
+  print<true>(ValueAccess::storage(value), ValueAccess::index(value), out, nullptr, escapes);
 }
 
 void append_compact(std::string& out, ParsedText document, Escapes escapes) {
-  TapePrinter<true>(ValueAccess::storage(document), out, nullptr, escapes).value(1, 0);
+  print<true>(ValueAccess::storage(document), 1, out, nullptr, escapes);
 }
 
 void write_compact(std::ostream& out, Value value, Escapes escapes) {
   BlockWriter writer(out);
-  TapePrinter<true>(ValueAccess::storage(value), writer.buffer(), &writer, escapes).value(ValueAccess::index(value), 0);
+  print<true>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
 }
 
 void append_number(std::string& out, double value) {
@@ -489,12 +525,12 @@ void append_number(std::string& out, Value value) {
 }
 
 void append_pretty(std::string& out, Value value, Escapes escapes) {
-  TapePrinter<false>(ValueAccess::storage(value), out, nullptr, escapes).value(ValueAccess::index(value), 0);
+  print<false>(ValueAccess::storage(value), ValueAccess::index(value), out, nullptr, escapes);
 }
 
 void write_pretty(std::ostream& out, Value value, Escapes escapes) {
   BlockWriter writer(out);
-  TapePrinter<false>(ValueAccess::storage(value), writer.buffer(), &writer, escapes).value(ValueAccess::index(value), 0);
+  print<false>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
 }
 
 BlockWriter::BlockWriter(std::ostream& out) : out_(out) { buffer_.reserve(kBlockSize + 4096); }
