@@ -225,18 +225,18 @@ void put_escaped(std::string_view text, Put put) {
 // length back when this ends and around settle().
 class RawText {
  public:
-  explicit RawText(std::string& text) : text_(text), end_(text.size()) {}
+  explicit RawText(std::string& text) : text_(text) { take_string(); }
   RawText(const RawText&) = delete;
   RawText& operator=(const RawText&) = delete;
-  ~RawText() { text_.resize(end_); }
+  ~RawText() { text_.resize(size()); }
 
   // At least `n` writable bytes after the content; wrote() then moves the
   // end of the content.
   char* room(std::size_t n) {
-    if (text_.size() - end_ < n) [[unlikely]] make_room(n);
-    return text_.data() + end_;
+    if (static_cast<std::size_t>(limit_ - end_) < n) [[unlikely]] make_room(n);
+    return end_;
   }
-  void wrote(const char* until) { end_ = static_cast<std::size_t>(until - text_.data()); }
+  void wrote(char* until) { end_ = until; }
 
   void put(char c) {
     *room(1) = c;
@@ -247,28 +247,42 @@ class RawText {
     std::memcpy(room(piece.size()), piece.data(), piece.size());
     end_ += piece.size();
   }
-  std::size_t size() const { return end_; }
+  std::size_t size() const { return static_cast<std::size_t>(end_ - begin_); }
 
   // Runs `use` with the string at its content's length, and goes on after
   // whatever content `use` leaves.
   template <class Use>
   void settle(Use use) {
-    text_.resize(end_);
+    text_.resize(size());
     use();
-    end_ = text_.size();
+    take_string();
   }
 
  private:
+  // Writes go on at the end of the string's content, which is all there is
+  // room for until make_room.
+  void take_string() {
+    begin_ = text_.data();
+    end_ = begin_ + text_.size();
+    limit_ = end_;
+  }
+
   [[gnu::noinline]] void make_room(std::size_t n) {
-    text_.resize(end_);
-    if (text_.capacity() - end_ < n) text_.reserve(std::max(end_ + n, 2 * text_.capacity()));
+    const std::size_t content = size();
+    text_.resize(content);
+    if (text_.capacity() - content < n) text_.reserve(std::max(content + n, 2 * text_.capacity()));
     // Lengthens the string to its capacity without writing the new bytes;
     // the capacity suffices, so nothing moves.
     text_.resize_and_overwrite(text_.capacity(), [](char*, std::size_t size) { return size; });
+    begin_ = text_.data();
+    end_ = begin_ + content;
+    limit_ = begin_ + text_.size();
   }
 
   std::string& text_;
-  std::size_t end_;  // of the content
+  char* begin_;  // of the string
+  char* end_;    // of the content
+  char* limit_;  // of the room
 };
 
 // A line break followed by the indentation of the deepest level a parsed
