@@ -357,10 +357,11 @@ template <bool kCompact, Escapes escapes>
 class TapePrinter {
  public:
   TapePrinter(const DocumentStorage& storage, std::string& out, BlockWriter* writer)
-      : storage_(storage), out_(out), writer_(writer) {}
+      : storage_(storage), words_(storage.doc.tape.get()), strings_(storage.doc.string_buf.get()), out_(out),
+        writer_(writer) {}
 
   void value(std::uint32_t index, std::size_t depth) {
-    const std::uint64_t word = storage_.word(index);
+    const std::uint64_t word = words_[index];
     switch (tape::type_of(word)) {
       case 't':
         out_.put("true");
@@ -369,16 +370,16 @@ class TapePrinter {
         out_.put("false");
         break;
       case 'l':
-        out_.wrote(write_integer(out_.room(kMaxNumberText), static_cast<std::int64_t>(storage_.word(index + 1))));
+        out_.wrote(write_integer(out_.room(kMaxNumberText), static_cast<std::int64_t>(words_[index + 1])));
         break;
       case 'u':
-        out_.wrote(write_integer(out_.room(kMaxNumberText), storage_.word(index + 1)));
+        out_.wrote(write_integer(out_.room(kMaxNumberText), words_[index + 1]));
         break;
       case 'd':
-        out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(storage_.word(index + 1))));
+        out_.wrote(write_float(out_.room(kMaxNumberText), std::bit_cast<double>(words_[index + 1])));
         break;
       case '"':
-        put_document_string<escapes>(out_, storage_.string(index));
+        put_document_string<escapes>(out_, string_at(index));
         break;
       case '[':
         container(index, depth, '[', ']');
@@ -404,7 +405,7 @@ class TapePrinter {
       if constexpr (!kCompact) start_line(out_, depth + 1);
       if (is_object) {
         // A member's name, then its value on the next tape word.
-        put_document_string<escapes>(out_, storage_.string(child));
+        put_document_string<escapes>(out_, string_at(child));
         out_.put(kCompact ? ":" : ": ");
         value(child + 1, depth + 1);
       } else {
@@ -424,13 +425,13 @@ class TapePrinter {
   // holds the index after its end, they are found by stepping over values.
   template <class Each>
   void for_each_child(std::uint32_t index, std::size_t depth, bool is_object, Each each) {
-    const std::uint64_t word = storage_.word(index);
+    const std::uint64_t word = words_[index];
     if (storage_.indexed) {
       const std::uint32_t* entry = storage_.children.data() + tape::payload_of(word);
       std::for_each(entry + 1, entry + 1 + entry[0], each);
       return;
     }
-    const std::uint64_t* words = storage_.doc.tape.get();
+    const std::uint64_t* words = words_;
     const std::uint32_t end = tape::next_index(words, index) - 1;
     if (!is_object) {
       for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at)) each(at);
@@ -448,7 +449,13 @@ class TapePrinter {
     members_[depth] = std::move(members);
   }
 
+  std::string_view string_at(std::uint32_t index) const {
+    return tape::string_at(strings_, tape::payload_of(words_[index]));
+  }
+
   const DocumentStorage& storage_;
+  const std::uint64_t* words_;   // the tape
+  const std::uint8_t* strings_;  // the string buffer
   RawText out_;
   BlockWriter* writer_;
   std::vector<std::vector<MemberOrder::Named>> members_;  // per depth, reused
