@@ -13,6 +13,7 @@
 
 #include <simdjson.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -79,7 +80,19 @@ class MemberOrder {
     std::uint64_t prefix;
     std::uint32_t index;
   };
-  static Named named(const DocumentStorage& storage, std::uint32_t index);
+  static Named named(const DocumentStorage& storage, std::uint32_t index) {
+    const std::uint8_t* at = storage.doc.string_buf.get() + tape::payload_of(storage.word(index));
+    std::uint32_t length;
+    std::memcpy(&length, at, sizeof length);
+    std::uint64_t bytes;
+    // Readable past the name's end: a zero and further strings or the
+    // buffer's padding follow.
+    std::memcpy(&bytes, at + sizeof length, sizeof bytes);
+    if constexpr (std::endian::native == std::endian::little) bytes = std::byteswap(bytes);
+    // Zeros after a shorter name.
+    if (length < sizeof bytes) bytes &= ~(~std::uint64_t{0} >> (8 * length));
+    return {bytes, index};
+  }
   static void order(std::vector<Named>& members, const DocumentStorage& storage);
 
   void order(std::vector<std::uint32_t>& members, const DocumentStorage& storage);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "vexlo/common/out_of_memory.h"
 #include "vexlo/json/document_storage.h"
@@ -72,30 +71,6 @@ void insertion_sort(Iterator begin, Iterator end, Less less) {
 constexpr std::size_t kSmallObject = 16;
 
 }  // namespace
-
-namespace {
-
-// The first eight bytes of the name at tape index `index` as a number that
-// orders as the bytes do, with zeros after a shorter name: most names
-// differ there, which spares the comparison of whole names.
-std::uint64_t name_prefix(const DocumentStorage& storage, std::uint32_t index) {
-  const std::uint8_t* at = storage.doc.string_buf.get() + tape::payload_of(storage.word(index));
-  std::uint32_t length;
-  std::memcpy(&length, at, sizeof length);
-  std::uint64_t bytes;
-  // Readable past the name's end: a zero and further strings or the
-  // buffer's padding follow.
-  std::memcpy(&bytes, at + sizeof length, sizeof bytes);
-  if constexpr (std::endian::native == std::endian::little) bytes = std::byteswap(bytes);
-  if (length < sizeof bytes) bytes &= ~(~std::uint64_t{0} >> (8 * length));
-  return bytes;
-}
-
-}  // namespace
-
-MemberOrder::Named MemberOrder::named(const DocumentStorage& storage, std::uint32_t index) {
-  return {name_prefix(storage, index), index};
-}
 
 void MemberOrder::order(std::vector<Named>& members, const DocumentStorage& storage) {
   const auto less = [&](const Named& a, const Named& b) {
