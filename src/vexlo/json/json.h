@@ -161,8 +161,8 @@ void append_quoted(std::string& out, std::string_view text);
 // Like append_quoted, and also escapes DEL and the C1 controls U+0080 to
 // U+009F (\u007f, \u0080 ...), so that the quoted text holds no control
 // character at all and may go to a terminal as it is. A JSON reader gets
-// the same string back.
-void append_quoted_without_controls(std::string& out, std::string_view text);
+// the same string back. Escapes::Terminal escapes more.
+void append_quoted_without_controls(std::string& out, std::string_view text, Escapes escapes = Escapes::Controls);
 
 // Appends a float as the tool prints it: the shortest round-trip digits, in
 // plain decimal with ".0" on whole values when the first digit's exponent is

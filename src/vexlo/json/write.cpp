@@ -487,8 +487,8 @@ void append_quoted_text(std::string& out, std::string_view text, Escapes escapes
 
 void append_quoted(std::string& out, std::string_view text) { append_quoted_text(out, text, Escapes::Json); }
 
-void append_quoted_without_controls(std::string& out, std::string_view text) {
-  append_quoted_text(out, text, Escapes::Controls);
+void append_quoted_without_controls(std::string& out, std::string_view text, Escapes escapes) {
+  append_quoted_text(out, text, escapes);
 }
 
 namespace {

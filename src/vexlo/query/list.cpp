@@ -39,7 +39,8 @@ std::size_t line_count(std::int64_t limit, std::size_t selected) {
 
 // One printer per format. Paths are printed as the scan made them, valid
 // UTF-8, with control characters escaped for a terminal; JSON escapes
-// every control character itself.
+// every control character itself, and for a terminal also the characters
+// that reorder or hide text.
 void print_text_line(const FileEntry& entry, std::ostream& out, bool terminal) {
   out << "[ID:" << entry.id << "] " << Shown{entry.path, terminal} << '\n';
 }
@@ -51,9 +52,9 @@ void print_time_line(const FileEntry& entry, std::ostream& out, bool terminal) {
 }
 
 // The members of a JSON line, without its closing brace.
-void append_json_members(std::string& line, const FileEntry& entry) {
+void append_json_members(std::string& line, const FileEntry& entry, json::Escapes escapes) {
   line += "{\"id\":" + std::to_string(entry.id) + ",\"path\":";
-  json::append_quoted_without_controls(line, entry.path);
+  json::append_quoted_without_controls(line, entry.path, escapes);
   line += ",\"time\":" + std::to_string(entry.timestamp) + ",\"time_utc\":";
   if (const auto utc = rfc3339_text(entry.timestamp)) {
     line += '"' + *utc + '"';
@@ -62,19 +63,21 @@ void append_json_members(std::string& line, const FileEntry& entry) {
   }
 }
 
-void print_json_line(const FileEntry& entry, std::ostream& out) {
+json::Escapes json_escapes(bool terminal) { return terminal ? json::Escapes::Terminal : json::Escapes::Controls; }
+
+void print_json_line(const FileEntry& entry, std::ostream& out, bool terminal) {
   std::string line;
-  append_json_members(line, entry);
+  append_json_members(line, entry, json_escapes(terminal));
   line += "}\n";
   out << line;
 }
 
 // The line of --content, built by the thread that read the log: the
 // members, then the document as the last one.
-void append_line_with_log(std::string& line, const FileEntry& entry, const ReadLog& log) {
-  append_json_members(line, entry);
+void append_line_with_log(std::string& line, const FileEntry& entry, const ReadLog& log, json::Escapes escapes) {
+  append_json_members(line, entry, escapes);
   line += ",\"log\":";
-  log.append_compact(line);
+  log.append_compact(line, escapes);
   line += "}\n";
 }
 
@@ -87,7 +90,7 @@ void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bo
       print_time_line(entry, out, terminal);
       break;
     case ListFormat::Json:
-      print_json_line(entry, out);
+      print_json_line(entry, out, terminal);
       break;
   }
 }
@@ -98,7 +101,8 @@ bool shows_content(const ListQuery& query) { return query.content && query.forma
 // document, or both.
 std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
                                std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
-  const ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root};
+  const ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root,
+                               json_escapes(terminals.out)};
   std::size_t printed = 0;
   const auto take = [&](std::size_t i, LogContent& content) {
     const FileEntry& entry = entries[i];
@@ -107,7 +111,7 @@ std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQue
       err << "Warning: content of " << Shown{entry.path, terminals.err}
           << " not shown: " << Shown{content.problem, terminals.err} << '\n';
       std::string line;
-      append_json_members(line, entry);
+      append_json_members(line, entry, request.escapes);
       out << line << ",\"log\":null}\n";
     } else if (!content.matches) {
       return true;

@@ -86,7 +86,7 @@ class ContentReader {
     if (content.matches && request_.line != nullptr) {
       // The compact form is rarely longer than the text it came from.
       content.line.reserve(buffer_.size() + 256);
-      request_.line(content.line, entry, *parsed);
+      request_.line(content.line, entry, *parsed, request_.escapes);
     }
   }
 

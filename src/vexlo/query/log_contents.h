@@ -21,8 +21,8 @@ class ReadLog {
   explicit ReadLog(json::Value document) : document_(document) {}
   explicit ReadLog(json::ParsedText document) : document_(document) {}
   // Its compact form, as show --json writes it.
-  void append_compact(std::string& out) const {
-    std::visit([&](const auto& document) { json::append_compact(out, document); }, document_);
+  void append_compact(std::string& out, json::Escapes escapes) const {
+    std::visit([&](const auto& document) { json::append_compact(out, document, escapes); }, document_);
   }
 
  private:
@@ -34,10 +34,11 @@ struct ContentRequest {
   // When set, the line to print for a log that matches, made from its
   // entry and its document by the thread that read it, so that the
   // rendering too runs on every processor.
-  void (*line)(std::string& line, const FileEntry& entry, const ReadLog& log) = nullptr;
+  void (*line)(std::string& line, const FileEntry& entry, const ReadLog& log, json::Escapes escapes) = nullptr;
   // When set, the log root below which each log is opened as show opens
   // it, so that a file swapped for a link since the scan is not read.
   std::string log_root = {};
+  json::Escapes escapes = json::Escapes::Controls;  // of `line`: Terminal for a terminal
 };
 
 // What reading one log gave.
