@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "testing/child_process.h"
 #include "testing/machine.h"
@@ -113,6 +114,21 @@ TEST(ScanLogFiles, FollowsSymbolicLinksUnderTheirOwnPaths) {
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0], (FileEntry{root + "/file.json", 0, 1600000000}));
   EXPECT_EQ(found[1].path, root + "/linked/x.json");
+}
+
+TEST(OpenLogFile, AnotherUsersLinkSwappedDuringTheCheckLeadsOnlyWhereItWasChecked) {
+  testing::ScopedTempDir dir;
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to make links of another user";
+  testing::write_file(dir / "secret.json", kValid);
+  ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);  // the other user's, as testing::kUnprivilegedId
+  symlink_or_fail("swapped.json", dir / "latest.json");  // root's own link
+  std::jthread swapper([&, next = dir / "next"](std::stop_token stop) {
+    for (int i = 0; !stop.stop_requested(); ++i) {
+      if (::symlink(i % 2 ? "secret.json" : ".", next.c_str()) || ::lchown(next.c_str(), 65534, 65534)) continue;
+      ::rename(next.c_str(), (dir / "swapped.json").c_str());
+    }
+  });
+  for (int i = 0; i < 20000; ++i) ASSERT_FALSE(open_log_file(dir.path(), dir / "latest.json")) << i;
 }
 
 TEST(ScanLogFiles, EachDirectoryIsEnteredOnce) {

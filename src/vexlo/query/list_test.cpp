@@ -327,7 +327,6 @@ TEST(ListLogFilesFormats, UnusualTimesPathsAndUnknownFiles) {
                        "/esc\\u001b[1m\\u007f.json\",\"time\":0,\"time_utc\":\"1970-01-01T00:00:00Z\"}",
                    "{\"id\":1,\"path\":\"" + root + "/old.json\",\"time\":-62167219201,\"time_utc\":null}"}));
   EXPECT_EQ(output.err, "Warning: File " + root + "/new.json not found in database\n");
-
   // On a terminal the JSON lines escape the characters that reorder or hide text too.
   const FileEntry hidden{root + "/\u202e.json", 7, 0};
   testing::write_file(hidden.path, "{\"\u202e\": 1}");
