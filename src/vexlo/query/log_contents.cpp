@@ -22,7 +22,7 @@
 namespace vexlo {
 namespace {
 
-constexpr std::size_t kFilesAheadPerThread = 8;
+constexpr std::size_t kFilesAheadPerThread = 4;
 
 // Reads logs one after another with one buffer and one parser. Logs
 // larger than kLargeLogSize are read, as by the scan, by one reader at a
@@ -120,10 +120,12 @@ class ContentReader {
 };
 
 // The slots of the files being read and not yet handed on. A thread is
-// woken only when it waits for what changed: readers for room in the
-// window, the calling thread for files to hand on, once half the window
-// lies ready before it (or every file is taken, or a reader waits for
-// room), so that it wakes once for several files rather than for each.
+// woken only when it waits for what changed, and then for several files
+// rather than for each: readers once half the window is free again, the
+// calling thread once half the window lies ready before it (or every file
+// is taken, or a reader waits for room). Readers wait only when all the
+// files they took are in, so they are woken before the calling thread
+// could run out of files to hand on.
 class Window {
  public:
   Window(std::size_t files, std::size_t width) : slots_(files), width_(width) {}
@@ -160,7 +162,7 @@ class Window {
     LogContent content = std::move(*slots_[file]);
     slots_[file].reset();
     handed_ = file + 1;
-    const bool wake_readers = readers_waiting_ > 0;
+    const bool wake_readers = readers_waiting_ > 0 && handed_ + width_ - next_ >= width_ / 2;
     lock.unlock();
     if (wake_readers) room_.notify_all();
     return content;
