@@ -309,8 +309,15 @@ Result<os::OpenFile> LogFileOpener::open(const std::string& path) {
     root_ = std::move(*root);
   }
   // Most paths lead through no link at all: the system then resolves them
-  // in one call, and only the others are walked part by part.
-  if (auto file = os::open_regular_file_beneath(root_->fd(), std::string(*below))) return file;
+  // in one call, and only the others are walked part by part. Where the
+  // call itself is refused (an old kernel, a system call filter), it is not
+  // tried again for every file.
+  if (!one_call_refused_) {
+    auto file = os::open_regular_file_beneath(root_->fd(), std::string(*below));
+    if (file) return file;
+    const int code = file.error().os_code;
+    one_call_refused_ = code == ENOSYS || code == EPERM;
+  }
   return open_below(*root_, *below);
 }
 

@@ -107,6 +107,7 @@ class LogFileOpener {
  private:
   std::string log_root_;
   std::optional<os::Directory> root_;  // once opened
+  bool one_call_refused_ = false;      // the system lacks or forbids openat2
 };
 
 // Whether `path`, from the current directory, leads through no symbolic
