@@ -16,13 +16,12 @@
 #include "vexlo/cli/command.h"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "vexlo/cli/close_spelling.h"
+#include "vexlo/cli/argument_notes.h"
 #include "vexlo/common/decimal.h"
 #include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
@@ -39,16 +38,6 @@ bool begins_with_dashes(std::string_view arg) { return arg.size() >= 2 && arg.st
 // Path filters are matched against path texts in which bytes that are not
 // UTF-8 have been replaced, so a filter is brought into the same form.
 std::string filter_text(std::string_view arg) { return to_utf8_lossy(arg); }
-
-// An argument inside a message: valid UTF-8 without control characters,
-// whatever the user's shell passed on.
-std::string visible(std::string_view arg) {
-  std::string text;
-  append_visible(text, to_utf8_lossy(arg));
-  return text;
-}
-
-std::string quoted(std::string_view arg) { return '"' + visible(arg) + '"'; }
 
 // An option of one command, or a global one: its name, whether the next
 // argument is its value (whatever that looks like), and what it sets.
@@ -118,12 +107,6 @@ constexpr Option<ShowCommand> kShowOptions[] = {
 constexpr std::string_view kCommandPlaceWords[] = {"list",     "logs",       "show",        "help",
                                                     "--config", "--log-path", "--read-only", "--version"};
 
-// An option as messages see it: its name, and whether it takes a value.
-struct OptionName {
-  std::string_view name;
-  bool takes_value;
-};
-
 template <class Target>
 std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
   std::vector<OptionName> names;
@@ -131,126 +114,14 @@ std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
   return names;
 }
 
-struct CommandOptions {
-  std::string_view word;
-  std::vector<OptionName> options;
-};
-
-// Every command with its options, for what is said about an option given
-// to the wrong command.
-std::vector<CommandOptions> every_command() {
-  return {{"list", names_of<ListCommand>(kListOptions)},
-          {"logs", names_of<LogsCommand>(kLogsOptions)},
-          {"show", names_of<ShowCommand>(kShowOptions)}};
-}
-
-const OptionName* find_name(std::span<const OptionName> options, std::string_view name) {
-  const auto found = std::ranges::find(options, name, &OptionName::name);
-  return found == options.end() ? nullptr : &*found;
-}
-
-// "a, b or c" with `last` " or ".
-std::string joined(std::span<const std::string_view> words, std::string_view last) {
-  std::string text;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) text += i + 1 == words.size() ? last : ", ";
-    text += words[i];
-  }
-  return text;
-}
-
-std::vector<std::string_view> plain_names(std::span<const OptionName> options) {
-  std::vector<std::string_view> names;
-  for (const OptionName& option : options) names.push_back(option.name);
-  return names;
-}
-
-// "logs takes --since, list does not", or empty when no other command than
-// `command` takes option `name`.
-std::string others_taking(std::string_view name, std::string_view command) {
-  std::vector<std::string_view> others;
-  for (const CommandOptions& other : every_command()) {
-    if (other.word != command && find_name(other.options, name)) others.push_back(other.word);
-  }
-  if (others.empty()) return {};
-  const std::string_view takes = others.size() == 1 ? " takes " : " take ";
-  return joined(others, " and ") + std::string(takes) + std::string(name) + ", " + std::string(command) + " does not";
-}
-
-std::vector<OptionName> other_commands_options(std::string_view command) {
-  std::vector<OptionName> options;
-  for (const CommandOptions& other : every_command()) {
-    if (other.word != command) std::ranges::copy(other.options, std::back_inserter(options));
-  }
-  return options;
-}
-
-// Whether option `name`, wherever it is read, takes a value.
-bool takes_value_anywhere(std::string_view name) {
-  std::vector<OptionName> options = other_commands_options({});
-  std::ranges::copy(names_of<Command>(kGlobalOptions), std::back_inserter(options));
-  return std::ranges::any_of(options, [name](const OptionName& o) { return o.name == name && o.takes_value; });
-}
-
-std::string missing_value(std::string_view option) {
-  return "Warning: " + std::string(option) + " has no value and is ignored";
-}
-
-// "--since=2025-12-03" for an option that takes a value: the grammar reads
-// no "=", so the user is shown the form it reads.
-std::optional<std::string> equals_form(std::string_view arg, std::span<const OptionName> options) {
-  const std::size_t equals = arg.find('=');
-  if (equals == std::string_view::npos) return std::nullopt;
-  const std::string_view name = arg.substr(0, equals);
-  const OptionName* option = find_name(options, name);
-  if (option == nullptr || !option->takes_value) return std::nullopt;
-  return "Warning: " + visible(arg) + " is not read; write " + std::string(name) + ' ' + visible(arg.substr(equals + 1));
-}
-
-// The closest spelling of `name` among `options`.
-const OptionName* close_option(std::string_view name, std::span<const OptionName> options) {
-  const auto close = close_spelling(name, plain_names(options));
-  return close ? find_name(options, *close) : nullptr;
-}
-
-// What is said about an argument that begins with "--" and that neither
-// `command` (whose options are `own`) nor the global options know.
-struct IgnoredOption {
-  std::string note;
-  bool value_may_follow = false;  // the user may have meant the next word as its value
-};
-
-IgnoredOption ignored_option(std::string_view arg, std::string_view command, std::span<const OptionName> own) {
-  std::vector<OptionName> known(own.begin(), own.end());
-  std::ranges::copy(names_of<Command>(kGlobalOptions), std::back_inserter(known));
-  if (auto note = equals_form(arg, known)) return {std::move(*note)};
-
-  const std::string_view name = arg.substr(0, arg.find('='));
-  const bool whole = name.size() == arg.size();
-  const std::string ignoring = "Warning: ignoring " + quoted(arg);
-  if (name == "--version" || name == "--help") return {ignoring + " (it counts only before " + std::string(command) + ")"};
-  if (const std::string others = others_taking(name, command); !others.empty()) {
-    return {ignoring + " (" + others + ")", whole && takes_value_anywhere(name)};
-  }
-  if (const OptionName* close = close_option(name, known)) {
-    return {ignoring + "; did you mean " + std::string(close->name) + "?", whole && close->takes_value};
-  }
-  // Named, so that the option found stays alive while it is read.
-  const std::vector<OptionName> others_options = other_commands_options(command);
-  if (const OptionName* close = close_option(name, others_options)) {
-    return {ignoring + "; did you mean " + std::string(close->name) + "? (" + others_taking(close->name, command) + ")",
-            whole && close->takes_value};
-  }
-  return {ignoring + " (" + std::string(command) + " takes " + joined(plain_names(own), " or ") + ")"};
-}
-
-// Said before "Unknown command: " when a close spelling exists.
-std::optional<std::string> unknown_command_hint(std::string_view word) {
-  if (auto note = equals_form(word, names_of<Command>(kGlobalOptions))) return note;
-  if (const auto close = close_spelling(word, kCommandPlaceWords)) {
-    return "Warning: " + quoted(word) + " is not a command; did you mean " + std::string(*close) + "?";
-  }
-  return std::nullopt;
+// Every option with its command, for what is said about an option given
+// to the wrong command or misspelt.
+OptionCatalogue catalogue() {
+  return {names_of<Command>(kGlobalOptions),
+          {{"list", names_of<ListCommand>(kListOptions)},
+           {"logs", names_of<LogsCommand>(kLogsOptions)},
+           {"show", names_of<ShowCommand>(kShowOptions)}},
+          kCommandPlaceWords};
 }
 
 // Takes option `option` at position `i`; returns how many arguments it used.
@@ -291,7 +162,7 @@ void scan_options(Arguments args, std::size_t j, const Grammar<Kind>& grammar, K
     } else if (const auto* global = find_option<Command>(kGlobalOptions, arg)) {
       j += take_option(*global, args, j, command, notes);
     } else if (begins_with_dashes(arg)) {
-      IgnoredOption note = ignored_option(arg, grammar.word, names_of(grammar.options));
+      IgnoredOption note = ignored_option(arg, grammar.word, names_of(grammar.options), catalogue());
       notes.push_back(std::move(note.note));
       if (note.value_may_follow) ignored = arg;
       ++j;
@@ -361,19 +232,6 @@ ListCommand parse_list(Arguments args, std::size_t start, Command& command, Note
   return list;
 }
 
-// Why the word after "logs" gives no count, and what the user may have meant.
-std::string not_a_count(std::string_view arg) {
-  const std::string note = "Warning: " + quoted(arg) + " is not a count and is ignored";
-  const std::string_view unsigned_part = arg.substr(arg.starts_with('+') || arg.starts_with('-') ? 1 : 0);
-  const bool digits_first = !unsigned_part.empty() && unsigned_part[0] >= '0' && unsigned_part[0] <= '9';
-  if (digits_first && unsigned_part.find_first_not_of("0123456789") == std::string_view::npos) {
-    return note + " (it is out of range)";
-  }
-  if (digits_first) return note + "; for a time bound use --since " + visible(arg);
-  if (arg.empty() || arg.starts_with('-') || arg.starts_with('+')) return note + " (a count is a whole number)";
-  return note + "; to select by path use --filter " + visible(arg);
-}
-
 LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Notes& notes) {
   LogsCommand logs;
   std::size_t j = start;
@@ -412,7 +270,7 @@ CommandKind parse_command(Arguments args, std::size_t i, Command& command, Notes
   if (word == "logs") return parse_logs(args, i + 1, command, notes);
   if (word == "show") return parse_show(args, i + 1, command, notes);
   if (word != "help" && word != "-h" && word != "--help") {
-    if (auto hint = unknown_command_hint(word)) notes.push_back(std::move(*hint));
+    if (auto hint = unknown_command_hint(word, catalogue())) notes.push_back(std::move(*hint));
     notes.push_back("Unknown command: " + to_utf8_lossy(word));
   }
   // Nothing after help or an unknown word is looked at: the usage follows.
