@@ -25,4 +25,8 @@ void report_sync_error(const Database& database, const Error& error, std::ostrea
   if (database.scan_completed() && is_write_refused(error.os_code)) print_read_only_hint(err);
 }
 
+void report_passed_over(const PassedOverDirectory& directory, std::ostream& err, TerminalOutput terminals) {
+  err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';
+}
+
 }  // namespace vexlo

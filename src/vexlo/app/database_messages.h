@@ -19,4 +19,7 @@ void report_open_error(const Error& error, std::ostream& err, TerminalOutput ter
 // alone).
 void report_sync_error(const Database& database, const Error& error, std::ostream& err, TerminalOutput terminals);
 
+// "Warning: directory ... passed over: " and the reason.
+void report_passed_over(const PassedOverDirectory& directory, std::ostream& err, TerminalOutput terminals);
+
 }  // namespace vexlo

@@ -79,6 +79,17 @@ bool Follower::wait_for_change(const NewLogPrinter& printer) {
   }
 }
 
+// A directory is said when it is first passed over, not at every round.
+void Follower::report_new_passed_over(std::span<const PassedOverDirectory> passed_over) {
+  std::set<std::pair<std::string, std::string>> now;
+  for (const PassedOverDirectory& directory : passed_over) {
+    std::pair<std::string, std::string> key{directory.path, directory.reason};
+    const bool said_before = passed_over_.contains(key);
+    if (now.insert(std::move(key)).second && !said_before) report_passed_over(directory, err_, terminals_);
+  }
+  passed_over_ = std::move(now);
+}
+
 void Follower::round(NewLogPrinter& printer, std::ostream& out) {
   auto database = open_database_();
   if (!database) {
@@ -87,6 +98,7 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
     return;
   }
   const auto synced = database->sync(log_root_);
+  report_new_passed_over(database->passed_over());
   if (!synced) report_sync_error(*database, synced.error(), err_, terminals_);
   if (!synced && !read_only_) {
     // The IDs given in memory were not saved: only those of the database
@@ -97,8 +109,10 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
   err_.flush();
 }
 
-void Follower::follow(const ListQuery& query, std::span<const std::string> listed, std::ostream& out) {
-  NewLogPrinter printer(query, listed);
+void Follower::follow(const ListQuery& query, const ListingScan& listing,
+                      std::span<const PassedOverDirectory> passed_over, std::ostream& out) {
+  for (const PassedOverDirectory& directory : passed_over) passed_over_.emplace(directory.path, directory.reason);
+  NewLogPrinter printer(query, listing);
   out.flush();
   while (out && wait_for_change(printer)) {
     round(printer, out);

@@ -4,8 +4,11 @@
 
 #include <functional>
 #include <optional>
+#include <set>
+#include <span>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "vexlo/common/error.h"
 #include "vexlo/common/terminal_text.h"
@@ -29,15 +32,17 @@ class Follower {
            TerminalOutput terminals);
 
   // Prints the new log files as they come, in the query's line form, until
-  // a stop signal or a failed write to `out`. `listed` holds the paths the
-  // listing scanned.
-  void follow(const ListQuery& query, std::span<const std::string> listed, std::ostream& out);
+  // a stop signal or a failed write to `out`. `listing` is what the
+  // listing's scan met, `passed_over` what the run has warned of.
+  void follow(const ListQuery& query, const ListingScan& listing, std::span<const PassedOverDirectory> passed_over,
+              std::ostream& out);
 
  private:
   bool wait_for_change(const class NewLogPrinter& printer);
   void round(NewLogPrinter& printer, std::ostream& out);
   void watch_tree();
   void watch_no_more(const Error& error);
+  void report_new_passed_over(std::span<const PassedOverDirectory> passed_over);
 
   const std::string& log_root_;
   bool read_only_;
@@ -47,6 +52,8 @@ class Follower {
   std::optional<os::StopSignals> stop_;
   std::optional<os::TreeWatch> watch_;
   std::optional<Database> probe_;  // for looking without a watch
+  // Each directory passed over at the last round, with its reason.
+  std::set<std::pair<std::string, std::string>> passed_over_;
 };
 
 }  // namespace vexlo

@@ -37,9 +37,9 @@ bool follows(const CommandKind& kind) {
 void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
                  Follower* follower, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   const auto list = [&](const ListQuery& query) {
-    std::vector<std::string> listed;
-    list_log_files(database, log_root, query, out, err, terminals, follower != nullptr ? &listed : nullptr);
-    if (follower != nullptr) follower->follow(query, listed, out);
+    ListingScan listing;
+    list_log_files(database, log_root, query, out, err, terminals, follower != nullptr ? &listing : nullptr);
+    if (follower != nullptr) follower->follow(query, listing, database.passed_over(), out);
   };
   std::visit(
       [&](const auto& command) {
@@ -109,9 +109,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (const std::string& kept = database->kept_damaged_file(); !kept.empty()) {
     err << "Warning: damaged database file kept as " << Shown{kept, terminals.err} << '\n';
   }
-  for (const auto& directory : database->passed_over()) {
-    err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';
-  }
+  for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;

@@ -13,8 +13,9 @@
 
 namespace vexlo {
 
-NewLogPrinter::NewLogPrinter(ListQuery query, std::span<const std::string> listed)
-    : query_(std::move(query)), seen_(listed.begin(), listed.end()) {
+NewLogPrinter::NewLogPrinter(ListQuery query, const ListingScan& listing)
+    : query_(std::move(query)), seen_(listing.paths.begin(), listing.paths.end()),
+      repeated_text_in_(listing.repeated_text_in.begin(), listing.repeated_text_in.end()) {
   // The line limit of `logs N` holds for the listing only.
   query_.limit = -1;
 }
@@ -43,6 +44,13 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
   std::vector<FileEntry> entries;
   ScanNotes notes;
   if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
+  // Said when they first appear, not at every round.
+  std::unordered_set<std::string> repeated_now;
+  for (const std::string& directory : notes.repeated_text_in) {
+    const bool once = repeated_now.insert(directory).second;
+    if (once && !repeated_text_in_.contains(directory)) report_repeated_text(directory, err, terminals);
+  }
+  repeated_text_in_ = std::move(repeated_now);
   // A file seen before that cannot be read right now (being rewritten) is
   // not new when it can be read again.
   std::unordered_set<std::string> seen_now;

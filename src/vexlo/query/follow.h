@@ -16,9 +16,9 @@ namespace vexlo {
 
 class NewLogPrinter {
  public:
-  // `listed` holds the path of every file the listing scanned, selected or
-  // not: those are not new.
-  NewLogPrinter(ListQuery query, std::span<const std::string> listed);
+  // The files the listing scanned, selected or not, are not new, and the
+  // look-alike names it warned of are not said again.
+  NewLogPrinter(ListQuery query, const ListingScan& listing);
 
   // Whether a round may find a new log: one of `changed` is no file seen
   // before, has the extension "json" and parses by now, opened below
@@ -39,6 +39,8 @@ class NewLogPrinter {
  private:
   ListQuery query_;
   std::unordered_set<std::string> seen_;  // files on disk at the last scan
+  // Directories said to hold names that read alike, at the last scan.
+  std::unordered_set<std::string> repeated_text_in_;
 };
 
 }  // namespace vexlo

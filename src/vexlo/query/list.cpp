@@ -156,21 +156,24 @@ std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& q
   return count;
 }
 
+void report_repeated_text(const std::string& directory, std::ostream& err, TerminalOutput terminals) {
+  err << "Warning: Two file names in " << Shown{directory, terminals.err}
+      << " read as the same path; one of the files is passed over\n";
+}
+
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals,
-                    std::vector<std::string>* scanned_paths) {
+                    ListingScan* listing) {
   std::vector<FileEntry> entries;
   ScanNotes notes;
   // Through the database, so that files the synchronisation has just read
   // and that have not changed since are not read again.
   if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
-  for (const std::string& directory : notes.repeated_text_in) {
-    err << "Warning: Two file names in " << Shown{directory, terminals.err}
-        << " read as the same path; one of the files is passed over\n";
-  }
+  for (const std::string& directory : notes.repeated_text_in) report_repeated_text(directory, err, terminals);
   assign_ids(database, entries, err, terminals.err);
-  if (scanned_paths != nullptr) {
-    for (const FileEntry& entry : entries) scanned_paths->push_back(entry.path);
+  if (listing != nullptr) {
+    for (const FileEntry& entry : entries) listing->paths.push_back(entry.path);
+    listing->repeated_text_in = std::move(notes.repeated_text_in);
   }
 
   std::vector<FileEntry> selected;

@@ -44,11 +44,17 @@ struct ListQuery {
 // the selected files newest first, one line each in the query's format, on
 // `out`; warnings and a failed scan go to `err`. Paths show their control
 // characters escaped on the streams that `terminals` names. With
-// `scanned_paths`, the path of every scanned file, selected or not, is
-// appended to it.
+// `listing`, what the scan met is kept there.
+struct ListingScan {
+  std::vector<std::string> paths;             // every scanned file, selected or not
+  std::vector<std::string> repeated_text_in;  // directories said to hold names that read alike
+};
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
-                    std::vector<std::string>* scanned_paths = nullptr);
+                    ListingScan* listing = nullptr);
+
+// "Warning: Two file names in DIRECTORY read as the same path; ...".
+void report_repeated_text(const std::string& directory, std::ostream& err, TerminalOutput terminals);
 
 // Scans `log_root` through `database` for a listing; a failed scan is
 // reported on `err` ("Error traversing ...") and gives false.
