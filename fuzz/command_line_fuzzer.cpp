@@ -72,9 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Global options may follow the command word, and the last one wins:
   // appending one changes nothing else, unless the last argument is an
   // option that would take it as its value.
-  const bool takes_value = !args.empty() && (args.back() == "--config" || args.back() == "--log-path" ||
-                                             args.back() == "--filter" || args.back() == "--since" ||
-                                             args.back() == "--before" || args.back() == "--where");
+  const bool takes_value = !args.empty() && vexlo::option_takes_value(args.back());
   const bool list_or_logs = std::holds_alternative<vexlo::ListCommand>(command.kind) ||
                             std::holds_alternative<vexlo::LogsCommand>(command.kind);
   if (list_or_logs && !takes_value) {

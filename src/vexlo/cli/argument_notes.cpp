@@ -55,12 +55,6 @@ std::vector<OptionName> other_commands_options(std::string_view command, const O
   return options;
 }
 
-// Whether option `name`, wherever it is read, takes a value.
-bool takes_value_anywhere(std::string_view name, const OptionCatalogue& catalogue) {
-  std::vector<OptionName> options = other_commands_options({}, catalogue);
-  std::ranges::copy(catalogue.global, std::back_inserter(options));
-  return std::ranges::any_of(options, [name](const OptionName& o) { return o.name == name && o.takes_value; });
-}
 
 // "--since=2025-12-03" for an option that takes a value: the grammar reads
 // no "=", so the user is shown the form it reads.
@@ -80,6 +74,12 @@ const OptionName* close_option(std::string_view name, std::span<const OptionName
 }
 
 }  // namespace
+
+bool takes_value_anywhere(std::string_view name, const OptionCatalogue& catalogue) {
+  std::vector<OptionName> options = other_commands_options({}, catalogue);
+  std::ranges::copy(catalogue.global, std::back_inserter(options));
+  return std::ranges::any_of(options, [name](const OptionName& o) { return o.name == name && o.takes_value; });
+}
 
 std::string visible(std::string_view arg) {
   std::string text;

@@ -47,6 +47,9 @@ struct IgnoredOption {
 IgnoredOption ignored_option(std::string_view arg, std::string_view command, std::span<const OptionName> own,
                              const OptionCatalogue& catalogue);
 
+// Whether option `name`, wherever it is read, takes a value.
+bool takes_value_anywhere(std::string_view name, const OptionCatalogue& catalogue);
+
 // Said before "Unknown command: " when a close spelling exists.
 std::optional<std::string> unknown_command_hint(std::string_view word, const OptionCatalogue& catalogue);
 

@@ -301,6 +301,8 @@ Command parse(Arguments args, Notes& notes) {
 
 }  // namespace
 
+bool option_takes_value(std::string_view name) { return takes_value_anywhere(name, catalogue()); }
+
 Command parse_command_line(Arguments args, std::ostream& err, bool err_is_terminal) {
   Notes notes;
   Command command = parse(args, notes);

@@ -85,4 +85,8 @@ struct Command {
 Command parse_command_line(std::span<const std::string_view> args, std::ostream& err,
                            bool err_is_terminal = false);
 
+// Whether `name` is an option, of any command or global, that takes the
+// next argument as its value.
+bool option_takes_value(std::string_view name);
+
 }  // namespace vexlo
