@@ -127,6 +127,9 @@ class AttackedTree {
   std::string reason_;
 };
 
+const std::string kForeignConfig =
+    "Warning: the IDs may have been changed by another user: logs/.config belongs to user 65534\n"
+    "Warning: log time cache ignored: logs/.config belongs to user 65534\n";
 const std::string kNotFound = "Warning: File logs/shutdown/unsafe/a.json not found in database\n";
 
 // The attacked tree's one log, without an ID from a run that could not save.
@@ -139,8 +142,8 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
   // A link at the database's name is no database: it is kept as it is,
   // beside the new database, and never read or written through.
   const std::string kept_link = "Warning: damaged database file kept as logs/.config/vexlo-db.json.damaged\n";
-  // The attacker made ".config": its cache is never trusted.
-  const std::string foreign = "Warning: log time cache ignored: logs/.config belongs to user 65534\n";
+  // The attacker made ".config": its IDs are doubted, its cache never trusted.
+  const std::string foreign = kForeignConfig;
   const struct {
     const char* name;
     std::string script;  // the attacker's steps, in the sandbox
@@ -225,11 +228,9 @@ TEST(HostileUser, AForeignLockCostsAtMostTheBound) {
     std::string err;
     std::chrono::seconds at_least, at_most;
   } cases[] = {
-      {"the database directory", "logs/.config", "Warning: log time cache ignored: logs/.config belongs to user 65534\n",
-       0s, 3s},
+      {"the database directory", "logs/.config", kForeignConfig, 0s, 3s},
       {"a lock file the attacker made", "logs/.config/vexlo-db.lock",
-       "Waiting for another vexlo run on logs to finish\n"
-       "Warning: log time cache ignored: logs/.config belongs to user 65534\n"
+       "Waiting for another vexlo run on logs to finish\n" + kForeignConfig +
        "sync error: another vexlo run kept the database locked for 10 s; nothing is saved\n" + kNotFound,
        10s, 13s},
   };

@@ -95,6 +95,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     report_open_error(database.error(), err, terminals);
     return 1;
   }
+  if (const auto& distrust = database->ids_distrust()) {
+    err << "Warning: the IDs may have been changed by another user: " << Shown{*distrust, terminals.err} << '\n';
+  }
   if (const auto& distrust = database->log_time_cache_distrust()) {
     err << "Warning: log time cache ignored: " << Shown{*distrust, terminals.err} << '\n';
   }

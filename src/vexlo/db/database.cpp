@@ -175,7 +175,8 @@ Database Database::open_read_only(const std::string& log_root) {
 void Database::load(const std::string& log_root) {
   db_path_ = os::join_path(os::join_path(log_root, kConfigDirName), kDatabaseFileName);
   if (!config_dir_) return;
-  if (auto status = os::status_of(config_dir_->fd())) cache_distrust_ = distrust_of(*status, config_dir_->path());
+  if (auto status = os::status_of(config_dir_->fd())) config_distrust_ = distrust_of(*status, config_dir_->path());
+  cache_distrust_ = config_distrust_;
   if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFile)) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);

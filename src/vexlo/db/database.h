@@ -90,6 +90,11 @@ class Database {
   // own or others may write it. The cache is then neither read nor written:
   // anyone who could write there could forge the times and hide a log.
   const std::optional<std::string>& log_time_cache_distrust() const { return cache_distrust_; }
+  // Why the IDs read may not be the ones vexlo gave: the text naming
+  // ".config" and its owner, when it is not the running user's own (or
+  // root's) or others may write it. The IDs are still used, as there are
+  // no others, but whoever could write there could have swapped them.
+  const std::optional<std::string>& ids_distrust() const { return config_distrust_; }
   // The directories the last sync could not enter, with the reasons.
   const std::vector<PassedOverDirectory>& passed_over() const { return passed_over_; }
   // Where this run's save kept the damaged database file it replaced; empty
@@ -115,6 +120,7 @@ class Database {
   mutable PathIndex path_index_;  // over files_, built on first lookup
   RootSpelling spelling_;         // how files_ spell the run's log root
   LogTimeCache log_times_;        // of the latest scan
+  std::optional<std::string> config_distrust_;
   std::optional<std::string> cache_distrust_;
   std::vector<PassedOverDirectory> passed_over_;
   os::FileLock lock_;             // held from loading until the end of the save
