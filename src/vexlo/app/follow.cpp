@@ -17,6 +17,7 @@
 
 #include "vexlo/app/database_messages.h"
 #include "vexlo/db/config_files.h"
+#include "vexlo/db/log_tree.h"
 #include "vexlo/query/follow.h"
 
 namespace vexlo {
@@ -43,7 +44,7 @@ Follower::Follower(const std::string& log_root, bool read_only, OpenDatabase ope
 void Follower::watch_tree() {
   // The watches of an old watch count against the limit until it goes.
   watch_.reset();
-  if (auto watch = os::TreeWatch::open(log_root_, kConfigDirName)) {
+  if (auto watch = os::TreeWatch::open(log_root_, kConfigDirName, may_follow_link)) {
     watch_.emplace(std::move(*watch));
   } else {
     watch_no_more(watch.error());

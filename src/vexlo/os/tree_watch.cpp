@@ -31,10 +31,10 @@ bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
 
 }  // namespace
 
-Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip) {
+Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip, LinkRule may_follow) {
   FileDescriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.valid()) return std::unexpected(os_error(errno));
-  TreeWatch watch(std::move(fd), skip);
+  TreeWatch watch(std::move(fd), skip, may_follow);
   if (auto added = watch.add_tree(root); !added) return std::unexpected(added.error());
   // A root that is not there (yet) is looked at by scanning.
   if (watch.directories_.empty()) return std::unexpected(os_error(ENOENT));
@@ -57,12 +57,20 @@ Status TreeWatch::add_tree(const std::string& directory) {
   auto names = listing->list();
   if (!names) return {};
   for (const auto& name : *names) {
-    if (name == skip_) continue;
-    const auto status = listing->status(name, Links::Follow);
-    if (!status || status->type != FileType::Directory) continue;
+    if (name == skip_ || !enters(*listing, name)) continue;
     if (auto added = add_tree(join_path(directory, name)); !added) return added;
   }
   return {};
+}
+
+// Whether the entry `name` is a directory to watch: a link is entered only
+// where the scan would follow it, so that another user's link cannot make
+// the watch list what only the running user may list.
+bool TreeWatch::enters(const Directory& listing, const std::string& name) const {
+  const auto entry = listing.status(name, Links::DoNotFollow);
+  if (!entry || entry->type != FileType::Link) return entry && entry->type == FileType::Directory;
+  const auto target = listing.status(name, Links::Follow);
+  return target && target->type == FileType::Directory && may_follow_(*entry, *target);
 }
 
 // A directory renamed within the tree keeps its watch, which must then

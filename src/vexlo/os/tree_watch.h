@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/os/directory.h"
 #include "vexlo/os/file_descriptor.h"
+#include "vexlo/os/file_system.h"
 
 namespace vexlo::os {
 
@@ -30,13 +32,17 @@ struct TreeChanges {
 
 class TreeWatch {
  public:
-  // Watches `root` and every directory below it, following symbolic links
-  // and passing over directories named `skip`. Fails where inotify is not
+  // Whether a symbolic link with the status `link` to a directory with the
+  // status `target` is followed.
+  using LinkRule = bool (*)(const FileStatus& link, const FileStatus& target);
+
+  // Watches `root` and every directory below it, following the symbolic
+  // links that `may_follow` allows and passing over directories named `skip`. Fails where inotify is not
   // to be had, the root cannot be watched (it is not there, say), or the
   // watch limit or 8192 directories are reached (ENOSPC);
   // a directory that cannot be watched for another reason (gone, no
   // permission) is passed over.
-  static Result<TreeWatch> open(const std::string& root, std::string_view skip);
+  static Result<TreeWatch> open(const std::string& root, std::string_view skip, LinkRule may_follow);
 
   // Waits until something changes in the tree (for ever: no processor time
   // is spent meanwhile) or `stop_fd` becomes readable, and returns the
@@ -48,13 +54,16 @@ class TreeWatch {
   Result<std::optional<TreeChanges>> wait(int stop_fd, std::chrono::milliseconds settle);
 
  private:
-  TreeWatch(FileDescriptor fd, std::string_view skip) : fd_(std::move(fd)), skip_(skip) {}
+  TreeWatch(FileDescriptor fd, std::string_view skip, LinkRule may_follow)
+      : fd_(std::move(fd)), skip_(skip), may_follow_(may_follow) {}
+  bool enters(const Directory& listing, const std::string& name) const;
   Status add_tree(const std::string& directory);
   void moved_to(const std::string& directory);
   Status read_events(TreeChanges& changes);
 
   FileDescriptor fd_;
   std::string skip_;
+  LinkRule may_follow_;
   std::unordered_map<int, std::string> directories_;  // by watch descriptor
   int root_wd_ = -1;
 };
