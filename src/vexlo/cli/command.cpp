@@ -54,10 +54,31 @@ const Option<Target>* find_option(std::span<const Option<Target>> options, std::
   return found == options.end() ? nullptr : &*found;
 }
 
-// Options that may stand before or after the command word.
+// Of an option given twice, only the last value counts; the one it
+// replaces is said, as the user may have meant both.
+void replace_value(std::string& field, bool given, std::string_view option, std::string_view value, Notes& notes) {
+  if (given) {
+    notes.push_back("Warning: ignoring " + std::string(option) + ' ' + quoted(field) + " (only the last " +
+                    std::string(option) + " counts)");
+  }
+  field = std::string(value);
+}
+
+void replace_value(std::optional<std::string>& field, std::string_view option, std::string_view value, Notes& notes) {
+  std::string text = field.value_or("");
+  replace_value(text, field.has_value(), option, value, notes);
+  field = std::move(text);
+}
+
+// Options that may stand before or after the command word. A --config
+// other than the default was given before.
 constexpr Option<Command> kGlobalOptions[] = {
-    {"--config", true, [](Command& c, std::string_view value, Notes&) { c.config_path = std::string(value); }},
-    {"--log-path", true, [](Command& c, std::string_view value, Notes&) { c.log_path = std::string(value); }},
+    {"--config", true,
+     [](Command& c, std::string_view value, Notes& notes) {
+       replace_value(c.config_path, c.config_path != kDefaultConfigPath, "--config", value, notes);
+     }},
+    {"--log-path", true,
+     [](Command& c, std::string_view value, Notes& notes) { replace_value(c.log_path, "--log-path", value, notes); }},
     {"--read-only", false, [](Command& c, std::string_view, Notes&) { c.read_only = true; }},
 };
 
@@ -88,8 +109,12 @@ constexpr Option<ListCommand> kListOptions[] = {
 };
 
 constexpr Option<LogsCommand> kLogsOptions[] = {
-    {"--since", true, [](LogsCommand& logs, std::string_view value, Notes&) { logs.since = std::string(value); }},
-    {"--before", true, [](LogsCommand& logs, std::string_view value, Notes&) { logs.before = std::string(value); }},
+    {"--since", true,
+     [](LogsCommand& logs, std::string_view value, Notes& notes) { replace_value(logs.since, "--since", value, notes); }},
+    {"--before", true,
+     [](LogsCommand& logs, std::string_view value, Notes& notes) {
+       replace_value(logs.before, "--before", value, notes);
+     }},
     {"--filter", true, set_filter<LogsCommand>},
     {"--json", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.json = true; }},
     {"--time", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.time = true; }},
