@@ -381,6 +381,8 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
        "boot_timestamp\n10\n\nk\x1b[31m\nv\xc2\x9b" "2J\tx\ny\x07\n\n", ""},
       {{"show", "1", "--pretty"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
        "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
+      {{"list", "\x1b[2J", "x"}, "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n", "",
+       "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n"},
       {{"\x1b]0;owned\x07"}, "Unknown command: \\x1b]0;owned\\x07\n" + usage_text("vexlo"), "",
        "Unknown command: \x1b]0;owned\x07\n" + usage_text("vexlo")},
   };

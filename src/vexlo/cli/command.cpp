@@ -331,9 +331,16 @@ bool option_takes_value(std::string_view name) { return takes_value_anywhere(nam
 Command parse_command_line(Arguments args, std::ostream& err, bool err_is_terminal) {
   Notes notes;
   Command command = parse(args, notes);
-  // The warnings show user text visibly already; the unknown command word
-  // is shown as typed, except on a terminal.
-  for (const std::string& note : notes) err << Shown{note, err_is_terminal} << '\n';
+  // The warnings show user text visibly already, so a terminal gets them as
+  // they are, not escaped twice; the unknown command word is shown as
+  // typed, except on a terminal.
+  for (const std::string& note : notes) {
+    if (note.starts_with("Warning: ")) {
+      err << note << '\n';
+    } else {
+      err << Shown{note, err_is_terminal} << '\n';
+    }
+  }
   return command;
 }
 
