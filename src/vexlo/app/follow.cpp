@@ -44,7 +44,7 @@ Follower::Follower(const std::string& log_root, bool read_only, OpenDatabase ope
 void Follower::watch_tree() {
   // The watches of an old watch count against the limit until it goes.
   watch_.reset();
-  if (auto watch = os::TreeWatch::open(log_root_, kConfigDirName, may_follow_link)) {
+  if (auto watch = os::TreeWatch::open(log_root_, kConfigDirName, enter_directory)) {
     watch_.emplace(std::move(*watch));
   } else {
     watch_no_more(watch.error());
@@ -99,7 +99,8 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
     return;
   }
   const auto synced = database->sync(log_root_);
-  report_new_passed_over(database->passed_over());
+  // A scan that failed knows nothing of the tree, nor of what was said.
+  if (database->scan_completed()) report_new_passed_over(database->passed_over());
   if (!synced) report_sync_error(*database, synced.error(), err_, terminals_);
   if (!synced && !read_only_) {
     // The IDs given in memory were not saved: only those of the database

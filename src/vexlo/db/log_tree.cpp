@@ -209,8 +209,9 @@ bool reached_as_allowed(const os::Directory& directory, const std::string& name,
   return allowed && allowed->device == reached.device && allowed->inode == reached.inode;
 }
 
-// The subdirectory `name` of `parent`, opened as the scan may enter it.
-Result<os::Directory> enter(const os::Directory& parent, const std::string& name) {
+}  // namespace
+
+Result<os::Directory> enter_directory(const os::Directory& parent, const std::string& name) {
   auto opened = parent.open_entry(name, os::Links::Follow);
   if (!opened) return opened;
   const auto reached = opened->status();
@@ -218,8 +219,6 @@ Result<os::Directory> enter(const os::Directory& parent, const std::string& name
   if (!reached_as_allowed(parent, name, *reached)) return std::unexpected(os::os_error(EACCES));
   return opened;
 }
-
-}  // namespace
 
 const os::Directory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
   for (std::size_t depth = open_.size(); depth > 0; --depth) {
@@ -242,7 +241,7 @@ Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
   std::string name;
   const os::Directory* holder = holder_of(directory, name);
-  auto opened = holder != nullptr ? enter(*holder, name) : os::Directory::open(directory, os::Links::Follow);
+  auto opened = holder != nullptr ? enter_directory(*holder, name) : os::Directory::open(directory, os::Links::Follow);
   if (!opened) return std::unexpected(opened.error());
   auto names = opened->list();
   if (names) open_.push_back(std::move(*opened));
@@ -279,7 +278,7 @@ bool may_name_log_file(std::string_view below) {
 Result<os::OpenFile> open_below(const os::Directory& root, std::string_view below) {
   std::optional<os::Directory> entered;
   for (auto slash = below.find('/'); slash != std::string_view::npos; slash = below.find('/')) {
-    auto next = enter(entered ? *entered : root, std::string(below.substr(0, slash)));
+    auto next = enter_directory(entered ? *entered : root, std::string(below.substr(0, slash)));
     if (!next) return std::unexpected(next.error());
     entered = std::move(*next);
     below.remove_prefix(slash + 1);
@@ -310,8 +309,8 @@ Result<os::OpenFile> LogFileOpener::open(const std::string& path) {
   }
   // Most paths lead through no link at all: the system then resolves them
   // in one call, and only the others are walked part by part. Where the
-  // call itself is refused (an old kernel, a system call filter), it is not
-  // tried again for every file.
+  // call is refused (an old kernel, a system call filter), this opener does
+  // not try it again for every file.
   if (!one_call_refused_) {
     auto file = os::open_regular_file_beneath(root_->fd(), std::string(*below));
     if (file) return file;

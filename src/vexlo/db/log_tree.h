@@ -91,6 +91,12 @@ Status walk_log_tree(const std::string& root, ScanSource& source, std::vector<Fo
 // themselves.
 bool may_follow_link(const os::FileStatus& link, const os::FileStatus& target);
 
+// The subdirectory `name` of `parent`, opened as the scan enters it: a
+// directory, or one that a link leads to when may_follow_link allows every
+// link on the way (EACCES for another link). ENOTDIR for what is no
+// directory.
+Result<os::Directory> enter_directory(const os::Directory& parent, const std::string& name);
+
 // The log file `path` (a path text as the scan stores it) opened for
 // reading, when the scan of `log_root` would take it: a regular "json"
 // file below the log root, outside ".config", reached only through links

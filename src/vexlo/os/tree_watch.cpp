@@ -1,5 +1,7 @@
 // A directory reached twice (through a link, or a cycle of them) gets the
-// watch descriptor it already has, which ends the descent there.
+// watch descriptor it already has, which ends the descent there. Which
+// directories are entered is the caller's rule; the watch only makes sure
+// that what it watches and lists is what the rule was asked about.
 
 #include "vexlo/os/tree_watch.h"
 
@@ -31,62 +33,83 @@ bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
 
 }  // namespace
 
-Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip, LinkRule may_follow) {
+Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip, Enter enter) {
   FileDescriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.valid()) return std::unexpected(os_error(errno));
-  TreeWatch watch(std::move(fd), skip, may_follow);
-  if (auto added = watch.add_tree(root); !added) return std::unexpected(added.error());
+  TreeWatch watch(std::move(fd), skip, enter);
+  // The root is the one the run was given, link or not, as for the scan.
+  if (auto directory = Directory::open(root, Links::Follow)) {
+    if (auto added = watch.add_tree(*directory, root); !added) return std::unexpected(added.error());
+  }
   // A root that is not there (yet) is looked at by scanning.
   if (watch.directories_.empty()) return std::unexpected(os_error(ENOENT));
   return watch;
 }
 
-Status TreeWatch::add_tree(const std::string& directory) {
+// The watch on the open `directory`, through its descriptor: what the
+// watch is put on is the directory that was checked, whatever its path
+// names by now. Negative, with errno, when it cannot be watched.
+int TreeWatch::watch(const Directory& directory) const {
+  const std::string self = "/proc/self/fd/" + std::to_string(directory.fd());
+  return ::inotify_add_watch(fd_.get(), self.c_str(), kWatchedEvents);
+}
+
+Status TreeWatch::add_tree(const Directory& directory, const std::string& path) {
   // The watch limit is one for all of the user's processes: a tree that
   // others can fill with directories must not take every watch of root.
   if (directories_.size() >= kMostWatches) return std::unexpected(os_error(ENOSPC));
-  const int wd = ::inotify_add_watch(fd_.get(), directory.c_str(), kWatchedEvents);
+  const int wd = watch(directory);
   if (wd < 0) {
     if (is_watch_limit(errno)) return std::unexpected(os_error(errno));
-    return {};  // gone, no permission, no directory: nothing to watch there
+    return {};  // gone, no permission: nothing to watch there
   }
+  const auto status = directory.status();
+  if (!status) return {};
   if (directories_.empty()) root_wd_ = wd;
-  if (!directories_.emplace(wd, directory).second) return {};  // watched already
-  auto listing = Directory::open(directory, Links::Follow);
-  if (!listing) return {};
-  auto names = listing->list();
+  if (!directories_.emplace(wd, Watched{path, *status}).second) return {};  // watched already
+  auto names = directory.list();
   if (!names) return {};
   for (const auto& name : *names) {
-    if (name == skip_ || !enters(*listing, name)) continue;
-    if (auto added = add_tree(join_path(directory, name)); !added) return added;
+    if (name == skip_) continue;
+    auto entered = enter_(directory, name);
+    if (!entered) continue;  // no directory, or one not to be entered
+    if (auto added = add_tree(*entered, join_path(path, name)); !added) return added;
   }
   return {};
 }
 
-// Whether the entry `name` is a directory to watch: a link is entered only
-// where the scan would follow it, so that another user's link cannot make
-// the watch list what only the running user may list.
-bool TreeWatch::enters(const Directory& listing, const std::string& name) const {
-  const auto entry = listing.status(name, Links::DoNotFollow);
-  if (!entry || entry->type != FileType::Link) return entry && entry->type == FileType::Directory;
-  const auto target = listing.status(name, Links::Follow);
-  return target && target->type == FileType::Directory && may_follow_(*entry, *target);
+// A directory that an event announced in the watched directory
+// `parent_wd`. The parent is opened by its path, which must still lead to
+// the directory watched, and the new one is entered from it.
+Status TreeWatch::add_announced(int parent_wd, const std::string& name, bool moved) {
+  const auto watched = directories_.find(parent_wd);
+  if (watched == directories_.end()) return {};
+  const std::string parent_path = watched->second.path;
+  const FileStatus parent_status = watched->second.status;
+  auto parent = Directory::open(parent_path, Links::Follow);
+  if (!parent) return {};
+  const auto status = parent->status();
+  if (!status || status->device != parent_status.device || status->inode != parent_status.inode) return {};
+  auto entered = enter_(*parent, name);
+  if (!entered) return {};
+  const std::string path = join_path(parent_path, name);
+  if (moved) moved_to(watch(*entered), path);
+  return add_tree(*entered, path);
 }
 
-// A directory renamed within the tree keeps its watch, which must then
+// A directory renamed within the tree keeps its watch `wd`, which must then
 // name it, and every directory below it, by the new path: events are
 // turned into paths through it.
-void TreeWatch::moved_to(const std::string& directory) {
-  const int wd = ::inotify_add_watch(fd_.get(), directory.c_str(), kWatchedEvents);
+void TreeWatch::moved_to(int wd, const std::string& path) {
   const auto watched = directories_.find(wd);
-  if (wd < 0 || watched == directories_.end() || watched->second == directory) return;
-  const std::string old_path = watched->second;
+  if (wd < 0 || watched == directories_.end() || watched->second.path == path) return;
+  const std::string old_path = watched->second.path;
   for (auto& entry : directories_) {
-    std::string& path = entry.second;
-    if (path == old_path) {
-      path = directory;
-    } else if (path.starts_with(old_path) && path[old_path.size()] == '/') {
-      path = directory + path.substr(old_path.size());
+    std::string& renamed = entry.second.path;
+    if (renamed == old_path) {
+      renamed = path;
+    } else if (renamed.starts_with(old_path) && renamed[old_path.size()] == '/') {
+      renamed = path + renamed.substr(old_path.size());
     }
   }
 }
@@ -121,15 +144,13 @@ Status TreeWatch::read_events(TreeChanges& changes) {
       }
       const auto directory = directories_.find(event.wd);
       if (directory == directories_.end() || event.len == 0) continue;
-      const std::string_view entry(name, ::strnlen(name, event.len));
-      std::string path = join_path(directory->second, entry);
+      const std::string entry(name, ::strnlen(name, event.len));
       if (event.mask & IN_ISDIR) {
         if ((event.mask & (IN_CREATE | IN_MOVED_TO)) == 0 || entry == skip_) continue;
         changes.anything = true;
-        if (event.mask & IN_MOVED_TO) moved_to(path);
-        if (auto added = add_tree(path); !added) return added;
+        if (auto added = add_announced(event.wd, entry, event.mask & IN_MOVED_TO); !added) return added;
       } else if (!changes.anything) {
-        changes.files.push_back(std::move(path));
+        changes.files.push_back(join_path(directory->second.path, entry));
         // A flood of events would otherwise cost memory for each; a round
         // that looks at the whole tree costs no more than reading them.
         if (changes.files.size() >= kMostFiles) {

@@ -32,17 +32,21 @@ struct TreeChanges {
 
 class TreeWatch {
  public:
-  // Whether a symbolic link with the status `link` to a directory with the
-  // status `target` is followed.
-  using LinkRule = bool (*)(const FileStatus& link, const FileStatus& target);
+  // The subdirectory `name` of `parent`, opened when the watch is to enter
+  // it (through a symbolic link only where the caller's rule allows); an
+  // error for anything else.
+  using Enter = Result<Directory> (*)(const Directory& parent, const std::string& name);
 
-  // Watches `root` and every directory below it, following the symbolic
-  // links that `may_follow` allows and passing over directories named `skip`. Fails where inotify is not
+  // Watches `root` and every directory below it that `enter` opens,
+  // passing over directories named `skip`. Every directory is watched and
+  // listed through its open descriptor, never by its path, so a link put in
+  // the place of a checked name leads nowhere. Fails where inotify is not
   // to be had, the root cannot be watched (it is not there, say), or the
-  // watch limit or 8192 directories are reached (ENOSPC);
-  // a directory that cannot be watched for another reason (gone, no
-  // permission) is passed over.
-  static Result<TreeWatch> open(const std::string& root, std::string_view skip, LinkRule may_follow);
+  // watch limit or 8192 directories are reached (ENOSPC); a directory that
+  // cannot be watched for another reason (gone, no permission) is passed
+  // over. A link that appears later is not entered until the watch is set
+  // up afresh (a new file behind it is still found by the next round).
+  static Result<TreeWatch> open(const std::string& root, std::string_view skip, Enter enter);
 
   // Waits until something changes in the tree (for ever: no processor time
   // is spent meanwhile) or `stop_fd` becomes readable, and returns the
@@ -54,17 +58,23 @@ class TreeWatch {
   Result<std::optional<TreeChanges>> wait(int stop_fd, std::chrono::milliseconds settle);
 
  private:
-  TreeWatch(FileDescriptor fd, std::string_view skip, LinkRule may_follow)
-      : fd_(std::move(fd)), skip_(skip), may_follow_(may_follow) {}
-  bool enters(const Directory& listing, const std::string& name) const;
-  Status add_tree(const std::string& directory);
-  void moved_to(const std::string& directory);
+  struct Watched {
+    std::string path;
+    FileStatus status;  // which directory the watch was put on
+  };
+
+  TreeWatch(FileDescriptor fd, std::string_view skip, Enter enter)
+      : fd_(std::move(fd)), skip_(skip), enter_(enter) {}
+  int watch(const Directory& directory) const;
+  Status add_tree(const Directory& directory, const std::string& path);
+  Status add_announced(int parent_wd, const std::string& name, bool moved);
+  void moved_to(int wd, const std::string& path);
   Status read_events(TreeChanges& changes);
 
   FileDescriptor fd_;
   std::string skip_;
-  LinkRule may_follow_;
-  std::unordered_map<int, std::string> directories_;  // by watch descriptor
+  Enter enter_;
+  std::unordered_map<int, Watched> directories_;  // by watch descriptor
   int root_wd_ = -1;
 };
 

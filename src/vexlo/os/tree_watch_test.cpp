@@ -1,6 +1,7 @@
 #include "vexlo/os/tree_watch.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,26 +11,32 @@
 namespace vexlo::os {
 namespace {
 
-bool never(const FileStatus&, const FileStatus&) { return false; }
-bool always(const FileStatus&, const FileStatus&) { return true; }
+Result<Directory> plain_only(const Directory& parent, const std::string& name) {
+  return parent.open_entry(name, Links::DoNotFollow);
+}
+Result<Directory> any(const Directory& parent, const std::string& name) { return parent.open_entry(name, Links::Follow); }
 
-// A file written behind a link is seen only where the rule lets the watch
-// follow the link; one in a plain subdirectory always is.
-TEST(TreeWatch, FollowsOnlyTheLinksItsRuleAllows) {
-  for (const auto& [rule, behind_link_seen] : {std::pair{&never, false}, std::pair{&always, true}}) {
+// Files written behind links, one there from the start and one swapped in
+// for a directory just announced, are seen only where the rule lets the
+// watch enter the links; one in a plain subdirectory always is.
+TEST(TreeWatch, EntersOnlyWhatItsRuleEnters) {
+  for (const auto& [rule, behind_links_seen] : {std::pair{&plain_only, false}, std::pair{&any, true}}) {
     testing::ScopedTempDir dir;
-    testing::make_dirs(dir / "root/plain");
-    testing::make_dirs(dir / "elsewhere");
-    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "root/link").c_str()), 0);
+    for (const char* path : {"root/plain", "early", "late"}) testing::make_dirs(dir / path);
+    ASSERT_EQ(::symlink((dir / "early").c_str(), (dir / "root/early").c_str()), 0);
     auto watch = TreeWatch::open(dir / "root", ".config", rule);
     ASSERT_TRUE(watch) << watch.error().text;
-    testing::write_file(dir / "elsewhere/a.json", "{}");
-    testing::write_file(dir / "root/plain/b.json", "{}");
+    testing::make_dirs(dir / "root/new");
+    ASSERT_EQ(::rename((dir / "root/new").c_str(), (dir / "away").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "late").c_str(), (dir / "root/new").c_str()), 0);
+    ASSERT_TRUE(watch->wait(-1, std::chrono::milliseconds(10)));
+    for (const char* path : {"early/a.json", "late/b.json", "root/plain/c.json"}) testing::write_file(dir / path, "{}");
     const auto changes = watch->wait(-1, std::chrono::milliseconds(10));
     ASSERT_TRUE(changes && *changes);
-    const std::vector<std::string> files = (*changes)->files;
-    EXPECT_EQ(std::ranges::count(files, dir / "root/link/a.json") > 0, behind_link_seen);
-    EXPECT_GT(std::ranges::count(files, dir / "root/plain/b.json"), 0);
+    const std::vector<std::string>& files = (*changes)->files;
+    EXPECT_EQ(std::ranges::count(files, dir / "root/early/a.json") > 0, behind_links_seen);
+    EXPECT_EQ(std::ranges::count(files, dir / "root/new/b.json") > 0, behind_links_seen);
+    EXPECT_GT(std::ranges::count(files, dir / "root/plain/c.json"), 0);
   }
 }
 
