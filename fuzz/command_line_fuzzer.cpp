@@ -17,6 +17,7 @@
 #include "fuzz_check.h"
 #include "vexlo/cli/command.h"
 #include "vexlo/cli/usage.h"
+#include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
 
 namespace {
@@ -59,6 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(line.starts_with("Warning: "), "unexpected message", line);
       require(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }),
               "a control character in a warning", line);
+      // Warnings go to a terminal as they are: nothing may reorder or hide text.
+      for (std::size_t at = 0; at < line.size(); ++at) {
+        require(!vexlo::hidden_character_at(line, at), "a hidden character in a warning", line);
+      }
     }
   }
 

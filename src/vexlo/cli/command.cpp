@@ -54,10 +54,10 @@ const Option<Target>* find_option(std::span<const Option<Target>> options, std::
   return found == options.end() ? nullptr : &*found;
 }
 
-// Of an option given twice, only the last value counts; the one it
-// replaces is said, as the user may have meant both.
+// Of an option given twice, only the last value counts; another one that
+// it replaces is said, as the user may have meant both.
 void replace_value(std::string& field, bool given, std::string_view option, std::string_view value, Notes& notes) {
-  if (given) {
+  if (given && field != value) {
     notes.push_back("Warning: ignoring " + std::string(option) + ' ' + quoted(field) + " (only the last " +
                     std::string(option) + " counts)");
   }

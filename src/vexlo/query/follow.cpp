@@ -14,8 +14,8 @@
 namespace vexlo {
 
 NewLogPrinter::NewLogPrinter(ListQuery query, const ListingScan& listing)
-    : query_(std::move(query)), seen_(listing.paths.begin(), listing.paths.end()),
-      repeated_text_in_(listing.repeated_text_in.begin(), listing.repeated_text_in.end()) {
+    : query_(std::move(query)), seen_(listing.paths.begin(), listing.paths.end()) {
+  for (const std::string& directory : listing.repeated_text_in) ++repeated_text_in_[directory];
   // The line limit of `logs N` holds for the listing only.
   query_.limit = -1;
 }
@@ -44,11 +44,13 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
   std::vector<FileEntry> entries;
   ScanNotes notes;
   if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
-  // Said when they first appear, not at every round.
-  std::unordered_set<std::string> repeated_now;
+  // A file passed over is said when it first is, not at every round.
+  std::unordered_map<std::string, std::size_t> repeated_now;
   for (const std::string& directory : notes.repeated_text_in) {
-    const bool once = repeated_now.insert(directory).second;
-    if (once && !repeated_text_in_.contains(directory)) report_repeated_text(directory, err, terminals);
+    const auto said = repeated_text_in_.find(directory);
+    if (++repeated_now[directory] > (said == repeated_text_in_.end() ? 0 : said->second)) {
+      report_repeated_text(directory, err, terminals);
+    }
   }
   repeated_text_in_ = std::move(repeated_now);
   // A file seen before that cannot be read right now (being rewritten) is

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -39,8 +40,9 @@ class NewLogPrinter {
  private:
   ListQuery query_;
   std::unordered_set<std::string> seen_;  // files on disk at the last scan
-  // Directories said to hold names that read alike, at the last scan.
-  std::unordered_set<std::string> repeated_text_in_;
+  // Directories said to hold names that read alike, at the last scan, with
+  // the number of files passed over in each.
+  std::unordered_map<std::string, std::size_t> repeated_text_in_;
 };
 
 }  // namespace vexlo
