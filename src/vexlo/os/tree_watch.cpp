@@ -36,7 +36,7 @@ bool is_watch_limit(int error) { return error == ENOSPC || error == ENOMEM; }
 Result<TreeWatch> TreeWatch::open(const std::string& root, std::string_view skip, Enter enter) {
   FileDescriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.valid()) return std::unexpected(os_error(errno));
-  TreeWatch watch(std::move(fd), skip, enter);
+  TreeWatch watch(std::move(fd), skip, std::move(enter));
   // The root is the one the run was given, link or not, as for the scan.
   if (auto directory = Directory::open(root, Links::Follow)) {
     if (auto added = watch.add_tree(*directory, root); !added) return std::unexpected(added.error());
@@ -78,18 +78,48 @@ Status TreeWatch::add_tree(const Directory& directory, const std::string& path) 
   return {};
 }
 
+namespace {
+
+bool same_directory(const Directory& directory, const FileStatus& expected) {
+  const auto status = directory.status();
+  return status && status->device == expected.device && status->inode == expected.inode;
+}
+
+}  // namespace
+
+// The watched directory `wd`, reached from the root part by part as the
+// caller's rule enters them now: a link that was allowed when the watch
+// began and has been replaced since leads nowhere. None when its path no
+// longer leads to it.
+std::optional<Directory> TreeWatch::reach(int wd) const {
+  const auto root = directories_.find(root_wd_);
+  const auto watched = directories_.find(wd);
+  if (root == directories_.end() || watched == directories_.end()) return std::nullopt;
+  const std::string& root_path = root->second.path;
+  std::string_view rest(watched->second.path);
+  if (!rest.starts_with(root_path)) return std::nullopt;
+  rest.remove_prefix(root_path.size());
+  // The paths below the root were joined to it with one "/" (join_path).
+  if (!root_path.ends_with('/') && !rest.empty() && !rest.starts_with('/')) return std::nullopt;
+  if (!root_path.ends_with('/') && !rest.empty()) rest.remove_prefix(1);
+  auto current = Directory::open(root_path, Links::Follow);
+  if (!current || !same_directory(*current, root->second.status)) return std::nullopt;
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    current = enter_(*current, std::string(rest.substr(0, slash)));
+    if (!current) return std::nullopt;
+    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+  }
+  if (!same_directory(*current, watched->second.status)) return std::nullopt;
+  return std::move(*current);
+}
+
 // A directory that an event announced in the watched directory
-// `parent_wd`. The parent is opened by its path, which must still lead to
-// the directory watched, and the new one is entered from it.
+// `parent_wd`, entered from the parent as reached now.
 Status TreeWatch::add_announced(int parent_wd, const std::string& name, bool moved) {
-  const auto watched = directories_.find(parent_wd);
-  if (watched == directories_.end()) return {};
-  const std::string parent_path = watched->second.path;
-  const FileStatus parent_status = watched->second.status;
-  auto parent = Directory::open(parent_path, Links::Follow);
+  auto parent = reach(parent_wd);
   if (!parent) return {};
-  const auto status = parent->status();
-  if (!status || status->device != parent_status.device || status->inode != parent_status.inode) return {};
+  const std::string parent_path = directories_.at(parent_wd).path;
   auto entered = enter_(*parent, name);
   if (!entered) return {};
   const std::string path = join_path(parent_path, name);
@@ -99,17 +129,30 @@ Status TreeWatch::add_announced(int parent_wd, const std::string& name, bool mov
 
 // A directory renamed within the tree keeps its watch `wd`, which must then
 // name it, and every directory below it, by the new path: events are
-// turned into paths through it.
+// turned into paths through it. A watched directory still recorded at the
+// new path was moved away or exchanged with this one: it is set apart
+// under a name that no path has, until its own event says where it went.
 void TreeWatch::moved_to(int wd, const std::string& path) {
   const auto watched = directories_.find(wd);
   if (wd < 0 || watched == directories_.end() || watched->second.path == path) return;
   const std::string old_path = watched->second.path;
+  for (const auto& [other_wd, other] : directories_) {
+    if (other.path == path) {
+      rename_paths(path, std::string(1, '\0') + std::to_string(other_wd));
+      break;
+    }
+  }
+  rename_paths(old_path, path);
+}
+
+// Every path that is `from` or lies below it now lies below `to`.
+void TreeWatch::rename_paths(const std::string& from, const std::string& to) {
   for (auto& entry : directories_) {
-    std::string& renamed = entry.second.path;
-    if (renamed == old_path) {
-      renamed = path;
-    } else if (renamed.starts_with(old_path) && renamed[old_path.size()] == '/') {
-      renamed = path + renamed.substr(old_path.size());
+    std::string& path = entry.second.path;
+    if (path == from) {
+      path = to;
+    } else if (path.starts_with(from) && path[from.size()] == '/') {
+      path = to + path.substr(from.size());
     }
   }
 }

@@ -3,6 +3,7 @@
 // again: inotify on every directory of the tree, new ones included.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,7 @@ class TreeWatch {
   // The subdirectory `name` of `parent`, opened when the watch is to enter
   // it (through a symbolic link only where the caller's rule allows); an
   // error for anything else.
-  using Enter = Result<Directory> (*)(const Directory& parent, const std::string& name);
+  using Enter = std::function<Result<Directory>(const Directory& parent, const std::string& name)>;
 
   // Watches `root` and every directory below it that `enter` opens,
   // passing over directories named `skip`. Every directory is watched and
@@ -64,11 +65,13 @@ class TreeWatch {
   };
 
   TreeWatch(FileDescriptor fd, std::string_view skip, Enter enter)
-      : fd_(std::move(fd)), skip_(skip), enter_(enter) {}
+      : fd_(std::move(fd)), skip_(skip), enter_(std::move(enter)) {}
   int watch(const Directory& directory) const;
   Status add_tree(const Directory& directory, const std::string& path);
   Status add_announced(int parent_wd, const std::string& name, bool moved);
+  std::optional<Directory> reach(int wd) const;
   void moved_to(int wd, const std::string& path);
+  void rename_paths(const std::string& from, const std::string& to);
   Status read_events(TreeChanges& changes);
 
   FileDescriptor fd_;

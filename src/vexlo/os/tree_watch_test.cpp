@@ -1,5 +1,6 @@
 #include "vexlo/os/tree_watch.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -38,6 +39,33 @@ TEST(TreeWatch, EntersOnlyWhatItsRuleEnters) {
     EXPECT_EQ(std::ranges::count(files, dir / "root/new/b.json") > 0, behind_links_seen);
     EXPECT_GT(std::ranges::count(files, dir / "root/plain/c.json"), 0);
   }
+}
+
+// A directory made behind a link that the rule no longer enters is not
+// watched, though the link's target still is; two directories exchanged
+// keep their own paths.
+TEST(TreeWatch, NewDirectoriesAreEnteredAsTheRuleEntersThemNow) {
+  testing::ScopedTempDir dir;
+  for (const char* path : {"root/a", "root/b", "elsewhere"}) testing::make_dirs(dir / path);
+  ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "root/link").c_str()), 0);
+  // As a rule does that looks at who owns a link, which another user may
+  // change while the watch runs.
+  bool links_entered = true;
+  auto watch = TreeWatch::open(dir / "root", ".config", [&](const Directory& parent, const std::string& name) {
+    return parent.open_entry(name, links_entered ? Links::Follow : Links::DoNotFollow);
+  });
+  ASSERT_TRUE(watch) << watch.error().text;
+  links_entered = false;
+  testing::make_dirs(dir / "elsewhere/new");
+  ASSERT_EQ(::renameat2(AT_FDCWD, (dir / "root/a").c_str(), AT_FDCWD, (dir / "root/b").c_str(), RENAME_EXCHANGE), 0);
+  ASSERT_TRUE(watch->wait(-1, std::chrono::milliseconds(10)));
+  for (const char* path : {"elsewhere/new/x.json", "root/a/y.json", "root/b/z.json"}) testing::write_file(dir / path, "{}");
+  const auto changes = watch->wait(-1, std::chrono::milliseconds(10));
+  ASSERT_TRUE(changes && *changes);
+  std::vector<std::string> files = (*changes)->files;
+  std::ranges::sort(files);
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{dir / "root/a/y.json", dir / "root/b/z.json"}));
 }
 
 }  // namespace
