@@ -140,7 +140,7 @@ namespace {
 
 Result<os::FileStatus> allowed_status_within(const os::Directory& directory, const std::string& name, int& links_left);
 
-bool same_file(const os::FileStatus& a, const os::FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
+using os::same_file;
 
 // The status of what the link text `text`, read in `directory`, leads to,
 // when every link it passes through may be followed: a link the running
@@ -206,7 +206,7 @@ bool reached_as_allowed(const os::Directory& directory, const std::string& name,
   const auto entry = directory.status(name, os::Links::DoNotFollow);
   if (!entry) return false;
   const auto allowed = entry->type == os::FileType::Link ? allowed_status(directory, name) : entry;
-  return allowed && allowed->device == reached.device && allowed->inode == reached.inode;
+  return allowed && same_file(*allowed, reached);
 }
 
 }  // namespace
@@ -253,7 +253,7 @@ std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, 
   // Opened by its path once more: what stands there now must be the file
   // the walk saw and allowed, else it is passed over for this run.
   auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
-  if (file && (file->status.device != status.device || file->status.inode != status.inode)) {
+  if (file && !same_file(file->status, status)) {
     file = std::unexpected(os::os_error(EACCES));
   }
   if (!file) return reader.unreadable();
@@ -288,8 +288,7 @@ Result<os::OpenFile> open_below(const os::Directory& root, std::string_view belo
   const auto status = allowed_status(directory, name);
   if (!status) return std::unexpected(status.error());
   auto file = os::open_regular_file(directory.fd(), name, os::Links::Follow);
-  if (file && (status->type != os::FileType::Regular || file->status.device != status->device ||
-               file->status.inode != status->inode)) {
+  if (file && (status->type != os::FileType::Regular || !same_file(file->status, *status))) {
     return std::unexpected(os::os_error(EACCES));  // a link that may not be followed
   }
   return file;

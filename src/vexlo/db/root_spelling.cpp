@@ -83,8 +83,7 @@ bool may_name(std::string_view spelled, std::string_view real) {
 }
 
 bool same_directory(const os::FileStatus& a, const os::FileStatus& b) {
-  return a.type == os::FileType::Directory && b.type == os::FileType::Directory && a.device == b.device &&
-         a.inode == b.inode;
+  return a.type == os::FileType::Directory && b.type == os::FileType::Directory && os::same_file(a, b);
 }
 
 std::optional<std::string> stored_root(const std::vector<FileEntry>& files, const std::string& log_root) {

@@ -465,23 +465,30 @@ class TapePrinter {
 
 namespace {
 
-void append_quoted_text(std::string& out, std::string_view text, Escapes escapes) {
-  out += '"';
-  const auto append = [&](std::string_view piece) { out += piece; };
+// Calls `f` with `escapes` as a constant, so that the code for each
+// escaping is made at compile time.
+template <class F>
+void with_escapes(Escapes escapes, F f) {
   switch (escapes) {
     case Escapes::Json:
-      put_escaped<Escapes::Json>(text, append);
+      f.template operator()<Escapes::Json>();
       break;
     case Escapes::Controls:
-      put_escaped<Escapes::Controls>(text, append);
+      f.template operator()<Escapes::Controls>();
       break;
     case Escapes::Terminal:
-      put_escaped<Escapes::Terminal>(text, append);
+      f.template operator()<Escapes::Terminal>();
       break;
   }
-  out += '"';
 }
 
+void append_quoted_text(std::string& out, std::string_view text, Escapes escapes) {
+  out += '"';
+  with_escapes(escapes, [&]<Escapes kEscapes>() {
+    put_escaped<kEscapes>(text, [&](std::string_view piece) { out += piece; });
+  });
+  out += '"';
+}
 
 }  // namespace
 
@@ -494,21 +501,13 @@ void append_quoted_without_controls(std::string& out, std::string_view text, Esc
 namespace {
 
 // Writes the value at tape index `index` with the printer of the escaping
-// asked for, each made for its escaping at compile time.
+// asked for.
 template <bool kCompact>
 void print(const DocumentStorage& storage, std::uint32_t index, std::string& out, BlockWriter* writer,
            Escapes escapes) {
-  switch (escapes) {
-    case Escapes::Json:
-      TapePrinter<kCompact, Escapes::Json>(storage, out, writer).value(index, 0);
-      break;
-    case Escapes::Controls:
-      TapePrinter<kCompact, Escapes::Controls>(storage, out, writer).value(index, 0);
-      break;
-    case Escapes::Terminal:
-      TapePrinter<kCompact, Escapes::Terminal>(storage, out, writer).value(index, 0);
-      break;
-  }
+  with_escapes(escapes, [&]<Escapes kEscapes>() {
+    TapePrinter<kCompact, kEscapes>(storage, out, writer).value(index, 0);
+  });
 }
 
 }  // namespace

@@ -44,6 +44,9 @@ struct FileStatus : FileVersion {
   const FileVersion& version() const { return *this; }
 };
 
+// Whether the two name one file: the same device and inode.
+inline bool same_file(const FileVersion& a, const FileVersion& b) { return a.device == b.device && a.inode == b.inode; }
+
 // Whether only the file's owner may write it (no group or other write bit).
 bool only_owner_writes(const FileStatus& status);
 

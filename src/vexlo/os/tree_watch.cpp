@@ -82,7 +82,7 @@ namespace {
 
 bool same_directory(const Directory& directory, const FileStatus& expected) {
   const auto status = directory.status();
-  return status && status->device == expected.device && status->inode == expected.inode;
+  return status && same_file(*status, expected);
 }
 
 }  // namespace
