@@ -43,15 +43,18 @@ _vexlo_value()
     esac
 }
 
-# Sets COMPREPLY to the IDs of the logs that start with the current word;
-# the arguments are the global options given so far, with their values.
+# Sets COMPREPLY to the IDs of the logs that start with the current word,
+# in numeric order (1, 2, 10), which readline keeps rather than sorting them
+# as text; the arguments are the global options given so far, with their
+# values.
 _vexlo_ids()
 {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local ids
     ids=$("${COMP_WORDS[0]}" --read-only "$@" list --all --json 2>/dev/null |
-        sed -n 's/^{"id":\([1-9][0-9]*\),.*/\1/p')
+        sed -n 's/^{"id":\([1-9][0-9]*\),.*/\1/p' | sort -n)
     mapfile -t COMPREPLY < <(compgen -W "$ids" -- "$cur")
+    compopt -o nosort 2>/dev/null
 }
 
 _vexlo()
