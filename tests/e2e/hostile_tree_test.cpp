@@ -168,6 +168,8 @@ TEST(HostileTree, NamesThatAreNoPlainText) {
       // The database holds the name as text; the bytes on disk differ.
       {{"show", "4"}, "", "Error opening file " + dir + files[3].shown + ": No such file or directory (os error 2)\n"},
       {{"show", "6"}, "boot_timestamp\n6\n\nreason\npanic\n\n", ""},
+      // --where and --content read the file the scan found.
+      {{"list", "--where", "boot_timestamp=4"}, "[ID:4] " + dir + files[3].shown + "\n", ""},
       {{"list", "quo\"te"}, "[ID:2] " + dir + "quo\"te.json\n", ""},
       {{"list", "\n"}, "[ID:1] " + dir + "new\nline.json\n", ""},
   };

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <unordered_set>
+#include <utility>
 
 #include "vexlo/common/threads.h"
 #include "vexlo/common/utf8.h"
@@ -83,13 +84,16 @@ namespace {
 // another file's. A text belongs to the file whose path it is byte for byte
 // (the file that a later look-up of the text opens), else to the first
 // whose path gives it. Only a replaced path can give the text of another,
-// so a tree of UTF-8 names costs no more than the check.
-std::vector<char> to_path_texts(std::vector<FoundFile>& found) {
+// so a tree of UTF-8 names costs no more than the check. With
+// `system_paths`, the bytes of each replaced path that keeps its text are
+// added to it.
+std::vector<char> to_path_texts(std::vector<FoundFile>& found, SystemPaths* system_paths) {
   std::vector<char> replaced(found.size(), 0);
+  std::vector<std::string> bytes;  // of the replaced paths, in order
   std::unordered_set<std::string> replaced_texts;
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (is_valid_utf8(found[i].path)) continue;
-    found[i].path = to_utf8_lossy(found[i].path);
+    bytes.push_back(std::exchange(found[i].path, to_utf8_lossy(found[i].path)));
     replaced[i] = 1;
     replaced_texts.insert(found[i].path);
   }
@@ -99,8 +103,12 @@ std::vector<char> to_path_texts(std::vector<FoundFile>& found) {
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (!replaced[i] && replaced_texts.contains(found[i].path)) given.insert(found[i].path);
   }
+  auto next_bytes = bytes.begin();
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (replaced[i]) passed_over[i] = !given.insert(found[i].path).second;
+    if (!replaced[i]) continue;
+    passed_over[i] = !given.insert(found[i].path).second;
+    if (!passed_over[i] && system_paths != nullptr) system_paths->emplace(found[i].path, std::move(*next_bytes));
+    ++next_bytes;
   }
   return passed_over;
 }
@@ -145,7 +153,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
     }
     learned->replace(std::move(records), started);
   }
-  const std::vector<char> repeated = to_path_texts(found);
+  const std::vector<char> repeated = to_path_texts(found, notes != nullptr ? &notes->system_paths : nullptr);
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (repeated[i]) {
       if (notes != nullptr) notes->repeated_text_in.push_back(directory_of(found[i].path));

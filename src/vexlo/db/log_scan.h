@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "vexlo/common/error.h"
@@ -22,6 +23,9 @@ class LogTimeCache;
 // processors there are: past a few, the disk is the limit.
 inline constexpr std::size_t kMaxReadThreads = 8;
 
+// Path texts mapped to the path bytes they were made from.
+using SystemPaths = std::unordered_map<std::string, std::string>;
+
 // What a scan passed over besides the files that are no logs.
 struct ScanNotes {
   // In discovery order. The files below them that the database holds keep
@@ -35,6 +39,10 @@ struct ScanNotes {
   // gives the text of another file's: names that are not UTF-8 read alike
   // once their odd bytes are replaced, and a path text names one file only.
   std::vector<std::string> repeated_text_in;
+  // The bytes of each listed path that is not UTF-8, by its text: what
+  // reads the file again must open the file the scan found, not a name
+  // spelled with U+FFFD.
+  SystemPaths system_paths;
 };
 
 // Appends one entry per JSON log file found below `directory`, in

@@ -100,9 +100,10 @@ bool shows_content(const ListQuery& query) { return query.content && query.forma
 // The lines of entries whose content is read: for the conditions, the
 // document, or both.
 std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
-                               std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+                               std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
+                               const SystemPaths* system_paths) {
   const ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root,
-                               json_escapes(terminals.out)};
+                               json_escapes(terminals.out), system_paths};
   std::size_t printed = 0;
   const auto take = [&](std::size_t i, LogContent& content) {
     const FileEntry& entry = entries[i];
@@ -146,10 +147,11 @@ bool is_selected(const FileEntry& entry, const ListQuery& query) {
 }
 
 std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
-                          std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+                          std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
+                          const SystemPaths* system_paths) {
   if (max_lines == 0) return 0;
   if (!query.where.empty() || shows_content(query)) {
-    return print_read_entries(entries, query, log_root, max_lines, out, err, terminals);
+    return print_read_entries(entries, query, log_root, max_lines, out, err, terminals, system_paths);
   }
   const std::size_t count = std::min(max_lines, entries.size());
   for (std::size_t i = 0; i < count; ++i) print_line(entries[i], query.format, out, terminals.out);
@@ -183,7 +185,8 @@ void list_log_files(const Database& database, const std::string& log_root, const
   // Files of equal time keep the order in which the scan found them.
   std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
 
-  print_entries(selected, query, log_root, line_count(query.limit, selected.size()), out, err, terminals);
+  print_entries(selected, query, log_root, line_count(query.limit, selected.size()), out, err, terminals,
+                &notes.system_paths);
 }
 
 }  // namespace vexlo

@@ -67,9 +67,12 @@ bool is_selected(const FileEntry& entry, const ListQuery& query);
 // Prints the entries in their order, one line each, at most `max_lines` of
 // them, leaving out those whose content fails the query's conditions; the
 // content is read only when the query asks for it, from below `log_root`
-// through the links the scan follows. Returns the number of lines printed.
+// through the links the scan follows, and through the bytes in
+// `system_paths` of a path that is not UTF-8. Returns the number of lines
+// printed.
 std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
                           std::size_t max_lines,
-                          std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
+                          std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
+                          const SystemPaths* system_paths = nullptr);
 
 }  // namespace vexlo

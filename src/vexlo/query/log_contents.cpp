@@ -36,8 +36,9 @@ class ContentReader {
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
   LogContent read(const FileEntry& entry) {
-    auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, entry.path, os::Links::Follow)
-                                          : opener_.open(entry.path);
+    const std::string& path = system_path(entry);
+    auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, path, os::Links::Follow)
+                                          : opener_.open(path);
     if (!file) {
       LogContent content;
       content.problem = file.error().text;
@@ -60,6 +61,12 @@ class ContentReader {
   }
 
  private:
+  const std::string& system_path(const FileEntry& entry) const {
+    if (request_.system_paths == nullptr) return entry.path;
+    const auto found = request_.system_paths->find(entry.path);
+    return found != request_.system_paths->end() ? found->second : entry.path;
+  }
+
   void read_into(const os::OpenFile& file, bool large, const FileEntry& entry, LogContent& content) {
     // A file that grew past the bound since it was opened small is refused
     // rather than read outside the turn.

@@ -39,6 +39,9 @@ struct ContentRequest {
   // it, so that a file swapped for a link since the scan is not read.
   std::string log_root = {};
   json::Escapes escapes = json::Escapes::Controls;  // of `line`: Terminal for a terminal
+  // When set, the bytes of the paths that are not UTF-8 (see ScanNotes):
+  // such a log is read through the name the scan found.
+  const SystemPaths* system_paths = nullptr;
 };
 
 // What reading one log gave.
