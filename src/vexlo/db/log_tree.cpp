@@ -319,6 +319,11 @@ Result<os::OpenFile> LogFileOpener::open(const std::string& path) {
   return open_below(*root_, *below);
 }
 
+bool may_be_found_below(std::string_view log_root, std::string_view path) {
+  const auto below = path_below(log_root, path);
+  return below && may_name_log_file(*below);
+}
+
 Result<os::OpenFile> open_log_file(const std::string& log_root, const std::string& path) {
   return LogFileOpener(log_root).open(path);
 }

@@ -116,6 +116,10 @@ class LogFileOpener {
   bool one_call_refused_ = false;      // the system lacks or forbids openat2
 };
 
+// Whether the scan of `log_root` could find a log at `path`: below it,
+// outside ".config", through no empty, "." or ".." part, named "*.json".
+bool may_be_found_below(std::string_view log_root, std::string_view path);
+
 // Whether `path`, from the current directory, leads through no symbolic
 // link that may_follow_link refuses.
 bool reached_through_allowed_links(const std::string& path);

@@ -159,8 +159,9 @@ void show_log_file(const Database& database, const std::string& log_root, std::u
   const FileEntry* entry = database.find_by_id(id);
   const std::string path = entry != nullptr ? database.path_for_run(*entry) : std::string();
   // An entry outside the log root (edited in by hand, or left by a failed
-  // synchronisation) names no log of this tree.
-  if (!path_below(log_root, path)) {
+  // synchronisation, also one that leaves it through "..") names no log
+  // of this tree.
+  if (!may_be_found_below(log_root, path)) {
     err << "File with ID " << id << " not found\n";
     return;
   }

@@ -244,7 +244,8 @@ class ShowLogFile : public ::testing::Test {
                         "{\"files\": [{\"id\": 7, \"path\": \"" + a_ +
                             "\"}, {\"id\": 7, \"path\": \"elsewhere.json\"}, {\"id\": 8, \"path\": \"" +
                             (dir_ / "logs/gone.json") + "\"}, {\"id\": 9, \"path\": \"" + (dir_ / "outside.json") +
-                            "\"}], \"next_file_id\": 10}");
+                            "\"}, {\"id\": 10, \"path\": \"" + (dir_ / "logs/../outside.json") +
+                            "\"}], \"next_file_id\": 11}");
   }
 
   ShowResult run(std::uint64_t id, bool pretty) {
@@ -282,6 +283,7 @@ TEST_F(ShowLogFile, UnknownIdsAndVanishedFiles) {
       {18446744073709551615u, "File with ID 18446744073709551615 not found\n"},
       {8, "Error opening file " + (dir_ / "logs/gone.json") + ": No such file or directory (os error 2)\n"},
       {9, "File with ID 9 not found\n"},  // outside the log root
+      {10, "File with ID 10 not found\n"},  // leaves it through ".."
   };
   for (const auto& c : cases) {
     const ShowResult result = run(c.id, false);
