@@ -70,12 +70,16 @@ void replace_value(std::optional<std::string>& field, std::string_view option, s
   field = std::move(text);
 }
 
-// Options that may stand before or after the command word. A --config
-// other than the default was given before.
+// The configuration path while no --config has been read: no argument can
+// hold a NUL byte, so a --config that gives the default path is replaced
+// with a warning like any other.
+constexpr std::string_view kConfigNotGiven{"\0", 1};
+
+// Options that may stand before or after the command word.
 constexpr Option<Command> kGlobalOptions[] = {
     {"--config", true,
      [](Command& c, std::string_view value, Notes& notes) {
-       replace_value(c.config_path, c.config_path != kDefaultConfigPath, "--config", value, notes);
+       replace_value(c.config_path, c.config_path != kConfigNotGiven, "--config", value, notes);
      }},
     {"--log-path", true,
      [](Command& c, std::string_view value, Notes& notes) { replace_value(c.log_path, "--log-path", value, notes); }},
@@ -302,25 +306,31 @@ CommandKind parse_command(Arguments args, std::size_t i, Command& command, Notes
   return HelpCommand{};
 }
 
-Command parse(Arguments args, Notes& notes) {
-  Command command;
+void parse_into(Arguments args, Command& command, Notes& notes) {
   std::size_t i = 1;
   while (i < args.size()) {
     if (args[i] == "--version") {
       // Nothing after it is looked at, as after "help".
       command.kind = VersionCommand{};
-      return command;
+      return;
     }
     const auto* global = find_option<Command>(kGlobalOptions, args[i]);
     if (global == nullptr) break;
     // A global option without its value leaves no room for a command word.
     if (global->takes_value && i + 1 >= args.size()) {
       notes.push_back(missing_value(global->name));
-      return command;
+      return;
     }
     i += take_option(*global, args, i, command, notes);
   }
   if (i < args.size()) command.kind = parse_command(args, i, command, notes);
+}
+
+Command parse(Arguments args, Notes& notes) {
+  Command command;
+  command.config_path = kConfigNotGiven;
+  parse_into(args, command, notes);
+  if (command.config_path == kConfigNotGiven) command.config_path = kDefaultConfigPath;
   return command;
 }
 

@@ -303,6 +303,8 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
         R"(Warning: ignoring --before "e" (only the last --before counts))",
         R"(Warning: ignoring --log-path "b" (only the last --log-path counts))",
         R"(Warning: ignoring --config "a" (only the last --config counts))"}},
+      {{"--config", kDefaultConfigPath, "list", "--config", "b"},
+       {"Warning: ignoring --config \"" + std::string(kDefaultConfigPath) + "\" (only the last --config counts)"}},
       {{"list", "a", "--all"}, {R"(Warning: the filter "a" plays no part: --all lists every file)"}},
       {{"list", "--version"}, {R"(Warning: ignoring "--version" (it counts only before list))"}},
       {{"logs", "events"}, {R"(Warning: "events" is not a count and is ignored; to select by path use --filter events)"}},
