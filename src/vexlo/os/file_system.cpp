@@ -103,7 +103,7 @@ std::uint32_t current_user() { return ::geteuid(); }
 
 Status make_directories(const std::string& path) {
   if (path.empty()) return {};
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  if (::mkdir(path.c_str(), kNewDirectoryMode) == 0) return {};
   int err = errno;
   if (err == EEXIST) {
     struct stat sb;
@@ -117,7 +117,7 @@ Status make_directories(const std::string& path) {
   const size_t slash = trimmed.rfind('/');
   if (slash == std::string_view::npos || slash == 0) return std::unexpected(os_error(err));
   if (auto parent = make_directories(std::string(trimmed.substr(0, slash))); !parent) return parent;
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  if (::mkdir(path.c_str(), kNewDirectoryMode) == 0) return {};
   err = errno;
   if (err == EEXIST) {
     struct stat sb;

@@ -68,8 +68,15 @@ Result<std::string> real_path(const std::string& path);
 // AT_FDCWD); with Links::DoNotFollow a symbolic link is FileType::Link.
 Result<FileStatus> status_at(int directory_fd, const std::string& path, Links links);
 
-// Creates the directory and every missing parent (mode 0777 less the umask).
-// An existing directory is no error.
+// What vexlo creates is never writable by group or others, whatever the
+// umask: it usually runs as root, and whoever could write the database
+// directory or file could change every ID. The kernel takes the umask off
+// these modes as well, so a stricter umask still has its way.
+inline constexpr unsigned kNewDirectoryMode = 0755;
+inline constexpr unsigned kNewFileMode = 0644;
+
+// Creates the directory and every missing parent (kNewDirectoryMode less
+// the umask). An existing directory is no error.
 Status make_directories(const std::string& path);
 
 // Capacity that read_text_file and read_file_at leave after the bytes it returns, enough for

@@ -17,8 +17,9 @@ namespace {
 // are skipped; this bounds the search.
 constexpr int kMaxNameAttempts = 1000;
 
-// Permission bits a replacement may take over: read and write only.
-constexpr mode_t kKeptPermissions = 0666;
+// Permission bits a replacement may take over: read and write only, and
+// writing for the owner alone.
+constexpr mode_t kKeptPermissions = kNewFileMode;
 
 std::string temporary_prefix(std::string_view name) { return std::string(name) + ".tmp."; }
 
@@ -26,7 +27,7 @@ std::string temporary_prefix(std::string_view name) { return std::string(name) +
 class TemporaryFile {
  public:
   // Creates a new file "<prefix><process id>.<n>" in `directory` that did
-  // not exist before (O_EXCL, O_NOFOLLOW), mode 0666 (or 0600 for
+  // not exist before (O_EXCL, O_NOFOLLOW), mode kNewFileMode (or 0600 for
   // OwnerOnly) less the umask.
   static Result<TemporaryFile> create(const Directory& directory, std::string_view prefix, Permissions permissions);
 
@@ -42,7 +43,7 @@ class TemporaryFile {
   Status write_all(std::string_view data);
   // Flushes the content to stable storage.
   Status sync();
-  // For LikeReplaced, takes over the permission bits (& 0666) of a regular
+  // For LikeReplaced, takes over the permission bits (& 0644) of a regular
   // file `target` in the directory; closes the file and renames it to
   // `target`, then flushes the directory. On failure the temporary file is
   // removed.
@@ -60,7 +61,7 @@ class TemporaryFile {
 Result<TemporaryFile> TemporaryFile::create(const Directory& directory, std::string_view prefix,
                                            Permissions permissions) {
   const std::string stem = std::string(prefix) + std::to_string(::getpid()) + ".";
-  const mode_t mode = permissions == Permissions::OwnerOnly ? 0600 : 0666;
+  const mode_t mode = permissions == Permissions::OwnerOnly ? 0600 : kNewFileMode;
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     std::string name = stem + std::to_string(attempt);
     FileDescriptor fd(

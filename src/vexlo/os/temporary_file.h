@@ -16,8 +16,9 @@ namespace vexlo::os {
 
 // Who may read and write a replaced file.
 enum class Permissions {
-  // Those of a regular file it replaces, limited to 0666 (never set-ID,
-  // sticky or execute bits), else 0666 less the umask.
+  // Those of a regular file it replaces, limited to 0644 (never set-ID,
+  // sticky or execute bits, never writing for group or others), else 0644
+  // less the umask.
   LikeReplaced,
   // The owner alone (0600), whatever stood there before.
   OwnerOnly,

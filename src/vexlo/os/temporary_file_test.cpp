@@ -61,7 +61,7 @@ TEST(ReplaceFile, KeepsTheAccessRightsOfTheReplacedFile) {
   ASSERT_TRUE(replace_file(directory, "private", "new"));
   EXPECT_EQ(permissions_of(dir / "private"), 0600u);
 
-  // A new file gets 0666 less the umask, as a freshly created file would.
+  // A new file gets 0644 less the umask, as a freshly created file would.
   const mode_t mask = ::umask(022);
   auto fresh = replace_file(directory, "fresh", "new");
   ::umask(mask);
@@ -81,7 +81,7 @@ TEST(ReplaceFile, NeverWritesThroughOrCopiesDangerousBits) {
     mode_t mode;          // of a planted regular file
     mode_t expected;      // of the new file, with umask 022
   } cases[] = {
-      {"regular", 06777, 0666},   // set-ID, sticky and execute bits dropped
+      {"regular", 06777, 0644},   // set-ID, sticky, execute and others' write bits dropped
       {"regular", 0640, 0640},
       {"link to victim", 0, 0644},  // the link is replaced, its target untouched
       {"dangling link", 0, 0644},
