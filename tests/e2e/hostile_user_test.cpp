@@ -369,6 +369,7 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
   Sandbox sandbox;
   const std::string evil = "logs/shutdown/unsafe/\x1b]0;owned\x07\x1b[2J\n[ID:1] forged.json";
   const std::string evil_shown = "logs/shutdown/unsafe/\\x1b]0;owned\\x07\\x1b[2J\\n[ID:1] forged.json";
+  const std::string bad_time = "is not a time expression and is ignored (use -<number>day or YYYY-MM-DD [HH:MM[:SS]])\n";
   sandbox.write({evil, "{\"boot_timestamp\": 10, \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"}"});
   const struct {
     std::vector<std::string> args;
@@ -383,6 +384,9 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
        "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
       {{"list", "\x1b[2J", "x"}, "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n", "",
        "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n"},
+      {{"logs", "--filter", "none", "--since", "\u202E\u2066\u200B-1day"},
+       "Warning: --since value \"\\u202e\\u2066\\u200b-1day\" " + bad_time, "",
+       "Warning: --since value \"\u202E\u2066\u200B-1day\" " + bad_time},
       {{"\x1b]0;owned\x07"}, "Unknown command: \\x1b]0;owned\\x07\n" + usage_text("vexlo"), "",
        "Unknown command: \x1b]0;owned\x07\n" + usage_text("vexlo")},
   };

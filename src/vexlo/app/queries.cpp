@@ -23,21 +23,23 @@ ListFormat list_format(const Listing& command) {
 }
 
 // The value as the user typed it, in quotation marks, with every byte that
-// is no printable UTF-8 text escaped: it goes to a terminal.
-std::string quoted_value(std::string_view value) {
+// is no printable UTF-8 text escaped, and on a terminal also the characters
+// that reorder or hide text.
+std::string quoted_value(std::string_view value, bool terminal) {
   std::string quoted;
-  json::append_quoted_without_controls(quoted, to_utf8_lossy(value));
+  json::append_quoted_without_controls(quoted, to_utf8_lossy(value),
+                                       terminal ? json::Escapes::Terminal : json::Escapes::Controls);
   return quoted;
 }
 
 // A bound that is dropped is reported: a listing without it looks just like
 // one with it.
 std::optional<std::int64_t> time_bound(std::string_view option, const std::optional<std::string>& expression,
-                                       std::ostream& err) {
+                                       std::ostream& err, bool err_is_terminal) {
   if (!expression) return std::nullopt;
   const auto instant = parse_time_expression(*expression);
   if (!instant) {
-    err << "Warning: " << option << " value " << quoted_value(*expression)
+    err << "Warning: " << option << " value " << quoted_value(*expression, err_is_terminal)
         << " is not a time expression and is ignored (use -<number>day or YYYY-MM-DD [HH:MM[:SS]])\n";
   }
   return instant;
@@ -59,11 +61,11 @@ ListQuery make_list_query(const ListCommand& command) {
   return query;
 }
 
-ListQuery make_logs_query(const LogsCommand& command, std::ostream& err) {
+ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal) {
   ListQuery query;
   query.filter = path_filter(command.filter);
-  query.since = time_bound("--since", command.since, err);
-  query.before = time_bound("--before", command.before, err);
+  query.since = time_bound("--since", command.since, err, err_is_terminal);
+  query.before = time_bound("--before", command.before, err, err_is_terminal);
   query.limit = command.count;
   query.format = list_format(command);
   add_content_options(command, query);

@@ -14,8 +14,9 @@ ListQuery make_list_query(const ListCommand& command);
 
 // Evaluates the time expressions, so it is called after the
 // synchronisation. A bound whose expression yields no instant is left out,
-// and a warning on `err` says so.
-ListQuery make_logs_query(const LogsCommand& command, std::ostream& err);
+// and a warning on `err` says so, with the characters that reorder or hide
+// text escaped too when `err_is_terminal`.
+ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal = false);
 
 // --pretty asks for the indented layout and wins over --json, which asks
 // for JSON only: both give the indented JSON.

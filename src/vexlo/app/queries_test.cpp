@@ -42,6 +42,7 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
     LogsCommand command;
     ListQuery expected;
     std::string err;
+    bool err_is_terminal = false;
   } cases[] = {
       {{}, {"shutdown/unsafe", std::nullopt, std::nullopt, -1}, ""},
       {{5, std::nullopt, std::nullopt, ""}, {"", std::nullopt, std::nullopt, 5}, ""},
@@ -62,10 +63,13 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
       {{-1, "a\"b\x1b[2J\xff", std::nullopt, std::nullopt},
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
        warning("--since", R"("a\"b\u001b[2J)" "\xEF\xBF\xBD\"")},
+      // On a terminal, also what reorders or hides text.
+      {{-1, "x\u202E\u2066\u200By", std::nullopt, std::nullopt}, {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
+       warning("--since", R"("x\u202e\u2066\u200by")"), true},
   };
   for (const auto& c : cases) {
     std::ostringstream err;
-    const ListQuery query = make_logs_query(c.command, err);
+    const ListQuery query = make_logs_query(c.command, err, c.err_is_terminal);
     EXPECT_EQ(query.filter, c.expected.filter);
     EXPECT_EQ(query.since, c.expected.since);
     EXPECT_EQ(query.before, c.expected.before);

@@ -48,7 +48,7 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
           list(make_list_query(command));
         } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
           // Relative time expressions count back from now, after the sync.
-          list(make_logs_query(command, err));
+          list(make_logs_query(command, err, terminals.err));
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
           show_log_file(database, log_root, command.id, show_format(command), out, err, terminals);
         }
