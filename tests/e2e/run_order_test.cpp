@@ -2,6 +2,9 @@
 // database directory, synchronisation, then the command.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
 
 #include "e2e/harness.h"
 
@@ -37,14 +40,26 @@ TEST(RunOrder, LogRootThatIsNotADirectoryEndsTheRun) {
   }
 }
 
+// Whatever the umask, nothing a run creates may be written by group or
+// others, so that the next run trusts it.
 TEST(RunOrder, MissingLogRootIsCreatedWithItsDatabase) {
-  Sandbox sandbox;
-  const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "a/b/logs", "list", "--all"});
-  EXPECT_EQ(result.status, 0) << result;
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-  EXPECT_TRUE(database_matches(sandbox.read(database_path("a/b/logs")), database_text({}, 1), result.started_at,
-                               result.ended_at));
+  for (const mode_t umask : {022, 000, 002, 077}) {
+    Sandbox sandbox;
+    const mode_t before = ::umask(umask);
+    const RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "a/b/logs", "list", "--all"});
+    sandbox.write({"a/b/logs/shutdown/unsafe/x.json", "{}"});
+    const RunResult second = sandbox.run({"--config", kNoConfig, "--log-path", "a/b/logs", "list"});
+    ::umask(before);
+    EXPECT_EQ(result.status, 0) << result;
+    EXPECT_EQ(result.out + result.err + second.err, "") << umask;
+    for (const auto& [path, mode] : std::map<std::string, mode_t>{{"a", 0755}, {"a/b", 0755}, {"a/b/logs", 0755},
+             {"a/b/logs/.config", 0755}, {database_path("a/b/logs"), 0644},
+             {"a/b/logs/.config/vexlo-db.lock", 0600}, {"a/b/logs/.config/vexlo-cache", 0600}}) {
+      struct stat sb {};
+      EXPECT_EQ(::lstat(sandbox.path(path).c_str(), &sb), 0) << path;
+      EXPECT_EQ(sb.st_mode & 07777, mode & ~umask) << path << " under umask " << umask;
+    }
+  }
 }
 
 TEST(RunOrder, LogPathWinsOverTheConfiguration) {
@@ -73,6 +88,10 @@ TEST(RunOrder, MalformedConfigurationIsReportedAndTheRunGoesOn) {
   EXPECT_TRUE(result.out.starts_with("parse config error: TOML parse error at line 1, column 17\n")) << result;
   EXPECT_TRUE(result.out.ends_with("\n\n[ID:1] logs/shutdown/unsafe/a.json\n")) << result;
   EXPECT_EQ(result.err, "");
+  // Standard output holds JSON alone.
+  const RunResult json = sandbox.run({"--config", "broken.toml", "--log-path", "logs", "list", "--json"});
+  EXPECT_TRUE(json.err.starts_with("parse config error: TOML parse error at line 1, column 17\n")) << json;
+  EXPECT_TRUE(json.out.starts_with("{\"id\":1,")) << json;
 }
 
 TEST(RunOrder, FailedSyncIsReportedAndTheCommandStillRuns) {

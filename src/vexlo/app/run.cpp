@@ -34,6 +34,15 @@ bool follows(const CommandKind& kind) {
   return false;
 }
 
+// Whether standard output carries JSON alone, which a message about the
+// configuration would break for the reader.
+bool writes_json(const CommandKind& kind) {
+  if (const auto* list = std::get_if<ListCommand>(&kind)) return list->json;
+  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return logs->json;
+  if (const auto* show = std::get_if<ShowCommand>(&kind)) return show->json;
+  return false;
+}
+
 void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
                  Follower* follower, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   const auto list = [&](const ListQuery& query) {
@@ -87,7 +96,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     return 0;
   }
 
-  const Config config = load_config(command.config_path, out);
+  const Config config = load_config(command.config_path, writes_json(command.kind) ? err : out);
   const std::string log_root = command.log_path.value_or(config.log_root_path);
 
   auto database = open_database(command, log_root, err, terminals);
