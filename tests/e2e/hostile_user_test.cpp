@@ -131,6 +131,9 @@ const std::string kForeignConfig =
     "Warning: the IDs may have been changed by another user: logs/.config belongs to user 65534\n"
     "Warning: log time cache ignored: logs/.config belongs to user 65534\n";
 const std::string kNotFound = "Warning: File logs/shutdown/unsafe/a.json not found in database\n";
+// No database where the attacker could have removed one: IDs start again.
+const std::string kReset =
+    "Warning: new database logs/.config/vexlo-db.json: 1 log file numbered from 1; IDs shown before no longer hold\n";
 
 // The attacked tree's one log, without an ID from a run that could not save.
 std::string listed(const std::string& err) {
@@ -150,6 +153,7 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
     int status;
     std::string err;
     bool read_only;  // the log root on a read-only file system: no temporary file can be made
+    std::string out = "";  // when not the one log (see listed)
   } cases[] = {
       {"config is a link", "ln -s \"$V\" logs/.config", 1, "Error initializing database: " + loop + "\n", false},
       {"database is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json", 0, foreign + kept_link,
@@ -164,11 +168,16 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
       {"database is a link to a set-ID file", "mkdir logs/.config && ln -s \"$V/tool\" logs/.config/vexlo-db.json",
        0, foreign + kept_link, false},
       {"temporary name is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.json.tmp.1.0",
-       0, foreign, false},
+       0, foreign + kReset, false},
       {"links to what only root may read", "ln -s \"$V/secret.json\" logs/shutdown/unsafe/crash-1.json && ln -s \"$V\" logs/events",
-       0, "", false},
+       0, kReset, false},
       {"config made before the first run, with a cache", "mkdir logs/.config && echo forged > logs/.config/vexlo-cache",
-       0, foreign, false},
+       0, foreign + kReset, false},
+      {"database moved away with its directory",
+       "mkdir logs/.old-config && echo '{\"files\": [], \"next_file_id\": 9}' > logs/.old-config/vexlo-db.json", 0,
+       "Warning: new database logs/.config/vexlo-db.json: 2 log files numbered from 1; IDs shown before no longer hold; "
+       "the old database may be logs/.old-config/vexlo-db.json\n",
+       false, "[ID:2] logs/.old-config/vexlo-db.json\n[ID:1] logs/shutdown/unsafe/a.json\n"},
       {"lock is a link", "mkdir logs/.config && ln -s \"$V/passwd\" logs/.config/vexlo-db.lock", 0,
        foreign + "sync error: " + loop + "\n" + kNotFound, false},
   };
@@ -191,7 +200,7 @@ TEST(HostileUser, NothingOutsideConfigAndNothingThroughALink) {
     }
     EXPECT_EQ(result.status, c.status) << c.name << "\n" << result;
     EXPECT_EQ(result.err, c.err) << c.name;
-    EXPECT_EQ(result.out, c.status == 0 ? listed(c.err) : "") << c.name;
+    EXPECT_EQ(result.out, c.status != 0 ? "" : !c.out.empty() ? c.out : listed(c.err)) << c.name;
     EXPECT_EQ(fingerprint(tree.sandbox().path("victim")), victim_before) << c.name;
     EXPECT_EQ(root_set_id_files(tree.sandbox().path("logs")), std::vector<std::string>{}) << c.name;
     struct stat database {};
@@ -228,7 +237,7 @@ TEST(HostileUser, AForeignLockCostsAtMostTheBound) {
     std::string err;
     std::chrono::seconds at_least, at_most;
   } cases[] = {
-      {"the database directory", "logs/.config", kForeignConfig, 0s, 3s},
+      {"the database directory", "logs/.config", kForeignConfig + kReset, 0s, 3s},
       {"a lock file the attacker made", "logs/.config/vexlo-db.lock",
        "Waiting for another vexlo run on logs to finish\n" + kForeignConfig +
        "sync error: another vexlo run kept the database locked for 10 s; nothing is saved\n" + kNotFound,

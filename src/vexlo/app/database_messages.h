@@ -19,6 +19,12 @@ void report_open_error(const Error& error, std::ostream& err, TerminalOutput ter
 // alone).
 void report_sync_error(const Database& database, const Error& error, std::ostream& err, TerminalOutput terminals);
 
+// After a sync that numbered the log files of a database that may have
+// been reset (see Database::may_have_been_reset): that IDs start from 1
+// again, and which files below the log root look like the old database.
+// Nothing when no log file was numbered.
+void report_new_database(const Database& database, std::ostream& err, TerminalOutput terminals);
+
 // "Warning: directory ... passed over: " and the reason.
 void report_passed_over(const PassedOverDirectory& directory, std::ostream& err, TerminalOutput terminals);
 

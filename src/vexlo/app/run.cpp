@@ -123,6 +123,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   }
   for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
+  if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }

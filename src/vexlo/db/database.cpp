@@ -147,6 +147,7 @@ Result<Database> Database::open(const std::string& log_root, const OpenOptions& 
   auto directory = os::Directory::open(config_dir);
   if (!directory) return std::unexpected(directory.error());
   db.config_dir_ = std::move(*directory);
+  if (auto root = os::stat_path(log_root)) db.others_write_root_ = distrust_of(*root, log_root).has_value();
   if (auto lock = os::FileLock::acquire(*db.config_dir_, kLockFile, options.lock_wait)) {
     db.lock_ = std::move(*lock);
   } else if (!locks_unsupported(lock.error())) {
@@ -183,6 +184,8 @@ void Database::load(const std::string& log_root) {
     next_file_id_ = loaded.content.next_file_id;
     damaged_ = loaded.damaged;
     spelling_ = RootSpelling::of(files_, log_root);
+  } else if (bytes.error().os_code == ENOENT) {
+    file_missing_ = true;
   } else if (is_unusable_file(bytes.error())) {
     damaged_ = true;
   } else if (names_unloadable_file(bytes.error())) {

@@ -95,6 +95,13 @@ class Database {
   // root's) or others may write it. The IDs are still used, as there are
   // no others, but whoever could write there could have swapped them.
   const std::optional<std::string>& ids_distrust() const { return config_distrust_; }
+  // Whether this writing run found no database file where another user
+  // could have removed it: in a log root or ".config" that others may
+  // write, a missing file is no proof of a first run. Its sync numbers
+  // every log file from 1 again.
+  bool may_have_been_reset() const {
+    return !read_only_ && file_missing_ && (others_write_root_ || config_distrust_.has_value());
+  }
   // The directories the last sync could not enter, with the reasons.
   const std::vector<PassedOverDirectory>& passed_over() const { return passed_over_; }
   // Where this run's save kept the damaged database file it replaced; empty
@@ -115,6 +122,8 @@ class Database {
   std::uint64_t next_file_id_ = 1;
   bool damaged_ = false;  // the file at db_path_ exists but did not load
   std::optional<Error> read_error_;  // the file at db_path_ exists but could not be read
+  bool file_missing_ = false;        // no file at db_path_ when loaded
+  bool others_write_root_ = false;   // the log root is not the running user's (or root's) alone
   bool scan_completed_ = false;
   std::string kept_damaged_file_;
   mutable PathIndex path_index_;  // over files_, built on first lookup
