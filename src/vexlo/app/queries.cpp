@@ -48,7 +48,7 @@ std::optional<std::int64_t> time_bound(std::string_view option, const std::optio
 template <class Listing>
 void add_content_options(const Listing& command, ListQuery& query) {
   for (const auto& condition : command.where) query.where.push_back(parse_where(condition));
-  query.content = command.content;
+  if constexpr (requires { command.content; }) query.content = command.content;
 }
 
 }  // namespace
@@ -68,6 +68,16 @@ ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool er
   query.before = time_bound("--before", command.before, err, err_is_terminal);
   query.limit = command.count;
   query.format = list_format(command);
+  add_content_options(command, query);
+  return query;
+}
+
+ListQuery make_browse_query(const BrowseCommand& command, std::ostream& err) {
+  ListQuery query;
+  query.filter = command.all ? std::string() : path_filter(command.filter);
+  // Its warnings are shown on the view's screen.
+  query.since = time_bound("--since", command.since, err, true);
+  query.before = time_bound("--before", command.before, err, true);
   add_content_options(command, query);
   return query;
 }

@@ -18,6 +18,11 @@ ListQuery make_list_query(const ListCommand& command);
 // text escaped too when `err_is_terminal`.
 ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal = false);
 
+// The selection of `browse` and of its filter line: the path filter and
+// --all as `list` takes them, the time bounds as `logs` does (evaluated
+// now, with the same warnings, escaped for a terminal).
+ListQuery make_browse_query(const BrowseCommand& command, std::ostream& err);
+
 // --pretty asks for the indented layout and wins over --json, which asks
 // for JSON only: both give the indented JSON.
 ShowFormat show_format(const ShowCommand& command);

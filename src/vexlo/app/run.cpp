@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "vexlo/app/browse.h"
 #include "vexlo/app/database_messages.h"
 #include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
@@ -62,7 +63,7 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
           show_log_file(database, log_root, command.id, show_format(command), out, err, terminals);
         }
         // Help and Version never get here: they end the run before anything
-        // is opened.
+        // is opened; nor does Browse, which has an exit status of its own.
       },
       kind);
 }
@@ -96,6 +97,13 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     return 0;
   }
 
+  const auto* browse = std::get_if<BrowseCommand>(&command.kind);
+  // Nothing is opened for a view that cannot be shown.
+  if (browse != nullptr && !can_browse()) {
+    err << kBrowseNeedsTerminal << '\n';
+    return kBrowseNeedsTerminalStatus;
+  }
+
   const Config config = load_config(command.config_path, writes_json(command.kind) ? err : out);
   const std::string log_root = command.log_path.value_or(config.log_root_path);
 
@@ -124,6 +132,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
+  if (browse != nullptr) return browse_logs(*browse, *database, log_root, err);
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }

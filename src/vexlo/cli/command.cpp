@@ -127,13 +127,27 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--follow", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.follow = true; }},
 };
 
+constexpr Option<BrowseCommand> kBrowseOptions[] = {
+    {"--filter", true, set_filter<BrowseCommand>},
+    {"--all", false, [](BrowseCommand& browse, std::string_view, Notes&) { browse.all = true; }},
+    {"--where", true, add_where<BrowseCommand>},
+    {"--since", true,
+     [](BrowseCommand& browse, std::string_view value, Notes& notes) {
+       replace_value(browse.since, "--since", value, notes);
+     }},
+    {"--before", true,
+     [](BrowseCommand& browse, std::string_view value, Notes& notes) {
+       replace_value(browse.before, "--before", value, notes);
+     }},
+};
+
 constexpr Option<ShowCommand> kShowOptions[] = {
     {"--pretty", false, [](ShowCommand& show, std::string_view, Notes&) { show.pretty = true; }},
     {"--json", false, [](ShowCommand& show, std::string_view, Notes&) { show.json = true; }},
 };
 
 // The words that may stand in the command word's place, for "did you mean".
-constexpr std::string_view kCommandPlaceWords[] = {"list",     "logs",       "show",        "help",
+constexpr std::string_view kCommandPlaceWords[] = {"list",     "logs",       "show",        "browse",   "help",
                                                     "--config", "--log-path", "--read-only", "--version"};
 
 template <class Target>
@@ -144,7 +158,8 @@ std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
 }
 
 // Every option with its command, for what is said about an option given
-// to the wrong command or misspelt.
+// to the wrong command or misspelt. browse takes only options of list and
+// logs, and is left out, so that what is said of those stays as it was.
 OptionCatalogue catalogue() {
   return {names_of<Command>(kGlobalOptions),
           {{"list", names_of<ListCommand>(kListOptions)},
@@ -209,8 +224,9 @@ bool looks_like_short_option(std::string_view arg) {
          std::ranges::all_of(arg.substr(1), [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
 }
 
-// A plain word after "list" is its path filter; a later one wins.
-void take_list_word(ListCommand& list, std::string_view arg, std::string_view after, Notes& notes) {
+// A plain word after "list" or "browse" is its path filter; a later one wins.
+template <class Listing>
+void take_filter_word(Listing& list, std::string_view arg, std::string_view after, Notes& notes) {
   if (!after.empty()) {
     notes.push_back("Warning: " + quoted(arg) + " is taken as the path filter, not as the value of " + quoted(after));
   } else if (looks_like_short_option(arg)) {
@@ -241,9 +257,10 @@ void take_show_word(ShowCommand&, std::string_view arg, std::string_view after, 
   }
 }
 
-constexpr Grammar<ListCommand> kListGrammar{"list", kListOptions, take_list_word};
+constexpr Grammar<ListCommand> kListGrammar{"list", kListOptions, take_filter_word<ListCommand>};
 constexpr Grammar<LogsCommand> kLogsGrammar{"logs", kLogsOptions, take_logs_word};
 constexpr Grammar<ShowCommand> kShowGrammar{"show", kShowOptions, take_show_word};
+constexpr Grammar<BrowseCommand> kBrowseGrammar{"browse", kBrowseOptions, take_filter_word<BrowseCommand>};
 
 // The document of --content rides on a JSON line; other lines cannot carry it.
 template <class Listing>
@@ -277,6 +294,15 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Note
   return logs;
 }
 
+BrowseCommand parse_browse(Arguments args, std::size_t start, Command& command, Notes& notes) {
+  BrowseCommand browse;
+  scan_options(args, start, kBrowseGrammar, browse, command, notes);
+  if (browse.all && browse.filter) {
+    notes.push_back("Warning: the filter " + quoted(*browse.filter) + " plays no part: --all lists every file");
+  }
+  return browse;
+}
+
 ShowCommand parse_show(Arguments args, std::size_t start, Command& command, Notes& notes) {
   ShowCommand show;
   constexpr std::string_view kIdForm = " (IDs are whole numbers from 1)";
@@ -298,6 +324,7 @@ CommandKind parse_command(Arguments args, std::size_t i, Command& command, Notes
   if (word == "list") return parse_list(args, i + 1, command, notes);
   if (word == "logs") return parse_logs(args, i + 1, command, notes);
   if (word == "show") return parse_show(args, i + 1, command, notes);
+  if (word == "browse") return parse_browse(args, i + 1, command, notes);
   if (word != "help" && word != "-h" && word != "--help") {
     if (auto hint = unknown_command_hint(word, catalogue())) notes.push_back(std::move(*hint));
     notes.push_back("Unknown command: " + to_utf8_lossy(word));

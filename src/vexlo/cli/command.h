@@ -48,6 +48,18 @@ struct ShowCommand {
   bool operator==(const ShowCommand&) const = default;
 };
 
+// The interactive view: the selection of `list` and `logs` at once, also
+// what its filter line takes.
+struct BrowseCommand {
+  std::optional<std::string> filter;
+  bool all = false;
+  std::vector<std::string> where = {};
+  std::optional<std::string> since;
+  std::optional<std::string> before;
+
+  bool operator==(const BrowseCommand&) const = default;
+};
+
 struct HelpCommand {
   bool operator==(const HelpCommand&) const = default;
 };
@@ -57,7 +69,8 @@ struct VersionCommand {
   bool operator==(const VersionCommand&) const = default;
 };
 
-using CommandKind = std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand, VersionCommand>;
+using CommandKind =
+    std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand, VersionCommand, BrowseCommand>;
 
 struct Command {
   std::string config_path = std::string(kDefaultConfigPath);

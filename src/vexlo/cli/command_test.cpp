@@ -36,6 +36,9 @@ std::string describe(const Command& c) {
       << " filter=" << opt(logs->filter) << " json=" << logs->json << " time=" << logs->time;
   } else if (const auto* show = std::get_if<ShowCommand>(&c.kind)) {
     s << "Show id=" << show->id << " pretty=" << show->pretty << " json=" << show->json;
+  } else if (const auto* browse = std::get_if<BrowseCommand>(&c.kind)) {
+    s << "Browse filter=" << opt(browse->filter) << " all=" << browse->all << " where=" << browse->where.size()
+      << " since=" << opt(browse->since) << " before=" << opt(browse->before);
   } else if (std::holds_alternative<VersionCommand>(c.kind)) {
     s << "Version";
   } else {
@@ -184,6 +187,20 @@ TEST(ParseCommandLine, Logs) {
       {{"logs", "1", "--since", "\xfe"}, logs(1, "\xfe")},
       {{"logs", "--config", "c", "1"}, command_of(LogsCommand{}, "c")},
       {{"logs", "1", "--log-path", "p"}, command_of(LogsCommand{1, {}, {}, {}}, std::string(kDefaultConfigPath), "p")},
+  };
+  for (const auto& c : cases) check(c);
+}
+
+// The filter line of the view reads the same words.
+TEST(ParseCommandLine, Browse) {
+  using B = BrowseCommand;
+  const Case cases[] = {
+      {{"browse"}, command_of(B{})},
+      {{"browse", "crash", "--all"}, command_of(B{"crash", true})},
+      {{"browse", "--where", "a=1", "--where", "b", "x"}, command_of(B{"x", false, {"a=1", "b"}})},
+      {{"browse", "--since", "-2day", "--before", "2025-01-01"},
+       command_of(B{std::nullopt, false, {}, "-2day", "2025-01-01"})},
+      {{"browse", "--pretty", "p"}, command_of(B{"p", false})},
   };
   for (const auto& c : cases) check(c);
 }

@@ -163,14 +163,14 @@ void report_repeated_text(const std::string& directory, std::ostream& err, Termi
       << " read as the same path; one of the files is passed over\n";
 }
 
-void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err, TerminalOutput terminals,
-                    ListingScan* listing) {
+std::optional<Selection> select_log_files(const Database& database, const std::string& log_root,
+                                          const ListQuery& query, std::ostream& err, TerminalOutput terminals,
+                                          ListingScan* listing) {
   std::vector<FileEntry> entries;
   ScanNotes notes;
   // Through the database, so that files the synchronisation has just read
   // and that have not changed since are not read again.
-  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
+  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return std::nullopt;
   for (const std::string& directory : notes.repeated_text_in) report_repeated_text(directory, err, terminals);
   assign_ids(database, entries, err, terminals.err);
   if (listing != nullptr) {
@@ -178,15 +178,36 @@ void list_log_files(const Database& database, const std::string& log_root, const
     listing->repeated_text_in = std::move(notes.repeated_text_in);
   }
 
-  std::vector<FileEntry> selected;
+  Selection selected{.entries = {}, .system_paths = std::move(notes.system_paths)};
   for (FileEntry& entry : entries) {
-    if (is_selected(entry, query)) selected.push_back(std::move(entry));
+    if (is_selected(entry, query)) selected.entries.push_back(std::move(entry));
   }
   // Files of equal time keep the order in which the scan found them.
-  std::ranges::stable_sort(selected, std::ranges::greater{}, &FileEntry::timestamp);
+  std::ranges::stable_sort(selected.entries, std::ranges::greater{}, &FileEntry::timestamp);
+  return selected;
+}
 
-  print_entries(selected, query, log_root, line_count(query.limit, selected.size()), out, err, terminals,
-                &notes.system_paths);
+std::vector<FileEntry> keep_matching_content(std::vector<FileEntry> entries, const ListQuery& query,
+                                             const std::string& log_root, const SystemPaths* system_paths) {
+  if (query.where.empty()) return entries;
+  ContentRequest request{query.where, nullptr, log_root};
+  request.system_paths = system_paths;
+  std::vector<FileEntry> kept;
+  read_log_contents(entries, request, std::min(os::available_processors(), kMaxReadThreads),
+                    [&](std::size_t i, LogContent& content) {
+                      if (content.matches) kept.push_back(std::move(entries[i]));
+                      return true;
+                    });
+  return kept;
+}
+
+void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
+                    std::ostream& out, std::ostream& err, TerminalOutput terminals,
+                    ListingScan* listing) {
+  const auto selected = select_log_files(database, log_root, query, err, terminals, listing);
+  if (!selected) return;
+  print_entries(selected->entries, query, log_root, line_count(query.limit, selected->entries.size()), out, err,
+                terminals, &selected->system_paths);
 }
 
 }  // namespace vexlo

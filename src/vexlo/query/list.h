@@ -53,6 +53,25 @@ void list_log_files(const Database& database, const std::string& log_root, const
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
                     ListingScan* listing = nullptr);
 
+// The scan and selection of list_log_files without the printing: the files
+// that the path filter and the time bounds select, with their IDs, newest
+// first, and the names on disk of those whose path is not UTF-8; no value
+// when the scan failed. The warnings are the listing's. The query's limit
+// and content conditions are not applied.
+struct Selection {
+  std::vector<FileEntry> entries;
+  SystemPaths system_paths;
+};
+std::optional<Selection> select_log_files(const Database& database, const std::string& log_root,
+                                          const ListQuery& query, std::ostream& err, TerminalOutput terminals = {},
+                                          ListingScan* listing = nullptr);
+
+// The entries whose content meets every condition of the query, in their
+// order, each read below `log_root` as show opens it (through
+// `system_paths` where its path is not UTF-8).
+std::vector<FileEntry> keep_matching_content(std::vector<FileEntry> entries, const ListQuery& query,
+                                             const std::string& log_root, const SystemPaths* system_paths = nullptr);
+
 // "Warning: Two file names in DIRECTORY read as the same path; ...".
 void report_repeated_text(const std::string& directory, std::ostream& err, TerminalOutput terminals);
 

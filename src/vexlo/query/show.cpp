@@ -168,4 +168,9 @@ void show_log_file(const Database& database, const std::string& log_root, std::u
   show_open_file(open_log_file(log_root, path), path, format, out, err, terminals);
 }
 
+void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
+                 std::ostream& err, TerminalOutput terminals) {
+  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals);
+}
+
 }  // namespace vexlo

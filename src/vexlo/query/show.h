@@ -28,6 +28,12 @@ enum class ShowFormat {
 void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
 
+// The part of show_log_file after the lookup, for a path the scan of
+// `log_root` gave: opened as the scan would take it (so not at all when it
+// lies outside the log root).
+void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
+                 std::ostream& err, TerminalOutput terminals = {});
+
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
 void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,

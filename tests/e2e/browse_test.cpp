@@ -1,0 +1,112 @@
+// `browse` in a real terminal: tmux runs it in a window of its own, the
+// test types keys into it and reads what the window shows. What each key
+// does is tested in browse/browser_test.cpp; this is about the whole
+// program on a terminal: what it draws, resizing, quitting, escaping.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e/harness.h"
+#include "testing/machine.h"
+
+namespace vexlo::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using Args = std::vector<std::string>;
+
+constexpr const char* kTmux = "/usr/bin/tmux";
+
+// One tmux server of the test's own, with the view in its only window.
+class BrowseInTmux : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string why = testing::why_no_program(kTmux); !why.empty()) GTEST_SKIP() << why;
+    const auto source = source_dir();
+    if (!source) GTEST_SKIP() << "VEXLO_SOURCE_DIR is not set; the sample tree is not available";
+    sandbox_.copy_in(*source + "/examples/logroot", "logroot");
+    sandbox_.write({"logroot/shutdown/unsafe/evil\x1b[2J.json", R"({"boot_timestamp": 1764000000})"});
+    ASSERT_EQ(tmux({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24", binary_path(), "--config",
+                    "no-such-config.toml", "--log-path", sandbox_.path("logroot"), "browse"}),
+              "");
+    tmux({"set-option", "-t", "view", "remain-on-exit", "on"});
+  }
+
+  void TearDown() override {
+    if (started_) tmux({"kill-server"});
+  }
+
+  std::string tmux(Args args) {
+    started_ = true;
+    Args argv = {"tmux", "-S", sandbox_.path("tmux.socket"), "-f", "/dev/null"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const RunResult result = sandbox_.run_argv(argv, {.binary = kTmux});
+    EXPECT_EQ(result.status, 0) << result;
+    return result.out;
+  }
+
+  std::string screen() { return tmux({"capture-pane", "-p", "-t", "view"}); }
+
+  // The screen once it shows `text`, or the last one after ten seconds.
+  std::string screen_with(std::string_view text) {
+    std::string shown;
+    for (int i = 0; i < 200; ++i) {
+      shown = screen();
+      if (shown.find(text) != std::string::npos) break;
+      std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_NE(shown.find(text), std::string::npos) << "waiting for \"" << text << "\" on\n" << shown;
+    return shown;
+  }
+
+  void keys(Args keys) {
+    keys.insert(keys.begin(), {"send-keys", "-t", "view"});
+    tmux(keys);
+  }
+
+  Sandbox sandbox_;
+  bool started_ = false;
+};
+
+TEST_F(BrowseInTmux, OpenMoveFilterChooseABarResizeAndQuit) {
+  // Open: newest first, the newest previewed, every text escaped.
+  std::string shown = screen_with("vexlo browse: 4 logs");
+  EXPECT_NE(shown.find("\"boot_timestamp\": 1764889310"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("evil\\x1b[2J.json"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("q quit"), std::string::npos) << shown;
+
+  keys({"j"});
+  screen_with("\"boot_timestamp\": 1764712050");
+
+  keys({"Left"});
+  shown = screen_with("2025-12-04: 1 log");
+  EXPECT_NE(shown.find("vexlo browse: 1 of 4 logs"), std::string::npos) << shown;
+
+  keys({"Escape", "f", "--where reason=oops", "Enter"});
+  shown = screen_with("vexlo browse: 1 log ");
+  EXPECT_NE(shown.find("[--where reason=oops]"), std::string::npos) << shown;
+
+  tmux({"resize-window", "-t", "view", "-x", "100", "-y", "30"});
+  shown = screen_with("Left/Right bar");
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 30) << shown;
+
+  keys({"q"});
+  for (int i = 0; i < 200 && tmux({"display-message", "-p", "-t", "view", "#{pane_dead}"}) != "1\n"; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(tmux({"display-message", "-p", "-t", "view", "#{pane_dead_status}"}), "0\n");
+}
+
+TEST(Browse, WithoutATerminalSaysSoAndEndsWithStatus2) {
+  Sandbox sandbox;
+  const RunResult result = sandbox.run({"--config", "no-such-config.toml", "--log-path", "logroot", "browse"});
+  EXPECT_EQ(result.status, 2) << result;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Error: browse needs a terminal on standard input and standard output\n");
+  EXPECT_FALSE(sandbox.exists("logroot"));
+}
+
+}  // namespace
+}  // namespace vexlo::e2e
