@@ -28,8 +28,8 @@ class BrowseInTmux : public ::testing::Test {
     if (!source) GTEST_SKIP() << "VEXLO_SOURCE_DIR is not set; the sample tree is not available";
     sandbox_.copy_in(*source + "/examples/logroot", "logroot");
     sandbox_.write({"logroot/shutdown/unsafe/evil\x1b[2J.json", R"({"boot_timestamp": 1764000000})"});
-    ASSERT_EQ(tmux({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24", binary_path(), "--config",
-                    "no-such-config.toml", "--log-path", sandbox_.path("logroot"), "browse"}),
+    ASSERT_EQ(tmux({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24", "-c", sandbox_.root(), binary_path(),
+                    "--config", "no-such-config.toml", "--log-path", "logroot", "browse"}),
               "");
     tmux({"set-option", "-t", "view", "remain-on-exit", "on"});
   }
@@ -77,12 +77,22 @@ TEST_F(BrowseInTmux, OpenMoveFilterChooseABarResizeAndQuit) {
   EXPECT_NE(shown.find("evil\\x1b[2J.json"), std::string::npos) << shown;
   EXPECT_NE(shown.find("q quit"), std::string::npos) << shown;
 
-  keys({"j"});
+  // A new log: listed with the ID the database keeps for it.
+  sandbox_.write({"logroot/shutdown/unsafe/new.json", R"({"boot_timestamp": 1764990000})"});
+  shown = screen_with("vexlo browse: 5 logs");
+  const std::size_t id_at = shown.find("[ID:");
+  ASSERT_NE(id_at, std::string::npos) << shown;
+  const std::string new_row = shown.substr(id_at, shown.find('\n', id_at) - id_at);
+  EXPECT_NE(new_row.find("new.json"), std::string::npos) << shown;
+  const RunResult listed = sandbox_.run({"--config", "no-such-config.toml", "--log-path", "logroot", "list"});
+  EXPECT_NE(listed.out.find(new_row.substr(0, new_row.find(' '))), std::string::npos) << listed << new_row;
+
+  keys({"j"});  // the cursor stayed on its log, the second now
   screen_with("\"boot_timestamp\": 1764712050");
 
   keys({"Left"});
-  shown = screen_with("2025-12-04: 1 log");
-  EXPECT_NE(shown.find("vexlo browse: 1 of 4 logs"), std::string::npos) << shown;
+  shown = screen_with("2025-12-06: 1 log");
+  EXPECT_NE(shown.find("vexlo browse: 1 of 5 logs"), std::string::npos) << shown;
 
   keys({"Escape", "f", "--where reason=oops", "Enter"});
   shown = screen_with("vexlo browse: 1 log ");

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "vexlo/app/browse_live.h"
 #include "vexlo/app/queries.h"
 #include "vexlo/browse/screen.h"
 #include "vexlo/browse/words.h"
@@ -21,7 +22,10 @@ namespace {
 // Both the view's texts go to the terminal.
 constexpr TerminalOutput kTerminal{true, true};
 
-browse::Listing list_logs(const Database& database, const std::string& log_root, std::string_view filter_line) {
+// The logs the filter line selects; `query` becomes its query, and
+// `scanned` what its scan met.
+browse::Listing list_logs(const Database& database, const std::string& log_root, std::string_view filter_line,
+                          ListQuery& query, ListingScan* scanned) {
   const std::vector<std::string> words = browse::split_words(filter_line);
   std::vector<std::string_view> args = {"vexlo", "browse"};
   args.insert(args.end(), words.begin(), words.end());
@@ -29,8 +33,8 @@ browse::Listing list_logs(const Database& database, const std::string& log_root,
   const Command parsed = parse_command_line(args, said, true);
   // The word "browse" always makes a BrowseCommand.
   const auto* command = std::get_if<BrowseCommand>(&parsed.kind);
-  const ListQuery query = make_browse_query(command != nullptr ? *command : BrowseCommand{}, said);
-  auto selected = select_log_files(database, log_root, query, said, kTerminal);
+  query = make_browse_query(command != nullptr ? *command : BrowseCommand{}, said);
+  auto selected = select_log_files(database, log_root, query, said, kTerminal, scanned);
   browse::Listing listing;
   if (selected) {
     listing.entries = keep_matching_content(std::move(selected->entries), query, log_root, &selected->system_paths);
@@ -44,6 +48,14 @@ std::string preview(const std::string& log_root, const FileEntry& entry) {
   std::ostringstream err;
   show_log_at(log_root, entry.path, ShowFormat::Pretty, out, err, kTerminal);
   return err.str().empty() ? out.str() : err.str();
+}
+
+// New logs, of those the filter line selects now.
+void take_new_logs(BrowseLive& live, const ListQuery& query, const std::string& log_root, browse::Browser& browser) {
+  browse::Listing news = live.take();
+  if (news.entries.empty() && news.messages.empty()) return;
+  std::erase_if(news.entries, [&](const FileEntry& entry) { return !is_selected(entry, query); });
+  browser.add_new(keep_matching_content(std::move(news.entries), query, log_root), news.messages);
 }
 
 }  // namespace
@@ -67,16 +79,29 @@ std::string browse_filter_line(const BrowseCommand& command) {
 }
 
 int browse_logs(const BrowseCommand& command, const Database& database, const std::string& log_root,
-                std::ostream& err) {
+                BrowseLive* live, std::ostream& err) {
+  ListQuery query;
+  // What the first listing scanned is not new to the follower.
+  std::optional<ListingScan> first_scan;
   const browse::Source source{
-      [&](std::string_view line) { return list_logs(database, log_root, line); },
+      [&](std::string_view line) {
+        const bool first = !first_scan;
+        if (first) first_scan.emplace();
+        return list_logs(database, log_root, line, query, first ? &*first_scan : nullptr);
+      },
       [&](const FileEntry& entry) { return preview(log_root, entry); },
+  };
+  bool following = false;
+  const browse::TakeNews take_news = [&](browse::Browser& browser) {
+    if (live == nullptr) return;
+    if (!following && first_scan) following = live->start(*first_scan, database.passed_over());
+    if (following) take_new_logs(*live, query, log_root, browser);
   };
   const std::string line = browse_filter_line(command);
   // What the run said before the view is on the terminal when it ends.
   err.flush();
   const auto shown = browse::run_screen(
-      [&](std::size_t rows, std::size_t cols) { return browse::Browser(source, line, rows, cols); }, std::nullopt);
+      [&](std::size_t rows, std::size_t cols) { return browse::Browser(source, line, rows, cols); }, take_news);
   if (!shown) {
     err << "Error: cannot use the terminal: " << shown.error().text << '\n';
     return kBrowseNeedsTerminalStatus;

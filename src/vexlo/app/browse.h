@@ -23,8 +23,9 @@ bool can_browse();
 // filter line shows them.
 std::string browse_filter_line(const BrowseCommand& command);
 
-// Runs the view until the user quits; returns the exit status.
+// Runs the view until the user quits; returns the exit status. With
+// `live`, logs that appear meanwhile are added.
 int browse_logs(const BrowseCommand& command, const Database& database, const std::string& log_root,
-                std::ostream& err);
+                class BrowseLive* live, std::ostream& err);
 
 }  // namespace vexlo

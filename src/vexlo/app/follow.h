@@ -37,6 +37,10 @@ class Follower {
   void follow(const ListQuery& query, const ListingScan& listing, std::span<const PassedOverDirectory> passed_over,
               std::ostream& out);
 
+  // Whether a stop signal ends follow(); without, only the end of the
+  // process does.
+  bool stoppable() const { return stop_.has_value(); }
+
  private:
   bool wait_for_change(const class NewLogPrinter& printer);
   void round(NewLogPrinter& printer, std::ostream& out);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "vexlo/app/browse.h"
+#include "vexlo/app/browse_live.h"
 #include "vexlo/app/database_messages.h"
 #include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
@@ -120,6 +121,8 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   }
   // Set up before the sync starts threads and scans.
   std::optional<Follower> follower;
+  std::optional<BrowseLive> browse_live;
+  if (browse != nullptr) browse_live.emplace(log_root, command.read_only);
   if (follows(command.kind)) {
     follower.emplace(log_root, command.read_only,
                      [&]() { return open_database(command, log_root, err, terminals); }, err, terminals);
@@ -132,7 +135,7 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
-  if (browse != nullptr) return browse_logs(*browse, *database, log_root, err);
+  if (browse != nullptr) return browse_logs(*browse, *database, log_root, &*browse_live, err);
   run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
   return 0;
 }

@@ -4,8 +4,8 @@
 // Browser holds are escaped already, as vexlo's terminal output is; put()
 // escapes whatever still needs it.
 //
-// The screen waits for a key, for new logs, or a tenth of a second, after
-// which curses says whether the window changed size.
+// The screen waits for a key or a tenth of a second, after which curses
+// says whether the window changed size and new logs are taken.
 
 #include "vexlo/browse/screen.h"
 
@@ -198,7 +198,7 @@ std::pair<std::size_t, std::size_t> screen_size() {
 }  // namespace
 
 Result<void> run_screen(const std::function<Browser(std::size_t rows, std::size_t cols)>& make_browser,
-                        const std::optional<LiveLogs>& live) {
+                        const TakeNews& take_news) {
   // Multibyte characters of paths and logs are drawn as the locale says.
   std::setlocale(LC_CTYPE, "");
   SCREEN* screen = newterm(nullptr, stdout, stdin);
@@ -215,9 +215,8 @@ Result<void> run_screen(const std::function<Browser(std::size_t rows, std::size_
   Browser browser = make_browser(rows, cols);
   for (bool running = true; running;) {
     draw(browser);
-    const int live_fd = live ? live->fd : -1;
-    const auto ready = os::wait_readable({os::kStandardInput, live_fd}, kResizeCheck);
-    if (ready && *ready == 1) live->take(browser);
+    (void)os::wait_readable({os::kStandardInput}, kResizeCheck);
+    if (take_news) take_news(browser);
     for (int code = getch(); running && code != ERR; code = getch()) {
       if (code == KEY_RESIZE) {
         const auto [now_rows, now_cols] = screen_size();

@@ -54,8 +54,8 @@ struct BrowseCommand {
   std::optional<std::string> filter;
   bool all = false;
   std::vector<std::string> where = {};
-  std::optional<std::string> since;
-  std::optional<std::string> before;
+  std::optional<std::string> since = {};
+  std::optional<std::string> before = {};
 
   bool operator==(const BrowseCommand&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <vector>
@@ -47,6 +48,12 @@ StopSignals::~StopSignals() {
   while (::read(fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
   }
   ::pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+}
+
+void request_stop() {
+  // To the process, not this thread: the signal must reach the descriptor
+  // another thread waits on.
+  ::kill(::getpid(), SIGTERM);
 }
 
 bool StopSignals::requested() const {

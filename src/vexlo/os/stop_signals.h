@@ -36,6 +36,11 @@ class StopSignals {
   sigset_t old_mask_;
 };
 
+// Asks the whole process to stop, as a SIGTERM from outside would: the
+// thread that waits on a StopSignals descriptor wakes up. Only for a process
+// whose StopSignals are blocked, or the process ends.
+void request_stop();
+
 // Waits until one of `fds` is readable or `timeout` passes (for ever
 // without one; an interrupted wait goes on). Returns the position of the
 // first readable descriptor in `fds`, or none at the timeout.
