@@ -84,7 +84,7 @@ _vexlo()
         esac
     done
     if ((i >= cword)); then
-        _vexlo_words "list logs show help --config --log-path --read-only --version --help"
+        _vexlo_words "list logs show browse help --config --log-path --read-only --version --help"
         return
     fi
 
@@ -103,6 +103,10 @@ _vexlo()
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))
             fi
+            ;;
+        browse)
+            valued="--config --log-path --filter --where --since --before"
+            options="--all --filter --where --since --before --config --log-path --read-only"
             ;;
         show)
             valued="--config --log-path"
