@@ -78,6 +78,28 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
   }
 }
 
+// browse selects as list does and bounds time as logs does.
+TEST(MakeBrowseQuery, FilterAsListTimeAsLogs) {
+  const struct {
+    BrowseCommand command;
+    ListQuery expected;
+    std::string err;
+  } cases[] = {
+      {{}, {"shutdown/unsafe", std::nullopt, std::nullopt}, ""},
+      {{"x", true, {"a=1"}}, {"", std::nullopt, std::nullopt}, ""},
+      {{"x", false, {}, "2024-03-01", "bad"}, {"x", 1709251200, std::nullopt}, warning("--before", "\"bad\"")},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream err;
+    const ListQuery query = make_browse_query(c.command, err);
+    EXPECT_EQ(query.filter, c.expected.filter);
+    EXPECT_EQ(query.since, c.expected.since);
+    EXPECT_EQ(query.before, c.expected.before);
+    EXPECT_EQ(query.where.size(), c.command.where.size());
+    EXPECT_EQ(err.str(), c.err);
+  }
+}
+
 TEST(MakeLogsQuery, RelativeBoundsCountBackFromNow) {
   const std::int64_t before_call = os::now_seconds();
   std::ostringstream err;

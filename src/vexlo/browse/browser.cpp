@@ -70,8 +70,9 @@ std::string list_row(const FileEntry& entry) {
 std::string bar_caption(const Timeline& timeline, std::optional<std::size_t> bar) {
   if (timeline.counts.empty()) return "No logs";
   if (bar) return bucket_name(timeline, *bar) + ": " + count_text(timeline.counts[*bar]);
-  std::string caption = bucket_name(timeline, 0) + " to " + bucket_name(timeline, timeline.counts.size() - 1) +
-                        (timeline.width == kDay ? ", per day" : ", per hour");
+  std::string caption = bucket_name(timeline, 0);
+  if (timeline.counts.size() > 1) caption += " to " + bucket_name(timeline, timeline.counts.size() - 1);
+  caption += timeline.width == kDay ? ", per day" : ", per hour";
   if (timeline.older > 0) caption += " (" + count_text(timeline.older) + " before)";
   return caption;
 }
