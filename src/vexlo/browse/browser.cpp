@@ -190,6 +190,7 @@ void Browser::add_new(std::vector<FileEntry> entries, std::string_view messages)
 }
 
 bool Browser::press(const Key& key) {
+  if (key.code == Code::Interrupt) return false;
   switch (mode_) {
     case Mode::List:
       return press_list(key);
@@ -227,7 +228,8 @@ bool Browser::press_list(const Key& key) {
         fit_panes();
       }
       break;
-    case Code::Backspace: break;
+    case Code::Backspace:
+    case Code::Interrupt: break;
     case Code::Text:
       switch (key.text) {
         case 'q': return false;

@@ -33,7 +33,8 @@ struct Source {
 };
 
 struct Key {
-  enum class Code { Text, Up, Down, PageUp, PageDown, Home, End, Left, Right, Enter, Escape, Backspace };
+  // Interrupt: Ctrl-C, which ends the view in every mode.
+  enum class Code { Text, Up, Down, PageUp, PageDown, Home, End, Left, Right, Enter, Escape, Backspace, Interrupt };
   Code code = Code::Text;
   char text = 0;  // one byte of typed text, with Code::Text
 };

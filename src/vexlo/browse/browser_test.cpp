@@ -103,6 +103,8 @@ TEST(Browser, QuitsOnQAndTypesNoControlBytes) {
   browser.press({Code::Enter});
   EXPECT_EQ(lines, (std::vector<std::string>{"--all", "--all[2"}));
   EXPECT_FALSE(browser.press({Code::Text, 'q'}));
+  browser.press({Code::Text, 'f'});
+  EXPECT_FALSE(browser.press({Code::Interrupt}));
 }
 
 TEST(Browser, NewLogsKeepTheCursorOnItsLog) {

@@ -173,6 +173,7 @@ std::optional<Key> key_of(int code) {
     case '\n':
     case '\r': return Key{Code::Enter};
     case 27: return Key{Code::Escape};
+    case 3: return Key{Code::Interrupt};
     case KEY_BACKSPACE:
     case 127:
     case 8: return Key{Code::Backspace};
@@ -204,7 +205,9 @@ Result<void> run_screen(const std::function<Browser(std::size_t rows, std::size_
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) return std::unexpected(Error{"the terminal type is not known"});
   const Terminal terminal{screen};
-  cbreak();
+  // Ctrl-C comes as a key that ends the view, not as a signal: the signal
+  // would stop only the following of new logs, which takes it.
+  raw();
   noecho();
   nonl();
   keypad(stdscr, TRUE);
