@@ -23,11 +23,8 @@
 
 namespace vexlo::json {
 
-// The layout below is that of simdjson 3.0 (CMakeLists.txt pins the version
-// range; json/tape_layout_test.cpp checks the layout against the library's
-// own reader).
-static_assert(simdjson::SIMDJSON_VERSION_MAJOR == 3 && simdjson::SIMDJSON_VERSION_MINOR == 0,
-              "the tape layout is known for simdjson 3.0 only");
+// The layout below is that of simdjson 3.0 and later; tape_layout.h checks
+// at run time that the library in use writes it, and writes it otherwise.
 
 namespace tape {
 

@@ -1,6 +1,7 @@
 // Parsing runs on the DOM parser of simdjson, whose runtime-dispatched
 // kernels are the fast path. Its tape is then kept as the document's
-// storage, with two corrections made exactly from the text: "-0" becomes
+// storage (or, when the library's tape is laid out otherwise, written anew
+// from the parsed value; see tape_layout.h), with two corrections made exactly from the text: "-0" becomes
 // the float -0.0, and integers beyond both 64-bit ranges (which the parser
 // rejects) are rewritten as the nearest double before a second parse.
 
@@ -12,6 +13,7 @@
 #include "vexlo/json/json.h"
 #include "vexlo/json/number_literals.h"
 #include "vexlo/json/streamed_check.h"
+#include "vexlo/json/tape_layout.h"
 
 namespace vexlo::json {
 
@@ -187,11 +189,15 @@ struct ParserState {
   simdjson::dom::parser parser;
   bool allocated = false;
   DocumentStorage reused;  // of parse_in_place
+  simdjson::dom::document library_tape;  // as the library writes it, when that layout is not known
 
   // Parses `text` into `doc`; `padded` says whether the padding after the
   // text may be read in place.
   simdjson::error_code parse_into(simdjson::dom::document& doc, std::string_view text, bool padded) {
     if (text.size() > kMaxTextSize) return simdjson::CAPACITY;
+    // Later releases of the library skip a byte order mark; a text begins
+    // with white space or its value.
+    if (text.starts_with("\xEF\xBB\xBF")) return simdjson::TAPE_ERROR;
     if (!allocated) {
       // The depth chosen here stays when the parser later grows.
       if (auto error = parser.allocate(std::max<std::size_t>(text.size(), 4096), kMaxDepth)) {
@@ -199,7 +205,12 @@ struct ParserState {
       }
       allocated = true;
     }
-    return parser.parse_into_document(doc, text.data(), text.size(), !padded).error();
+    if (library_tape_is_known()) return parser.parse_into_document(doc, text.data(), text.size(), !padded).error();
+    simdjson::dom::element root;
+    if (auto error = parser.parse_into_document(library_tape, text.data(), text.size(), !padded).get(root)) {
+      return error;
+    }
+    return write_tape(root, doc);
   }
 
   // Parses with the huge-integer fallback. `replacement` receives the
@@ -207,7 +218,7 @@ struct ParserState {
   std::expected<void, ParseError> parse_exact(simdjson::dom::document& doc, std::string_view text,
                                               bool padded, std::string& replacement) {
     simdjson::error_code error = parse_into(doc, text, padded);
-    if (error == simdjson::NUMBER_ERROR) {
+    if (is_huge_integer_error(error)) {
       auto rewritten = rewrite_huge_integers(text);
       if (!rewritten) return std::unexpected(error_of(error));
       replacement = std::move(*rewritten);
