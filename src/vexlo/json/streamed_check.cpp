@@ -360,4 +360,8 @@ std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp_strea
   return checker.boot_timestamp();
 }
 
+bool is_one_value_streamed(std::string_view text) {
+  return text.size() <= kMaxTextSize && StreamedChecker(text).check();
+}
+
 }  // namespace vexlo::json

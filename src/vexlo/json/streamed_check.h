@@ -26,4 +26,7 @@ inline constexpr std::size_t kStreamedCheckFrom = std::size_t{4} << 20;
 // Parser::read_boot_timestamp returns for them.
 std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp_streamed(std::string_view text);
 
+// Whether parse accepts the text, found in the same single pass.
+bool is_one_value_streamed(std::string_view text);
+
 }  // namespace vexlo::json

@@ -11,13 +11,16 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 #include "vexlo/common/out_of_memory.h"
 #include "vexlo/common/threads.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
+#include "vexlo/json/streamed_check.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/query/memory_budget.h"
 
 namespace vexlo {
 namespace {
@@ -25,17 +28,25 @@ namespace {
 constexpr std::size_t kFilesAheadPerThread = 4;
 
 // Reads logs one after another with one buffer and one parser. Logs
-// larger than kLargeLogSize are read, as by the scan, by one reader at a
-// time, which then lets their memory go, so that the readers together hold
-// about the largest log plus a fixed amount.
+// larger than uncounted_log_size (see memory_budget.h) are read by one
+// reader at a time, whose turn lasts until their content has been handed
+// on, and the reader then lets their memory go; so the readers together
+// hold the largest log and what it may take, plus a fixed amount. Such a
+// log whose document would take more is refused before it is parsed.
 class ContentReader {
  public:
-  ContentReader(const ContentRequest& request, std::mutex& large_log_turn)
-      : request_(request), large_log_turn_(large_log_turn), opener_(request.log_root) {}
+  ContentReader(const ContentRequest& request, std::binary_semaphore& large_log_turn, std::size_t readers)
+      : request_(request),
+        large_log_turn_(large_log_turn),
+        opener_(request.log_root),
+        uncounted_size_(uncounted_log_size(readers)) {}
 
   // A log too large for the memory left is one that could not be read (see
   // common/out_of_memory.h).
-  LogContent read(const FileEntry& entry) {
+  // `wait_for_turn` returns once the files before this one have been
+  // handed on.
+  template <class WaitForTurn>
+  LogContent read(const FileEntry& entry, WaitForTurn wait_for_turn) {
     const std::string& path = system_path(entry);
     auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, path, os::Links::Follow)
                                           : opener_.open(path);
@@ -44,19 +55,24 @@ class ContentReader {
       content.problem = file.error().text;
       return content;
     }
-    const bool large = file->status.size > kLargeLogSize;
-    std::unique_lock turn(large_log_turn_, std::defer_lock);
-    if (large) turn.lock();
+    LogTurn turn;
+    const auto take_turn = [&] {
+      wait_for_turn();
+      large_log_turn_.acquire();
+      turn = LogTurn(&large_log_turn_);
+    };
+    if (file->status.size > uncounted_size_) take_turn();
     const auto read_whole = [&] {
       LogContent content;
-      read_into(*file, large, entry, content);
+      read_into(*file, turn, take_turn, entry, content);
       return content;
     };
     LogContent content = within_memory(read_whole, [] { return out_of_memory(); });
-    if (large || !content.problem.empty() || buffer_.capacity() > kLargeLogSize) {
+    if (turn || !content.problem.empty() || buffer_.capacity() > uncounted_size_) {
       std::string().swap(buffer_);
       parser_ = json::Parser();
     }
+    content.large_log_turn = std::move(turn);
     return content;
   }
 
@@ -67,13 +83,15 @@ class ContentReader {
     return found != request_.system_paths->end() ? found->second : entry.path;
   }
 
-  void read_into(const os::OpenFile& file, bool large, const FileEntry& entry, LogContent& content) {
+  template <class TakeTurn>
+  void read_into(const os::OpenFile& file, LogTurn& turn, TakeTurn take_turn, const FileEntry& entry,
+                 LogContent& content) {
     // A file that grew past the bound since it was opened small is refused
     // rather than read outside the turn.
     const os::ReadRules rules{.spare = json::kPadding,
                               .check = json::may_begin_value,
                               .stop_after_nul = true,
-                              .max_size = large ? os::kMaxReadSize - 1 : kLargeLogSize};
+                              .max_size = turn ? os::kMaxReadSize - 1 : kLargeLogSize};
     const auto read = os::read_open_file(file, buffer_, rules);
     if (!read) {
       content.problem = read.error().text;
@@ -82,6 +100,22 @@ class ContentReader {
     if (*read != os::ReadContent::Whole) {
       content.problem = kNotOneValue;
       return;
+    }
+    // One that grew since it was opened waits for the turn now.
+    if (!turn && buffer_.size() > uncounted_size_) take_turn();
+    if (turn && request_.line == nullptr && request_.where.size() <= kMaxStreamedConditions) {
+      // The conditions alone need no document.
+      if (!json::is_one_value_streamed(buffer_)) {
+        content.problem = kNotOneValue;
+      } else {
+        content.matches = matches_all_in_text(buffer_, request_.where);
+      }
+      return;
+    }
+    if (turn) {
+      const LogHolding holding{.indexed = !request_.where.empty(), .line = request_.line != nullptr};
+      content.problem = refusal_for(buffer_, holding, kMemorySlack / 2);
+      if (!content.problem.empty()) return;
     }
     // The conditions need the document's index; a document only written
     // out is cheaper without it.
@@ -120,8 +154,9 @@ class ContentReader {
   }
 
   const ContentRequest& request_;
-  std::mutex& large_log_turn_;
+  std::binary_semaphore& large_log_turn_;
   LogFileOpener opener_;
+  std::uint64_t uncounted_size_;
   std::string buffer_;
   json::Parser parser_;
 };
@@ -150,8 +185,23 @@ class Window {
     return next_++;
   }
 
+  // Waits until the files before `file` have been handed on, or the window
+  // was closed.
+  void wait_for_turn(std::size_t file) {
+    std::unique_lock lock(mutex_);
+    if (closed_ || handed_ >= file) return;
+    ++readers_waiting_;
+    // The calling thread may be waiting for files already in, which it
+    // must now hand on.
+    if (taker_waits_ && ready_end_ > handed_) filled_.notify_one();
+    handed_on_.wait(lock, [&] { return closed_ || handed_ >= file; });
+    --readers_waiting_;
+  }
+
   void put(std::size_t file, LogContent content) {
     std::unique_lock lock(mutex_);
+    // Nobody takes it any more: dropped here, with any turn it holds.
+    if (closed_) return;
     slots_[file] = std::move(content);
     while (ready_end_ < slots_.size() && slots_[ready_end_].has_value()) ++ready_end_;
     const bool awaited = taker_waits_ && ready_end_ > handed_ &&
@@ -170,23 +220,31 @@ class Window {
     slots_[file].reset();
     handed_ = file + 1;
     const bool wake_readers = readers_waiting_ > 0 && handed_ + width_ - next_ >= width_ / 2;
+    const bool readers_wait = readers_waiting_ > 0;
     lock.unlock();
     if (wake_readers) room_.notify_all();
+    if (readers_wait) handed_on_.notify_all();
     return content;
   }
 
+  // Drops what is left, giving back any turn it holds, so that no reader
+  // waits for one.
   void close() {
+    std::vector<std::optional<LogContent>> left;
     {
       const std::lock_guard lock(mutex_);
       closed_ = true;
+      left.swap(slots_);
     }
     room_.notify_all();
+    handed_on_.notify_all();
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable filled_;  // the file to hand on next was read
   std::condition_variable room_;    // a file was handed on, or the window closed
+  std::condition_variable handed_on_;  // the same, for a reader waiting for its turn
   std::vector<std::optional<LogContent>> slots_;
   std::size_t width_;
   std::size_t next_ = 0;
@@ -200,8 +258,10 @@ class Window {
 }  // namespace
 
 LogContent read_log_content(const FileEntry& entry, const ContentRequest& request) {
-  std::mutex large_log_turn;
-  return ContentReader(request, large_log_turn).read(entry);
+  std::binary_semaphore large_log_turn(1);
+  LogContent content = ContentReader(request, large_log_turn, 1).read(entry, [] {});
+  content.large_log_turn.reset();
+  return content;
 }
 
 void read_log_contents(std::span<const FileEntry> entries, const ContentRequest& request, std::size_t threads,
@@ -209,16 +269,18 @@ void read_log_contents(std::span<const FileEntry> entries, const ContentRequest&
   if (entries.empty()) return;
   const std::size_t readers = std::max<std::size_t>(std::min(threads, entries.size()), 1);
   Window window(entries.size(), readers * kFilesAheadPerThread);
-  std::mutex large_log_turn;
+  std::binary_semaphore large_log_turn(1);
   const auto read_until_done = [&] {
-    ContentReader reader(request, large_log_turn);
-    while (const auto file = window.next_file()) window.put(*file, reader.read(entries[*file]));
+    ContentReader reader(request, large_log_turn, readers);
+    while (const auto file = window.next_file()) {
+      window.put(*file, reader.read(entries[*file], [&] { window.wait_for_turn(*file); }));
+    }
   };
   const auto pool = start_threads(readers, read_until_done);
   if (pool.empty()) {
-    ContentReader reader(request, large_log_turn);
+    ContentReader reader(request, large_log_turn, 1);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      LogContent content = reader.read(entries[i]);
+      LogContent content = reader.read(entries[i], [] {});
       if (!take(i, content)) return;
     }
     return;

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <semaphore>
 #include <span>
 #include <string>
 #include <variant>
@@ -44,11 +46,20 @@ struct ContentRequest {
   const SystemPaths* system_paths = nullptr;
 };
 
+// The turn of the one reader of a large log, given back when dropped.
+struct GiveBackTurn {
+  void operator()(std::binary_semaphore* turn) const { turn->release(); }
+};
+using LogTurn = std::unique_ptr<std::binary_semaphore, GiveBackTurn>;
+
 // What reading one log gave.
 struct LogContent {
   bool matches = false;  // it was read and every condition holds
   std::string line;      // with `line` in the request, when it matches
   std::string problem;   // why it could not be read, when it could not
+  // For a large log, held until its line has been handed on and dropped,
+  // so that no other large log is read meanwhile.
+  LogTurn large_log_turn;
 };
 
 // Reads the files of `entries` with up to `threads` threads and calls

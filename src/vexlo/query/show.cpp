@@ -7,6 +7,7 @@
 
 #include "vexlo/db/log_scan.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/query/memory_budget.h"
 #include "vexlo/query/text_form.h"
 
 namespace vexlo {
@@ -121,6 +122,9 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
   const os::ReadRules rules{.check = json::may_begin_value, .stop_after_nul = true};
   auto text = file ? os::read_open_text_file(*file, rules) : Result<std::string>(std::unexpected(file.error()));
   if (!text) return cannot_open(text.error().text);
+  // The parser lets its index of the text go before the document's is built.
+  const std::string refusal = refusal_for(*text, {.parser_kept = false}, kMemorySlack);
+  if (!refusal.empty()) return cannot_open(refusal);
   auto document = json::parse(json::PaddedText(*text));
   // The document holds its own copy of the strings; the text can go before
   // the output is rendered.

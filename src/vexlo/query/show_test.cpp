@@ -150,6 +150,12 @@ TEST(ShowFile, FailuresWriteOneMessageAndNoContent) {
       {"zeros.json", std::string(100000, '\0'), ""},
       {"text.json", "x" + std::string(100000, 'y') + "\xff", ""},
       {"latin1-head.json", "x\xE9" + std::string(100000, 'y'), ": stream did not contain valid UTF-8"},
+      // 12 MB whose document would take 125 MB, above 36 MB and 64 MiB.
+      {"empties.json", [] {
+         std::string text = "[";
+         for (int i = 0; i < 4'000'000; ++i) text += "[],";
+         return text + "[]]";
+       }(), ": too large to hold in memory (needs about 125 MB)"},
   };
   for (const auto& c : cases) {
     const std::string path = dir / c.name;

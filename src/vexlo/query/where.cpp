@@ -12,11 +12,7 @@
 #include "vexlo/query/text_form.h"
 
 namespace vexlo {
-namespace {
 
-// Whether a key path `path` can lie on the way to `key`: it is `key`, or a
-// path whose members can extend it to `key`. The empty path extends to any
-// key (a top-level member named "" adds nothing to the path).
 bool leads_to(std::string_view path, std::string_view key) {
   if (path.empty()) return true;
   if (!key.starts_with(path)) return false;
@@ -34,6 +30,8 @@ bool passes(const WhereCondition& condition, std::string_view text) {
   }
   return false;
 }
+
+namespace {
 
 class Matcher {
  public:

@@ -34,4 +34,18 @@ WhereCondition parse_where(std::string_view text);
 // Whether every condition holds for the document; true for none.
 bool matches_all(json::Value root, std::span<const WhereCondition> conditions);
 
+// The same for a text already known to be one JSON value, read as it
+// stands: no document is built, and memory grows with nothing but the
+// nesting and the conditions. For at most kMaxStreamedConditions.
+bool matches_all_in_text(std::string_view text, std::span<const WhereCondition> conditions);
+inline constexpr std::size_t kMaxStreamedConditions = 64;
+
+// The two rules of matching. Whether a key path `path` can lie on the way
+// to `key`: it is `key`, or a path whose members can extend it to `key`.
+// The empty path extends to any key (a top-level member named "" adds
+// nothing to the path).
+bool leads_to(std::string_view path, std::string_view key);
+// Whether the text of a scalar passes the condition's test.
+bool passes(const WhereCondition& condition, std::string_view text);
+
 }  // namespace vexlo

@@ -46,11 +46,38 @@ TEST(WhereCondition, MatchesTheKeyAndValueLinesOfTheTextForm) {
   for (const auto& c : cases) {
     const WhereCondition condition = parse_where(c.condition);
     EXPECT_EQ(matches_all(document->root(), {&condition, 1}), c.holds) << c.condition;
+    EXPECT_EQ(matches_all_in_text(json, {&condition, 1}), c.holds) << c.condition;
   }
   const WhereCondition both[] = {parse_where("list.type=cpu"), parse_where("list.type=kernel")};
   EXPECT_TRUE(matches_all(document->root(), both));
+  EXPECT_TRUE(matches_all_in_text(json, both));
   const WhereCondition one_fails[] = {parse_where("list.type=cpu"), parse_where("missing")};
   EXPECT_FALSE(matches_all(document->root(), one_fails));
+  EXPECT_FALSE(matches_all_in_text(json, one_fails));
+}
+
+// What the text says and the document holds differ: a repeated name keeps
+// its last member, numbers and escaped names read as the document reads
+// them. Matching on the text sees what the document holds.
+TEST(WhereCondition, MatchesOnTheTextWhatTheDocumentHolds) {
+  const std::string json =
+      R"({"a": {"b": 1, "x": [5]}, "a": {"c": 2}, "d": -0, "e": 1e2, "f": 123456789012345678901234,)"
+      R"( "g\u0041": "\u00e9", "h": [{"x": 1, "x": 2}], "": {"k": 3}, "s": "q\"uote"})";
+  const struct {
+    std::string condition;
+    bool holds;
+  } cases[] = {
+      {"a.b=1", false}, {"a.x", false},     {"a.c=2", true},          {"d=-0.0", true},
+      {"e=100.0", true}, {"f~e+23", true},  {R"(gA=\u00e9)", false},    {"gA=\xC3\xA9", true},
+      {"h.x=1", false}, {"h.x=2", true},    {"k=3", true},            {"s=q\"uote", true},
+  };
+  auto document = json::parse(json);
+  ASSERT_TRUE(document);
+  for (const auto& c : cases) {
+    const WhereCondition condition = parse_where(c.condition);
+    EXPECT_EQ(matches_all(document->root(), {&condition, 1}), c.holds) << c.condition;
+    EXPECT_EQ(matches_all_in_text(json, {&condition, 1}), c.holds) << c.condition;
+  }
 }
 
 }  // namespace
