@@ -15,4 +15,10 @@ void retain_freed_memory() {
 #endif
 }
 
+void release_freed_memory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
 }  // namespace vexlo::os

@@ -11,4 +11,9 @@ namespace vexlo::os {
 // one round. Meant to be called once at the start of the process.
 void retain_freed_memory();
 
+// Hands the memory the process has freed back to the system, for a reader
+// that is about to take in a large input of another size and shape than the
+// last, whose allocations would not fit the freed blocks.
+void release_freed_memory();
+
 }  // namespace vexlo::os

@@ -20,6 +20,7 @@
 #include "vexlo/json/json.h"
 #include "vexlo/json/streamed_check.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/os/memory.h"
 #include "vexlo/query/memory_budget.h"
 
 namespace vexlo {
@@ -60,6 +61,9 @@ class ContentReader {
       wait_for_turn();
       large_log_turn_.acquire();
       turn = LogTurn(&large_log_turn_);
+      // What the last large log left is freed, but kept by the allocator
+      // in blocks this one may not fit.
+      os::release_freed_memory();
     };
     if (file->status.size > uncounted_size_) take_turn();
     const auto read_whole = [&] {
@@ -103,23 +107,28 @@ class ContentReader {
     }
     // One that grew since it was opened waits for the turn now.
     if (!turn && buffer_.size() > uncounted_size_) take_turn();
-    if (turn && request_.line == nullptr && request_.where.size() <= kMaxStreamedConditions) {
-      // The conditions alone need no document.
+    bool matched_on_text = false;
+    if (turn && !request_.where.empty() && request_.where.size() <= kMaxStreamedConditions) {
+      // The conditions need no document; a log that meets them needs one
+      // only for its line.
       if (!json::is_one_value_streamed(buffer_)) {
         content.problem = kNotOneValue;
-      } else {
-        content.matches = matches_all_in_text(buffer_, request_.where);
+        return;
       }
-      return;
+      content.matches = matches_all_in_text(buffer_, request_.where);
+      if (request_.line == nullptr || !content.matches) return;
+      matched_on_text = true;
     }
     if (turn) {
-      const LogHolding holding{.indexed = !request_.where.empty(), .line = request_.line != nullptr};
+      const LogHolding holding{.indexed = !request_.where.empty() && !matched_on_text,
+                               .line = request_.line != nullptr};
       content.problem = refusal_for(buffer_, holding, kMemorySlack / 2);
       if (!content.problem.empty()) return;
     }
-    // The conditions need the document's index; a document only written
-    // out is cheaper without it.
-    auto parsed = request_.where.empty() ? parse_for_writing(content) : parse_and_match(content);
+    // The conditions need the document's index (unless they were met on
+    // the text); a document only written out is cheaper without it.
+    auto parsed =
+        request_.where.empty() || matched_on_text ? parse_for_writing(content) : parse_and_match(content);
     if (!parsed) {
       content.problem = parsed.error().out_of_memory ? os::error_text(ENOMEM) : kNotOneValue;
       return;

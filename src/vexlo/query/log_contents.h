@@ -54,12 +54,13 @@ using LogTurn = std::unique_ptr<std::binary_semaphore, GiveBackTurn>;
 
 // What reading one log gave.
 struct LogContent {
+  // For a large log, held until its line has been handed on and dropped
+  // (members go in reverse order), so that no other large log is read
+  // meanwhile.
+  LogTurn large_log_turn;
   bool matches = false;  // it was read and every condition holds
   std::string line;      // with `line` in the request, when it matches
   std::string problem;   // why it could not be read, when it could not
-  // For a large log, held until its line has been handed on and dropped,
-  // so that no other large log is read meanwhile.
-  LogTurn large_log_turn;
 };
 
 // Reads the files of `entries` with up to `threads` threads and calls
