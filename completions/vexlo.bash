@@ -93,12 +93,12 @@ _vexlo()
     local first=$((i + 1))
     case $command in
         list)
-            valued="--config --log-path --filter --where"
-            options="--all --filter --json --time --where --content --follow --config --log-path --read-only"
+            valued="--config --log-path --filter --where --fields"
+            options="--all --filter --json --time --where --content --follow --fields --invalid --config --log-path --read-only"
             ;;
         logs)
-            valued="--config --log-path --since --before --filter --where"
-            options="--since --before --filter --json --time --where --content --follow --config --log-path --read-only"
+            valued="--config --log-path --since --before --filter --where --fields"
+            options="--since --before --filter --json --time --where --content --follow --fields --invalid --config --log-path --read-only"
             # The count, when given, is the word right after "logs".
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))

@@ -68,6 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(padded.has_value() == document.has_value(), "the padded-text parse disagrees");
   const auto checked = json::read_boot_timestamp_streamed(text);
   require(checked.has_value() == document.has_value(), "the streamed check disagrees");
+  const auto fault = json::describe_json_fault(text);
+  require(fault.has_value() != document.has_value(), "the fault description disagrees");
+  if (fault) require(fault->find(" at byte ") != std::string::npos, "a fault without its byte", *fault);
   if (!document) return 0;
 
   const json::Value root = document->root();

@@ -49,6 +49,7 @@ template <class Listing>
 void add_content_options(const Listing& command, ListQuery& query) {
   for (const auto& condition : command.where) query.where.push_back(parse_where(condition));
   if constexpr (requires { command.content; }) query.content = command.content;
+  if constexpr (requires { command.fields; }) query.fields = command.fields;
 }
 
 }  // namespace

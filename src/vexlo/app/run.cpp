@@ -23,6 +23,8 @@
 #include "vexlo/cli/usage.h"
 #include "vexlo/config/config.h"
 #include "vexlo/db/database.h"
+#include "vexlo/os/file_system.h"
+#include "vexlo/query/invalid_files.h"
 #include "vexlo/query/list.h"
 #include "vexlo/query/show.h"
 
@@ -31,8 +33,14 @@ namespace {
 
 // Whether the command follows new logs after its listing.
 bool follows(const CommandKind& kind) {
-  if (const auto* list = std::get_if<ListCommand>(&kind)) return list->follow;
-  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return logs->follow;
+  if (const auto* list = std::get_if<ListCommand>(&kind)) return list->follow && !list->invalid;
+  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return logs->follow && !logs->invalid;
+  return false;
+}
+
+bool lists_invalid(const CommandKind& kind) {
+  if (const auto* list = std::get_if<ListCommand>(&kind)) return list->invalid;
+  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return logs->invalid;
   return false;
 }
 
@@ -48,8 +56,10 @@ bool writes_json(const CommandKind& kind) {
 void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
                  Follower* follower, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   const auto list = [&](const ListQuery& query) {
+    if (lists_invalid(kind)) return list_invalid_files(database, log_root, query, out, err, terminals);
     ListingScan listing;
-    list_log_files(database, log_root, query, out, err, terminals, follower != nullptr ? &listing : nullptr);
+    list_log_files(database, log_root, query, out, err, terminals, &listing);
+    note_invalid_files(database, log_root, listing.unreadable, query, os::now_seconds(), err, terminals);
     if (follower != nullptr) follower->follow(query, listing, database.passed_over(), out);
   };
   std::visit(

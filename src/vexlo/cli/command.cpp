@@ -102,6 +102,16 @@ void add_where(Listing& listing, std::string_view value, Notes&) {
   listing.where.emplace_back(value);
 }
 
+// "--fields KEY[,KEY...]", also given many times: the keys add up.
+template <class Listing>
+void add_fields(Listing& listing, std::string_view value, Notes&) {
+  for (std::string_view rest = value; !rest.empty();) {
+    const std::size_t comma = std::min(rest.find(','), rest.size());
+    if (comma > 0) listing.fields.emplace_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
+  }
+}
+
 constexpr Option<ListCommand> kListOptions[] = {
     {"--filter", true, set_filter<ListCommand>},
     {"--all", false, [](ListCommand& list, std::string_view, Notes&) { list.all = true; }},
@@ -110,6 +120,8 @@ constexpr Option<ListCommand> kListOptions[] = {
     {"--where", true, add_where<ListCommand>},
     {"--content", false, [](ListCommand& list, std::string_view, Notes&) { list.content = true; }},
     {"--follow", false, [](ListCommand& list, std::string_view, Notes&) { list.follow = true; }},
+    {"--fields", true, add_fields<ListCommand>},
+    {"--invalid", false, [](ListCommand& list, std::string_view, Notes&) { list.invalid = true; }},
 };
 
 constexpr Option<LogsCommand> kLogsOptions[] = {
@@ -125,6 +137,8 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--where", true, add_where<LogsCommand>},
     {"--content", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.content = true; }},
     {"--follow", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.follow = true; }},
+    {"--fields", true, add_fields<LogsCommand>},
+    {"--invalid", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.invalid = true; }},
 };
 
 constexpr Option<BrowseCommand> kBrowseOptions[] = {

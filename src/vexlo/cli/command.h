@@ -22,6 +22,8 @@ struct ListCommand {
   std::vector<std::string> where = {};  // "--where" conditions, as typed
   bool content = false;                 // with json: each line carries the log
   bool follow = false;                  // keep printing logs that appear later
+  std::vector<std::string> fields = {};  // "--fields" keys, every one given
+  bool invalid = false;                  // the files that are not valid JSON instead
 
   bool operator==(const ListCommand&) const = default;
 };
@@ -36,6 +38,8 @@ struct LogsCommand {
   std::vector<std::string> where = {};
   bool content = false;
   bool follow = false;
+  std::vector<std::string> fields = {};
+  bool invalid = false;
 
   bool operator==(const LogsCommand&) const = default;
 };

@@ -149,6 +149,17 @@ TEST(ParseCommandLine, List) {
       {{"list", "help"}, command_of(L{"help", false})},
       {{"list", "a\xff"}, command_of(L{"a\xEF\xBF\xBD", false})},
       {{"list", "--filter", "\xff"}, command_of(L{"\xEF\xBF\xBD", false})},
+      {{"list", "--fields", "a,,b.c,", "--fields", "d"}, command_of([] {
+         L list;
+         list.fields = {"a", "b.c", "d"};
+         return list;
+       }())},
+      {{"list", "--fields", ","}, command_of(L{})},
+      {{"list", "--invalid"}, command_of([] {
+         L list;
+         list.invalid = true;
+         return list;
+       }())},
   };
   for (const auto& c : cases) check(c);
 }
@@ -332,7 +343,7 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
         R"(Warning: ignoring "5" (the count stands right after logs))"}},
       {{"logs", "--limit", "5", "x"},
        {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json, --time, --where, )"
-        R"(--content or --follow))",
+        R"(--content, --follow, --fields or --invalid))",
         R"(Warning: ignoring "5" (the count stands right after logs))",
         R"(Warning: ignoring "x"; to select by path use --filter x)"}},
       {{"logs", "--sinse", "x"},

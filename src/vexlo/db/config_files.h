@@ -11,5 +11,7 @@ inline constexpr std::string_view kDatabaseFileName = "vexlo-db.json";
 // Held by a run from loading the database to the end of its save.
 inline constexpr std::string_view kLockFileName = "vexlo-db.lock";
 inline constexpr std::string_view kLogTimeCacheFileName = "vexlo-cache";
+// The files not valid JSON that a run has said it passed over.
+inline constexpr std::string_view kNotedInvalidFileName = "vexlo-noted-invalid";
 
 }  // namespace vexlo

@@ -235,6 +235,24 @@ void Database::write_log_time_cache() {
   }
 }
 
+std::optional<std::string> Database::read_private_file(std::string_view name, std::uint64_t max_size) const {
+  if (!config_dir_ || cache_distrust_) return std::nullopt;
+  const std::string file_name(name);
+  auto file = os::open_regular_file(config_dir_->fd(), file_name, os::Links::DoNotFollow);
+  if (!file || distrust_of(file->status, os::join_path(config_dir_->path(), file_name))) return std::nullopt;
+  std::string text;
+  auto read = os::read_open_file(*file, text, {.max_size = max_size});
+  if (!read || *read != os::ReadContent::Whole) return std::nullopt;
+  return text;
+}
+
+Status Database::write_private_file(std::string_view name, std::string_view text) const {
+  if (read_only_ || !config_dir_ || cache_distrust_) {
+    return std::unexpected(Error{"the database directory is not written", 0});
+  }
+  return os::replace_file(*config_dir_, std::string(name), text, os::Permissions::OwnerOnly);
+}
+
 const FileEntry* Database::find_by_id(std::uint64_t id) const {
   if (id == 0) return nullptr;
   for (const auto& entry : files_) {

@@ -102,6 +102,13 @@ class Database {
   bool may_have_been_reset() const {
     return !read_only_ && file_missing_ && (others_write_root_ || config_distrust_.has_value());
   }
+  // A small file of the run's own in ".config" (a name of config_files.h)
+  // that is trusted as the log time cache is: its bytes, or nothing when it
+  // is missing, larger than `max_size`, a link, or neither the directory
+  // nor the file may be trusted. Writing replaces it whole, readable by
+  // its owner only; it fails when opened read-only or not trusted.
+  std::optional<std::string> read_private_file(std::string_view name, std::uint64_t max_size) const;
+  Status write_private_file(std::string_view name, std::string_view text) const;
   // The directories the last sync could not enter, with the reasons.
   const std::vector<PassedOverDirectory>& passed_over() const { return passed_over_; }
   // Where this run's save kept the damaged database file it replaced; empty

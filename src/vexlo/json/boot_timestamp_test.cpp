@@ -53,6 +53,7 @@ TEST(ReadBootTimestamp, TopLevelIntegerInTheSignedRange) {
     auto once = Parser().read_boot_timestamp(PaddedText(once_copy));
     std::string copy = c.text;
     auto reused = reused_parser.read_boot_timestamp(PaddedText(copy));
+    EXPECT_EQ(describe_json_fault(c.text).has_value(), !c.valid) << c.text;
     for (const auto& result : {once, reused, read_boot_timestamp_streamed(c.text)}) {
       ASSERT_EQ(result.has_value(), c.valid) << c.text;
       if (c.valid) {
@@ -60,6 +61,30 @@ TEST(ReadBootTimestamp, TopLevelIntegerInTheSignedRange) {
       }
     }
   }
+}
+
+// What a person is told of a text parse refuses: the first fault and its byte.
+TEST(DescribeJsonFault, SaysWhatIsWrongAndWhere) {
+  const struct {
+    std::string text;
+    std::string why;
+  } cases[] = {
+      {R"({"reason": "pan)", "ends inside a string at byte 15"},
+      {R"({"a": [1, 2)", "ends inside an array at byte 11"},
+      {R"({"a": 1)", "ends inside an object at byte 7"},
+      {R"({"a")", "ends inside an object at byte 4"},
+      {"", "holds no value at byte 0"},
+      {R"({"x": 1e400})", "holds a number out of range at byte 6"},
+      {R"({"x": "\udc00"})", "holds a lone surrogate at byte 7"},
+      {R"({"x": "\ud800x"})", "holds a lone surrogate at byte 7"},
+      {"{\"x\": \"a\x01\"}", "holds a raw control character at byte 8"},
+      {"{\"x\": \"\xff\"}", "holds bytes that are not UTF-8 at byte 7"},
+      {R"({"x": "\q"})", "holds an invalid escape at byte 7"},
+      {std::string(128, '[') + std::string(128, ']'), "nests too deep at byte 126"},
+      {"{} {}", "goes on after its value at byte 3"},
+      {R"({"x": tru})", "holds an unexpected character at byte 6"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(describe_json_fault(c.text).value_or("valid"), c.why) << c.text;
 }
 
 }  // namespace

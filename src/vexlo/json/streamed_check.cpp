@@ -76,14 +76,34 @@ class StreamedChecker {
   bool check() {
     if (!read_values()) return false;
     skip_white_space();
-    return at_ == end_;
+    return at_ == end_ || fail("goes on after its value", at_);
   }
 
   std::size_t offset() const { return static_cast<std::size_t>(at_ - begin_); }
+  // What was wrong, when check gave false, and the byte where it was.
+  std::string fault() const {
+    const std::string what = fault_ != nullptr ? fault_ : "holds an unexpected character";
+    const char* where = fault_ != nullptr ? fault_at_ : at_;
+    return what + " at byte " + std::to_string(where - begin_);
+  }
   std::optional<std::int64_t> boot_timestamp() const { return boot_timestamp_; }
 
  private:
   enum class Read { Fault, Whole, Opened };
+
+  // Notes the first fault met; always false.
+  bool fail(const char* what, const char* where) {
+    if (fault_ == nullptr) {
+      fault_ = what;
+      fault_at_ = where;
+    }
+    return false;
+  }
+
+  bool ends_inside_container() {
+    if (depth_ == 0) return fail("holds no value", at_);
+    return fail(is_object_[depth_] ? "ends inside an object" : "ends inside an array", at_);
+  }
 
   // Reads the root value, and with it every value inside.
   bool read_values() {
@@ -95,7 +115,7 @@ class StreamedChecker {
       for (;;) {
         if (depth_ == 0) return true;
         skip_white_space();
-        if (at_ == end_) return false;
+        if (at_ == end_) return ends_inside_container();
         const char next = *at_++;
         if (next == ',') {
           if (is_object_[depth_] && !read_member_name()) return false;
@@ -111,7 +131,10 @@ class StreamedChecker {
   // holds something, up to its first value.
   Read read_value() {
     skip_white_space();
-    if (at_ == end_) return Read::Fault;
+    if (at_ == end_) {
+      ends_inside_container();
+      return Read::Fault;
+    }
     const bool is_boot_timestamp = std::exchange(next_is_boot_timestamp_, false);
     const char c = *at_;
     bool read = false;
@@ -134,7 +157,10 @@ class StreamedChecker {
       ++at_;
       return Read::Whole;
     }
-    if (++depth_ > kMaxOpenContainers) return Read::Fault;
+    if (++depth_ > kMaxOpenContainers) {
+      fail("nests too deep", at_ - 1);
+      return Read::Fault;
+    }
     is_object_[depth_] = is_object;
     if (is_object && !read_member_name()) return Read::Fault;
     return Read::Opened;
@@ -143,7 +169,8 @@ class StreamedChecker {
   // Reads a name and its colon; the member's value comes next.
   bool read_member_name() {
     skip_white_space();
-    if (at_ == end_ || *at_ != '"') return false;
+    if (at_ == end_) return ends_inside_container();
+    if (*at_ != '"') return false;
     const char* name = ++at_;
     if (!skip_string()) return false;
     if (depth_ == 1 && names_boot_timestamp(std::string_view(name, static_cast<std::size_t>(at_ - 1 - name)))) {
@@ -152,7 +179,8 @@ class StreamedChecker {
       next_is_boot_timestamp_ = true;
     }
     skip_white_space();
-    if (at_ == end_ || *at_ != ':') return false;
+    if (at_ == end_) return ends_inside_container();
+    if (*at_ != ':') return false;
     ++at_;
     return true;
   }
@@ -175,7 +203,7 @@ class StreamedChecker {
         at_ += 8;
       }
       while (at_ != end_ && is_plain_string_byte(*at_)) ++at_;
-      if (at_ == end_) return false;
+      if (at_ == end_) return fail("ends inside a string", at_);
       const auto byte = static_cast<unsigned char>(*at_);
       if (byte == '"') {
         ++at_;
@@ -184,28 +212,30 @@ class StreamedChecker {
       if (byte == '\\') {
         if (!skip_escape()) return false;
       } else if (byte < 0x20) {
-        return false;
+        return fail("holds a raw control character", at_);
       } else {
         const std::size_t length = utf8_sequence_length(std::string_view(at_, static_cast<std::size_t>(end_ - at_)), 0);
-        if (length == 0) return false;
+        if (length == 0) return fail("holds bytes that are not UTF-8", at_);
         at_ += length;
       }
     }
   }
 
   bool skip_escape() {
-    if (end_ - at_ < 2) return false;
+    const char* escape = at_;
+    if (end_ - at_ < 2) return fail("ends inside a string", end_);
     const char kind = at_[1];
     at_ += 2;
     if (std::string_view("\"\\/bfnrt").find(kind) != std::string_view::npos) return true;
-    if (kind != 'u') return false;
+    if (kind != 'u') return fail("holds an invalid escape", escape);
     const int unit = read_hex_unit();
-    if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
+    if (unit < 0) return fail("holds an invalid escape", escape);
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return fail("holds a lone surrogate", escape);
     if (unit < 0xD800 || unit > 0xDBFF) return true;
-    if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
+    if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return fail("holds a lone surrogate", escape);
     at_ += 2;
     const int low = read_hex_unit();
-    return low >= 0xDC00 && low <= 0xDFFF;
+    return (low >= 0xDC00 && low <= 0xDFFF) || fail("holds a lone surrogate", escape);
   }
 
   // The four hex digits of a \u escape; -1 when they are not.
@@ -254,8 +284,9 @@ class StreamedChecker {
     }
     if (at_ != end_ && !ends_scalar(*at_)) return false;
     const std::string_view literal(start, static_cast<std::size_t>(at_ - start));
-    if (is_float) return float_is_finite(literal, integer_digits, fraction_digits, exponent);
-    return read_integer(literal, integer_digits, is_boot_timestamp);
+    const bool in_range = is_float ? float_is_finite(literal, integer_digits, fraction_digits, exponent)
+                                   : read_integer(literal, integer_digits, is_boot_timestamp);
+    return in_range || fail("holds a number out of range", start);
   }
 
   // From the 'e' on; the value is bounded (see kExponentBound).
@@ -347,6 +378,8 @@ class StreamedChecker {
   std::array<bool, kMaxOpenContainers + 1> is_object_{};  // per depth, from 1
   bool next_is_boot_timestamp_ = false;
   std::optional<std::int64_t> boot_timestamp_;
+  const char* fault_ = nullptr;  // the first fault met, if any
+  const char* fault_at_ = nullptr;
 };
 
 }  // namespace
@@ -362,6 +395,13 @@ std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp_strea
 
 bool is_one_value_streamed(std::string_view text) {
   return text.size() <= kMaxTextSize && StreamedChecker(text).check();
+}
+
+std::optional<std::string> describe_json_fault(std::string_view text) {
+  if (text.size() > kMaxTextSize) return "is too long";
+  StreamedChecker checker(text);
+  if (checker.check()) return std::nullopt;
+  return checker.fault();
 }
 
 }  // namespace vexlo::json

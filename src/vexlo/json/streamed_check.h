@@ -9,6 +9,7 @@
 #include <expected>
 #include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "vexlo/json/json.h"
@@ -28,5 +29,9 @@ std::expected<std::optional<std::int64_t>, ParseError> read_boot_timestamp_strea
 
 // Whether parse accepts the text, found in the same single pass.
 bool is_one_value_streamed(std::string_view text);
+
+// Why parse refuses `text`, for a person: what is wrong and the byte where
+// it is ("ends inside a string at byte 4096"); nothing when parse accepts it.
+std::optional<std::string> describe_json_fault(std::string_view text);
 
 }  // namespace vexlo::json

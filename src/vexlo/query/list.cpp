@@ -4,11 +4,14 @@
 #include "vexlo/query/list.h"
 
 #include <algorithm>
+#include <sstream>
+#include <utility>
 #include <vector>
 
 #include "vexlo/db/log_scan.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/query/fields.h"
 #include "vexlo/query/log_contents.h"
 #include "vexlo/query/time_text.h"
 
@@ -41,14 +44,12 @@ std::size_t line_count(std::int64_t limit, std::size_t selected) {
 // UTF-8, with control characters escaped for a terminal; JSON escapes
 // every control character itself, and for a terminal also the characters
 // that reorder or hide text.
-void print_text_line(const FileEntry& entry, std::ostream& out, bool terminal) {
-  out << "[ID:" << entry.id << "] " << Shown{entry.path, terminal} << '\n';
-}
-
-// The time in the form --since and --before take, so it can be pasted back.
-void print_time_line(const FileEntry& entry, std::ostream& out, bool terminal) {
-  out << "[ID:" << entry.id << "] " << time_expression_text(entry.timestamp) << ' ' << Shown{entry.path, terminal}
-      << '\n';
+// The text forms without their newline; the time in the form --since and
+// --before take, so it can be pasted back.
+void write_text_line(std::ostream& line, const FileEntry& entry, ListFormat format, bool terminal) {
+  line << "[ID:" << entry.id << "] ";
+  if (format == ListFormat::Time) line << time_expression_text(entry.timestamp) << ' ';
+  line << Shown{entry.path, terminal};
 }
 
 // The members of a JSON line, without its closing brace.
@@ -65,65 +66,97 @@ void append_json_members(std::string& line, const FileEntry& entry, json::Escape
 
 json::Escapes json_escapes(bool terminal) { return terminal ? json::Escapes::Terminal : json::Escapes::Controls; }
 
-void print_json_line(const FileEntry& entry, std::ostream& out, bool terminal) {
-  std::string line;
-  append_json_members(line, entry, json_escapes(terminal));
-  line += "}\n";
-  out << line;
+// The members with the fields of --fields, when it asks for any.
+void append_json_members(std::string& line, const FileEntry& entry, std::span<const std::string> keys,
+                         const FieldValues& values, json::Escapes escapes) {
+  append_json_members(line, entry, escapes);
+  if (!keys.empty()) append_fields_member(line, keys, values, escapes);
 }
 
 // The line of --content, built by the thread that read the log: the
 // members, then the document as the last one.
-void append_line_with_log(std::string& line, const FileEntry& entry, const ReadLog& log, json::Escapes escapes) {
-  append_json_members(line, entry, escapes);
+void append_line_with_log(std::string& line, const FileEntry& entry, const ReadLog& log, const LogContent& content,
+                          const ContentRequest& request) {
+  append_json_members(line, entry, request.fields, content.fields, request.escapes);
   line += ",\"log\":";
-  log.append_compact(line, escapes);
+  log.append_compact(line, request.escapes);
   line += "}\n";
 }
 
-void print_line(const FileEntry& entry, ListFormat format, std::ostream& out, bool terminal) {
-  switch (format) {
-    case ListFormat::Text:
-      print_text_line(entry, out, terminal);
-      break;
-    case ListFormat::Time:
-      print_time_line(entry, out, terminal);
-      break;
-    case ListFormat::Json:
-      print_json_line(entry, out, terminal);
-      break;
+// Prints the lines of one listing, the fields of --fields after the path:
+// a table of them on a terminal.
+class LinePrinter {
+ public:
+  LinePrinter(const ListQuery& query, std::ostream& out, bool terminal)
+      : query_(query), out_(out), terminal_(terminal), table_(terminal) {}
+
+  void print(const FileEntry& entry, const FieldValues& values = {}) {
+    if (query_.format == ListFormat::Json) {
+      std::string line;
+      append_json_members(line, entry, query_.fields, values, json_escapes(terminal_));
+      line += "}\n";
+      out_ << line;
+    } else if (query_.fields.empty()) {
+      write_text_line(out_, entry, query_.format, terminal_);
+      out_ << '\n';
+    } else {
+      std::vector<std::string> cells;
+      for (std::size_t i = 0; i < query_.fields.size(); ++i) {
+        cells.push_back(field_cell(i < values.size() ? values[i] : std::nullopt, terminal_));
+      }
+      std::ostringstream lead;
+      write_text_line(lead, entry, query_.format, terminal_);
+      table_.add(std::move(lead).str(), std::move(cells), out_);
+    }
   }
-}
+
+  // Prints the rows a terminal's table kept.
+  void finish() { table_.finish(out_); }
+
+ private:
+  const ListQuery& query_;
+  std::ostream& out_;
+  bool terminal_;
+  FieldTable table_;
+};
 
 bool shows_content(const ListQuery& query) { return query.content && query.format == ListFormat::Json; }
 
 // The lines of entries whose content is read: for the conditions, the
-// document, or both.
+// fields, the document, or all of them.
 std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
                                std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
                                const SystemPaths* system_paths) {
-  const ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root,
-                               json_escapes(terminals.out), system_paths};
+  ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root,
+                         json_escapes(terminals.out), system_paths};
+  request.fields = query.fields;
+  LinePrinter printer(query, out, terminals.out);
   std::size_t printed = 0;
   const auto take = [&](std::size_t i, LogContent& content) {
     const FileEntry& entry = entries[i];
     if (!content.problem.empty() && query.where.empty()) {
-      // Only --content reads without --where: the line says null.
+      // Only --content and --fields read without --where: the line says
+      // null, or "-" for each field.
       err << "Warning: content of " << Shown{entry.path, terminals.err}
           << " not shown: " << Shown{content.problem, terminals.err} << '\n';
-      std::string line;
-      append_json_members(line, entry, request.escapes);
-      out << line << ",\"log\":null}\n";
+      if (request.line) {
+        std::string line;
+        append_json_members(line, entry, query.fields, {}, request.escapes);
+        out << line << ",\"log\":null}\n";
+      } else {
+        printer.print(entry);
+      }
     } else if (!content.matches) {
       return true;
     } else if (request.line) {
       out << content.line;
     } else {
-      print_line(entry, query.format, out, terminals.out);
+      printer.print(entry, content.fields);
     }
     return ++printed < max_lines;
   };
   read_log_contents(entries, request, std::min(os::available_processors(), kMaxReadThreads), take);
+  printer.finish();
   return printed;
 }
 
@@ -150,11 +183,13 @@ std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& q
                           std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
                           const SystemPaths* system_paths) {
   if (max_lines == 0) return 0;
-  if (!query.where.empty() || shows_content(query)) {
+  if (!query.where.empty() || shows_content(query) || !query.fields.empty()) {
     return print_read_entries(entries, query, log_root, max_lines, out, err, terminals, system_paths);
   }
   const std::size_t count = std::min(max_lines, entries.size());
-  for (std::size_t i = 0; i < count; ++i) print_line(entries[i], query.format, out, terminals.out);
+  LinePrinter printer(query, out, terminals.out);
+  for (std::size_t i = 0; i < count; ++i) printer.print(entries[i]);
+  printer.finish();
   return count;
 }
 
@@ -176,6 +211,7 @@ std::optional<Selection> select_log_files(const Database& database, const std::s
   if (listing != nullptr) {
     for (const FileEntry& entry : entries) listing->paths.push_back(entry.path);
     listing->repeated_text_in = std::move(notes.repeated_text_in);
+    listing->unreadable = std::move(notes.unreadable);
   }
 
   Selection selected{.entries = {}, .system_paths = std::move(notes.system_paths)};

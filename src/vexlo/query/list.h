@@ -37,6 +37,8 @@ struct ListQuery {
   // With the JSON format: each line carries the log's document as a last
   // member "log" (null when it cannot be read).
   bool content = false;
+  // Keys whose values follow the path on each line (--fields).
+  std::vector<std::string> fields = {};
 };
 
 // Scans `log_root` afresh through the database's log time cache, takes
@@ -48,6 +50,7 @@ struct ListQuery {
 struct ListingScan {
   std::vector<std::string> paths;             // every scanned file, selected or not
   std::vector<std::string> repeated_text_in;  // directories said to hold names that read alike
+  std::vector<std::string> unreadable;        // "json" files that could not be read or parsed
 };
 void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {},

@@ -133,21 +133,33 @@ TEST_F(ListLogFiles, SelectsOrdersAndLimits) {
 // does, and the time in the form that --since reads back.
 TEST_F(ListLogFiles, EachFormatPrintsTheSameSelection) {
   const std::string path = root_ + "/late/shutdown/unsafe/f.json";
+  const std::vector<std::string> fields = {"boot_timestamp", "missing"};
   const struct {
     ListFormat format;
     std::string line;
+    std::vector<std::string> fields = {};
+    bool terminal = false;
   } cases[] = {
       {ListFormat::Text, "[ID:6] " + path + "\n"},
       {ListFormat::Time, "[ID:6] 2100-01-01 00:00:00 " + path + "\n"},
       {ListFormat::Json,
        "{\"id\":6,\"path\":\"" + path + "\",\"time\":4102444800,\"time_utc\":\"2100-01-01T00:00:00Z\"}\n"},
+      // --fields: after the path, tab-separated, or aligned on a terminal.
+      {ListFormat::Text, "[ID:6] " + path + "\t4102444800\t-\n", fields},
+      {ListFormat::Time, "[ID:6] 2100-01-01 00:00:00 " + path + "  4102444800  -\n", fields, true},
+      {ListFormat::Json,
+       "{\"id\":6,\"path\":\"" + path + "\",\"time\":4102444800,\"time_utc\":\"2100-01-01T00:00:00Z\","
+       "\"fields\":{\"boot_timestamp\":\"4102444800\",\"missing\":null}}\n",
+       fields},
   };
   for (const auto& c : cases) {
     ListQuery newest = query(std::string(kDefaultPathFilter), std::nullopt, std::nullopt, 1);
     newest.format = c.format;
-    const Output output = run_listing(*database_, root_, newest);
-    EXPECT_EQ(output.out, c.line);
-    EXPECT_EQ(output.err, "");
+    newest.fields = c.fields;
+    std::ostringstream out, err;
+    list_log_files(*database_, root_, newest, out, err, {c.terminal, false});
+    EXPECT_EQ(out.str(), c.line);
+    EXPECT_EQ(err.str(), "");
   }
 }
 

@@ -107,8 +107,12 @@ class ContentReader {
     }
     // One that grew since it was opened waits for the turn now.
     if (!turn && buffer_.size() > uncounted_size_) take_turn();
+    // Fields are read from the document, so only conditions alone are met
+    // on the text.
+    const bool reads_fields = !request_.fields.empty();
     bool matched_on_text = false;
-    if (turn && !request_.where.empty() && request_.where.size() <= kMaxStreamedConditions) {
+    if (turn && !reads_fields && !request_.where.empty() &&
+        request_.where.size() <= kMaxStreamedConditions) {
       // The conditions need no document; a log that meets them needs one
       // only for its line.
       if (!json::is_one_value_streamed(buffer_)) {
@@ -119,16 +123,16 @@ class ContentReader {
       if (request_.line == nullptr || !content.matches) return;
       matched_on_text = true;
     }
+    // The conditions and the fields need the document's index (unless the
+    // conditions were met on the text); a document only written out is
+    // cheaper without it.
+    const bool reads_keys = (!request_.where.empty() && !matched_on_text) || reads_fields;
     if (turn) {
-      const LogHolding holding{.indexed = !request_.where.empty() && !matched_on_text,
-                               .line = request_.line != nullptr};
+      const LogHolding holding{.indexed = reads_keys, .line = request_.line != nullptr};
       content.problem = refusal_for(buffer_, holding, kMemorySlack / 2);
       if (!content.problem.empty()) return;
     }
-    // The conditions need the document's index (unless they were met on
-    // the text); a document only written out is cheaper without it.
-    auto parsed =
-        request_.where.empty() || matched_on_text ? parse_for_writing(content) : parse_and_match(content);
+    auto parsed = reads_keys ? parse_and_match(content) : parse_for_writing(content);
     if (!parsed) {
       content.problem = parsed.error().out_of_memory ? os::error_text(ENOMEM) : kNotOneValue;
       return;
@@ -136,7 +140,7 @@ class ContentReader {
     if (content.matches && request_.line != nullptr) {
       // The compact form is rarely longer than the text it came from.
       content.line.reserve(buffer_.size() + 256);
-      request_.line(content.line, entry, *parsed, request_.escapes);
+      request_.line(content.line, entry, *parsed, content, request_);
     }
   }
 
@@ -151,6 +155,7 @@ class ContentReader {
     auto parsed = parser_.parse_in_place(json::PaddedText(buffer_));
     if (!parsed) return std::unexpected(parsed.error());
     content.matches = matches_all(*parsed, request_.where);
+    if (content.matches) content.fields = read_fields(*parsed, request_.fields);
     return ReadLog(*parsed);
   }
 

@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "vexlo/db/database.h"
+#include "vexlo/query/fields.h"
 #include "vexlo/query/where.h"
 
 namespace vexlo {
@@ -31,12 +32,15 @@ class ReadLog {
   std::variant<json::Value, json::ParsedText> document_;
 };
 
+struct LogContent;
+
 struct ContentRequest {
   std::span<const WhereCondition> where;  // all must hold
   // When set, the line to print for a log that matches, made from its
-  // entry and its document by the thread that read it, so that the
-  // rendering too runs on every processor.
-  void (*line)(std::string& line, const FileEntry& entry, const ReadLog& log, json::Escapes escapes) = nullptr;
+  // entry, its document and its fields by the thread that read it, so that
+  // the rendering too runs on every processor.
+  void (*line)(std::string& line, const FileEntry& entry, const ReadLog& log, const LogContent& content,
+               const ContentRequest& request) = nullptr;
   // When set, the log root below which each log is opened as show opens
   // it, so that a file swapped for a link since the scan is not read.
   std::string log_root = {};
@@ -44,6 +48,7 @@ struct ContentRequest {
   // When set, the bytes of the paths that are not UTF-8 (see ScanNotes):
   // such a log is read through the name the scan found.
   const SystemPaths* system_paths = nullptr;
+  std::span<const std::string> fields = {};          // the keys of --fields, read from a log that matches
 };
 
 // The turn of the one reader of a large log, given back when dropped.
@@ -61,6 +66,7 @@ struct LogContent {
   bool matches = false;  // it was read and every condition holds
   std::string line;      // with `line` in the request, when it matches
   std::string problem;   // why it could not be read, when it could not
+  FieldValues fields;    // of the request's keys, when it matches
 };
 
 // Reads the files of `entries` with up to `threads` threads and calls

@@ -94,6 +94,45 @@ class Matcher {
   std::string text_;  // of the scalar being compared
 };
 
+// The walk of read_key_values: every scalar under a wanted path.
+class KeyReader {
+ public:
+  KeyReader(std::span<const std::string> keys,
+            const std::function<void(std::size_t, std::string_view)>& take)
+      : keys_(keys), take_(take) {}
+
+  void visit(json::Value value, std::string& path) {
+    if (is_scalar(value)) {
+      scalar(value, path);
+    } else if (value.kind() == json::Kind::Array) {
+      for (std::size_t i = 0; i < value.size(); ++i) visit(value.element(i), path);
+    } else {
+      const std::size_t path_size = path.size();
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        append_member_path(path, value.member_name(i));
+        if (std::ranges::any_of(keys_, [&](const std::string& key) { return leads_to(path, key); })) {
+          visit(value.member_value(i), path);
+        }
+        path.resize(path_size);
+      }
+    }
+  }
+
+ private:
+  void scalar(json::Value value, std::string_view path) {
+    text_.clear();
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i] != path) continue;
+      if (text_.empty()) append_scalar_text(text_, value);
+      take_(i, text_);
+    }
+  }
+
+  std::span<const std::string> keys_;
+  const std::function<void(std::size_t, std::string_view)>& take_;
+  std::string text_;  // of the scalar being read
+};
+
 }  // namespace
 
 WhereCondition parse_where(std::string_view text) {
@@ -106,6 +145,17 @@ WhereCondition parse_where(std::string_view text) {
 bool matches_all(json::Value root, std::span<const WhereCondition> conditions) {
   if (conditions.empty()) return true;
   return Matcher(conditions).all_hold(root);
+}
+
+}  // namespace vexlo
+
+namespace vexlo {
+
+void read_key_values(json::Value root, std::span<const std::string> keys,
+                     const std::function<void(std::size_t key, std::string_view text)>& take) {
+  if (keys.empty()) return;
+  std::string path;
+  KeyReader(keys, take).visit(root, path);
 }
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 // Selecting logs by what they say: conditions on the key paths and values
 // of show's flat text form.
 
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,5 +48,11 @@ inline constexpr std::size_t kMaxStreamedConditions = 64;
 bool leads_to(std::string_view path, std::string_view key);
 // Whether the text of a scalar passes the condition's test.
 bool passes(const WhereCondition& condition, std::string_view text);
+
+// Reads the document as a condition reads it: calls `take` with the index
+// in `keys` of each key and the text of each scalar under that key path, in
+// the order of the document (a key given twice gets each value twice).
+void read_key_values(json::Value root, std::span<const std::string> keys,
+                     const std::function<void(std::size_t key, std::string_view text)>& take);
 
 }  // namespace vexlo
