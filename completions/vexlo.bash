@@ -39,6 +39,7 @@ _vexlo_value()
     case ${1-} in
         --config) _vexlo_paths ;;
         --log-path) _vexlo_paths -d ;;
+        --color) _vexlo_words "auto always never" ;;
         *) COMPREPLY=() ;;
     esac
 }
@@ -109,8 +110,8 @@ _vexlo()
             options="--all --filter --where --since --before --config --log-path --read-only"
             ;;
         show)
-            valued="--config --log-path"
-            options="--pretty --json --config --log-path --read-only"
+            valued="--config --log-path --color"
+            options="--pretty --json --color --config --log-path --read-only"
             # The word right after "show" is always taken as the ID, even an
             # option, so only IDs are offered there.
             if ((first == cword)); then

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   int status = 1;
   try {
     const vexlo::TerminalOutput terminals{vexlo::os::is_terminal(vexlo::os::kStandardOutput),
-                                          vexlo::os::is_terminal(vexlo::os::kStandardError)};
+                                          vexlo::os::is_terminal(vexlo::os::kStandardError),
+                                          vexlo::os::environment_has_value("NO_COLOR")};
     status = vexlo::run(args, out, err, terminals);
   } catch (const std::bad_alloc&) {
     // Memory ran out outside the reading of one input (see

@@ -387,9 +387,10 @@ TEST(HostileUser, ControlCharactersNeverReachATerminalRaw) {
     std::string pipe_err;
   } cases[] = {
       {{"list"}, "[ID:1] " + evil_shown + "\n", "[ID:1] " + evil + "\n", ""},
-      {{"show", "1"}, "boot_timestamp\n10\n\nk\\x1b[31m\nv\\u009b2J\tx\ny\\x07\n\n",
+      // Without colour, whose sequences are vexlo's own (Output.ShowIsColouredOnATerminal).
+      {{"show", "1", "--color", "never"}, "boot_timestamp\n10\n\nk\\x1b[31m\nv\\u009b2J\tx\ny\\x07\n\n",
        "boot_timestamp\n10\n\nk\x1b[31m\nv\xc2\x9b" "2J\tx\ny\x07\n\n", ""},
-      {{"show", "1", "--pretty"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
+      {{"show", "1", "--pretty", "--color", "never"}, "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\\u009b2J\\tx\\ny\\u0007\"\n}\n",
        "{\n  \"boot_timestamp\": 10,\n  \"k\\u001b[31m\": \"v\xc2\x9b" "2J\\tx\\ny\\u0007\"\n}\n", ""},
       {{"list", "\x1b[2J", "x"}, "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n", "",
        "Warning: ignoring the filter \"\\x1b[2J\" (only the last filter counts)\n"},

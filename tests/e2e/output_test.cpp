@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "e2e/harness.h"
+#include "testing/machine.h"
 #include "e2e/usage_text.h"
 
 namespace vexlo::e2e {
@@ -151,6 +154,24 @@ TEST(Output, MessagesAndListingKeepTheirOrder) {
   ASSERT_NE(listing, std::string::npos) << result;
   EXPECT_LT(sync_error, listing);
   EXPECT_EQ(listing + 35, result.out.size());
+}
+
+// Colour reaches a terminal only: the same show on a pseudo-terminal is
+// coloured, and plain with --color never.
+TEST(Output, ShowIsColouredOnATerminal) {
+  if (const std::string why = testing::why_no_terminal(); !why.empty()) GTEST_SKIP() << why;
+  if (const char* no_colour = std::getenv("NO_COLOR"); no_colour != nullptr && *no_colour != '\0') GTEST_SKIP() << "NO_COLOR is set for the tests";
+  Sandbox sandbox;
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 5, "reason": "oops"})"});
+  const std::vector<std::string> show = {"--config", kNoConfig, "--log-path", "logs", "show", "1", "--json"};
+  const RunResult coloured = sandbox.run(show, {.stdout_target = StdoutTarget::Terminal});
+  EXPECT_NE(coloured.out.find("\x1b[34;1m\"reason\"\x1b[0m:\x1b[0;32m\"oops\"\x1b[0m"), std::string::npos)
+      << coloured;
+  std::vector<std::string> plain = show;
+  plain.push_back("--color");
+  plain.push_back("never");
+  const RunResult never = sandbox.run(plain, {.stdout_target = StdoutTarget::Terminal});
+  EXPECT_EQ(never.out.find('\x1b'), std::string::npos) << never;
 }
 
 }  // namespace

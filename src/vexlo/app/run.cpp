@@ -71,7 +71,8 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
           // Relative time expressions count back from now, after the sync.
           list(make_logs_query(command, err, terminals.err));
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          show_log_file(database, log_root, command.id, show_format(command), out, err, terminals);
+          show_log_file(database, log_root, command.id, show_format(command), out, err, terminals,
+                        uses_colour(command.colour, terminals.out, terminals.no_colour));
         }
         // Help and Version never get here: they end the run before anything
         // is opened; nor does Browse, which has an exit status of its own.

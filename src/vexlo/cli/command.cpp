@@ -155,9 +155,23 @@ constexpr Option<BrowseCommand> kBrowseOptions[] = {
      }},
 };
 
+// "--color auto|always|never"; another value leaves the choice as it was.
+void set_colour(ShowCommand& show, std::string_view value, Notes& notes) {
+  if (value == "auto") {
+    show.colour = ColourChoice::Auto;
+  } else if (value == "always") {
+    show.colour = ColourChoice::Always;
+  } else if (value == "never") {
+    show.colour = ColourChoice::Never;
+  } else {
+    notes.push_back("Warning: ignoring --color " + quoted(value) + " (use auto, always or never)");
+  }
+}
+
 constexpr Option<ShowCommand> kShowOptions[] = {
     {"--pretty", false, [](ShowCommand& show, std::string_view, Notes&) { show.pretty = true; }},
     {"--json", false, [](ShowCommand& show, std::string_view, Notes&) { show.json = true; }},
+    {"--color", true, set_colour},
 };
 
 // The words that may stand in the command word's place, for "did you mean".

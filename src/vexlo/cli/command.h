@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "vexlo/common/colour.h"
+
 namespace vexlo {
 
 inline constexpr std::string_view kDefaultConfigPath = "/etc/orvane/orvane-rivura.toml";
@@ -48,6 +50,7 @@ struct ShowCommand {
   std::uint64_t id = 0;
   bool pretty = false;
   bool json = false;  // compact JSON on one line, unless pretty
+  ColourChoice colour = ColourChoice::Auto;  // "--color"
 
   bool operator==(const ShowCommand&) const = default;
 };

@@ -27,6 +27,7 @@ namespace vexlo {
 struct TerminalOutput {
   bool out = false;
   bool err = false;
+  bool no_colour = false;  // the environment asks for no colour (NO_COLOR)
 };
 
 enum class Controls {

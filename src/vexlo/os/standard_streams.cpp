@@ -1,5 +1,7 @@
 #include "vexlo/os/standard_streams.h"
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -25,5 +27,10 @@ void reserve_standard_descriptors() {
 void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
 
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
+
+bool environment_has_value(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
 
 }  // namespace vexlo::os

@@ -22,4 +22,8 @@ void ignore_broken_pipe_signal();
 // the output as commands.
 bool is_terminal(int fd);
 
+// Whether the environment variable `name` is set to a value that is not
+// empty, as NO_COLOR asks.
+bool environment_has_value(const char* name);
+
 }  // namespace vexlo::os

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "vexlo/common/colour.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/os/file_system.h"
 #include "vexlo/query/memory_budget.h"
@@ -17,10 +18,11 @@ namespace {
 // value being rendered and grows and shrinks as members are entered and left.
 class TextPrinter {
  public:
-  TextPrinter(json::BlockWriter& writer, bool escape_controls)
-      : writer_(writer), out_(writer.buffer()), escape_controls_(escape_controls) {}
+  TextPrinter(json::BlockWriter& writer, bool escape_controls, bool colour)
+      : writer_(writer), out_(writer.buffer()), escape_controls_(escape_controls), colour_(colour) {}
 
   void value(json::Value v, std::string& path) {
+    if (colour_ && is_scalar(v)) out_ += scalar_colour(v.kind());
     switch (v.kind()) {
       case json::Kind::String:
         if (escape_controls_) {
@@ -28,6 +30,7 @@ class TextPrinter {
         } else {
           out_ += v.as_string();
         }
+        end_colour();
         out_ += "\n\n";
         break;
       case json::Kind::Array:
@@ -38,6 +41,7 @@ class TextPrinter {
         break;
       default:
         append_scalar_text(out_, v);
+        end_colour();
         out_ += "\n\n";
         break;
     }
@@ -55,16 +59,28 @@ class TextPrinter {
       } else {
         append_member_path(path, object.member_name(i));
       }
+      if (colour_) out_ += colour::kKey;
       out_ += path;
+      end_colour();
       out_ += '\n';
       value(object.member_value(i), path);
       path.resize(path_size);
     }
   }
 
+  static std::string_view scalar_colour(json::Kind kind) {
+    if (kind == json::Kind::String) return colour::kString;
+    return kind == json::Kind::Null ? colour::kNull : colour::kPlain;
+  }
+
+  void end_colour() {
+    if (colour_) out_ += colour::kReset;
+  }
+
   json::BlockWriter& writer_;
   std::string& out_;
   bool escape_controls_;
+  bool colour_;
 };
 
 // The escaping of the JSON forms, the one place it is chosen: on a terminal
@@ -100,7 +116,8 @@ void append_scalar_text(std::string& out, json::Value scalar) {
   }
 }
 
-void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls) {
+void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls,
+                     bool colour) {
   json::BlockWriter writer(out);
   std::string key_path;
   if (escape_controls) {
@@ -108,13 +125,27 @@ void print_json_text(json::Value value, std::string_view path, std::ostream& out
   } else {
     key_path = path;
   }
-  TextPrinter(writer, escape_controls).value(value, key_path);
+  TextPrinter(writer, escape_controls, colour).value(value, key_path);
 }
 
 namespace {
 
+// The JSON forms, through the colouring when asked for.
+template <class Write>
+void write_json(std::ostream& out, bool colour, Write write) {
+  if (!colour) {
+    write(out);
+  } else {
+    JsonColourBuffer buffer(out);
+    std::ostream coloured(&buffer);
+    write(coloured);
+    buffer.finish();
+  }
+  out << '\n';
+}
+
 void show_open_file(const Result<os::OpenFile>& file, const std::string& path, ShowFormat format, std::ostream& out,
-                    std::ostream& err, TerminalOutput terminals) {
+                    std::ostream& err, TerminalOutput terminals, bool colour) {
   const Shown shown_path{path, terminals.err};
   const auto cannot_open = [&](std::string_view why) {
     err << "Error opening file " << shown_path << ": " << why << '\n';
@@ -138,15 +169,17 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
   }
   switch (format) {
     case ShowFormat::Text:
-      print_json_text(document->root(), "", out, terminals.out);
+      print_json_text(document->root(), "", out, terminals.out, colour);
       break;
     case ShowFormat::Pretty:
-      json::write_pretty(out, document->root(), json_escapes(format, terminals.out));
-      out << '\n';
+      write_json(out, colour, [&](std::ostream& to) {
+        json::write_pretty(to, document->root(), json_escapes(format, terminals.out));
+      });
       break;
     case ShowFormat::Json:
-      json::write_compact(out, document->root(), json_escapes(format, terminals.out));
-      out << '\n';
+      write_json(out, colour, [&](std::ostream& to) {
+        json::write_compact(to, document->root(), json_escapes(format, terminals.out));
+      });
       break;
   }
 }
@@ -154,12 +187,13 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
 }  // namespace
 
 void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
-               TerminalOutput terminals) {
-  show_open_file(os::open_regular_file(AT_FDCWD, path, os::Links::Follow), path, format, out, err, terminals);
+               TerminalOutput terminals, bool colour) {
+  show_open_file(os::open_regular_file(AT_FDCWD, path, os::Links::Follow), path, format, out, err, terminals,
+                 colour);
 }
 
 void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
-                   std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+                   std::ostream& out, std::ostream& err, TerminalOutput terminals, bool colour) {
   const FileEntry* entry = database.find_by_id(id);
   const std::string path = entry != nullptr ? database.path_for_run(*entry) : std::string();
   // An entry outside the log root (edited in by hand, or left by a failed
@@ -169,12 +203,12 @@ void show_log_file(const Database& database, const std::string& log_root, std::u
     err << "File with ID " << id << " not found\n";
     return;
   }
-  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals);
+  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
 }
 
 void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
                  std::ostream& err, TerminalOutput terminals) {
-  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals);
+  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, false);
 }
 
 }  // namespace vexlo

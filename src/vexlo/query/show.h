@@ -24,9 +24,10 @@ enum class ShowFormat {
 // `terminals` names, control characters of keys, strings and paths are
 // shown escaped.
 // Only what the scan of `log_root` would accept is opened: an entry whose
-// path lies outside the log root is missing.
+// path lies outside the log root is missing. With `colour`, keys, strings,
+// numbers and literals are coloured (common/colour.h).
 void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
-                   std::ostream& out, std::ostream& err, TerminalOutput terminals = {});
+                   std::ostream& out, std::ostream& err, TerminalOutput terminals = {}, bool colour = false);
 
 // The part of show_log_file after the lookup, for a path the scan of
 // `log_root` gave: opened as the scan would take it (so not at all when it
@@ -37,12 +38,13 @@ void show_log_at(const std::string& log_root, const std::string& path, ShowForma
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
 void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
-               TerminalOutput terminals = {});
+               TerminalOutput terminals = {}, bool colour = false);
 
 // Writes `value` in the text form: each object member as its dotted key path
 // on a line of its own, each scalar followed by an empty line. With
 // `escape_controls`, control characters in names and strings are escaped,
 // except tab and line feed inside strings.
-void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls = false);
+void print_json_text(json::Value value, std::string_view path, std::ostream& out, bool escape_controls = false,
+                     bool colour = false);
 
 }  // namespace vexlo

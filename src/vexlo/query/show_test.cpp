@@ -200,15 +200,19 @@ TEST(ShowFile, ControlCharactersAreEscapedOnlyForATerminal) {
     TerminalOutput terminals;
     std::string out;
     std::string err;
+    bool colour = false;
   } cases[] = {
       {path, {}, "k\x1b\na\tb\nc\x07\xc2\x85\n\n1\n\n", ""},
+      // Colour: the key path, then each value in the colour of its kind.
+      {path, {.out = true}, "\x1b[34;1mk\\x1b\x1b[0m\n\x1b[0;32ma\tb\nc\\x07\\u0085\x1b[0m\n\n\x1b[0;39m1\x1b[0m\n\n", "",
+       true},
       {path, {.out = true}, "k\\x1b\na\tb\nc\\x07\\u0085\n\n1\n\n", ""},
       {missing, {.out = true}, "", "Error opening file " + missing + ": No such file or directory (os error 2)\n"},
       {missing, {.err = true}, "", "Error opening file " + missing_shown + ": No such file or directory (os error 2)\n"},
   };
   for (const auto& c : cases) {
     std::ostringstream out, err;
-    show_file(c.path, ShowFormat::Text, out, err, c.terminals);
+    show_file(c.path, ShowFormat::Text, out, err, c.terminals, c.colour);
     EXPECT_EQ(out.str(), c.out) << c.terminals.out;
     EXPECT_EQ(err.str(), c.err) << c.terminals.err;
   }
