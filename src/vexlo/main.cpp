@@ -13,11 +13,13 @@
 #include "vexlo/os/file_system.h"
 #include "vexlo/os/memory.h"
 #include "vexlo/os/output_buffer.h"
+#include "vexlo/os/process_resources.h"
 #include "vexlo/os/standard_streams.h"
 
 int main(int argc, char** argv) {
   vexlo::os::reserve_standard_descriptors();
   vexlo::os::ignore_broken_pipe_signal();
+  vexlo::os::raise_open_file_limit();
   // A run may parse a large log twice (sync, then show): reuse the pages.
   vexlo::os::retain_freed_memory();
 

@@ -54,7 +54,8 @@ void report_sync_error(const Database& database, const Error& error, std::ostrea
 }
 
 void report_passed_over(const PassedOverDirectory& directory, std::ostream& err, TerminalOutput terminals) {
-  err << "Warning: directory " << Shown{directory.path, terminals.err} << " passed over: " << directory.reason << '\n';
+  err << "Warning: " << (directory.is_file ? "file " : "directory ") << Shown{directory.path, terminals.err}
+      << " passed over: " << directory.reason << '\n';
 }
 
 }  // namespace vexlo

@@ -5,6 +5,12 @@
 // seconds instead, through a database opened for reading only, and does a
 // round only when that scan finds a file not seen before.
 //
+// Whatever another user does in the tree, following costs at most about
+// half a processor: after a stretch of work (events read, a round) the
+// follower rests as long as it worked, listening for stop signals only.
+// Events that come meanwhile wait in the queue, or overflow it, which
+// sets the watch up afresh.
+//
 // A round numbers the new files as any run does: it opens the database
 // (waiting for the lock), synchronises and saves, which lets the lock go,
 // and only then prints. So every ID it prints is kept. Stop signals are
@@ -13,11 +19,13 @@
 
 #include "vexlo/app/follow.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "vexlo/app/database_messages.h"
 #include "vexlo/db/config_files.h"
 #include "vexlo/db/log_tree.h"
+#include "vexlo/os/process_resources.h"
 #include "vexlo/query/follow.h"
 
 namespace vexlo {
@@ -28,6 +36,8 @@ using namespace std::chrono_literals;
 constexpr auto kScanInterval = 2s;
 // Events this close together are taken as one change.
 constexpr auto kSettle = 100ms;
+// The longest rest, so that a new log is still printed within seconds.
+constexpr auto kLongestRest = 2s;
 
 }  // namespace
 
@@ -59,9 +69,24 @@ void Follower::watch_no_more(const Error& error) {
   probe_.emplace(Database::open_read_only(log_root_));
 }
 
+bool Follower::rest_after_work(int stop_fd) {
+  const auto worked = os::processor_time() - worked_before_;
+  const auto passed = std::chrono::steady_clock::now() - since_;
+  if (2 * worked > passed) {
+    const auto rest = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(2 * worked - passed),
+                               std::chrono::milliseconds(kLongestRest));
+    auto stopped = os::wait_readable({stop_fd}, rest);
+    if (stopped && *stopped) return false;
+  }
+  worked_before_ = os::processor_time();
+  since_ = std::chrono::steady_clock::now();
+  return true;
+}
+
 bool Follower::wait_for_change(const NewLogPrinter& printer) {
   const int stop_fd = stop_ ? stop_->fd() : -1;
   for (;;) {
+    if (!rest_after_work(stop_fd)) return false;
     if (watch_) {
       auto changes = watch_->wait(stop_fd, kSettle);
       if (!changes) {
@@ -116,6 +141,8 @@ void Follower::follow(const ListQuery& query, const ListingScan& listing,
   for (const PassedOverDirectory& directory : passed_over) passed_over_.emplace(directory.path, directory.reason);
   NewLogPrinter printer(query, listing);
   out.flush();
+  worked_before_ = os::processor_time();
+  since_ = std::chrono::steady_clock::now();
   while (out && wait_for_change(printer)) {
     round(printer, out);
     // The round saved what it read in the log time cache: looking again

@@ -2,6 +2,7 @@
 // --follow: after the listing, keep running and print each log file that
 // appears later, until SIGINT or SIGTERM.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <set>
@@ -43,6 +44,7 @@ class Follower {
 
  private:
   bool wait_for_change(const class NewLogPrinter& printer);
+  bool rest_after_work(int stop_fd);
   void round(NewLogPrinter& printer, std::ostream& out);
   void watch_tree();
   void watch_no_more(const Error& error);
@@ -56,6 +58,9 @@ class Follower {
   std::optional<os::StopSignals> stop_;
   std::optional<os::TreeWatch> watch_;
   std::optional<Database> probe_;  // for looking without a watch
+  // Processor time used and the time when the last rest ended.
+  std::chrono::nanoseconds worked_before_{};
+  std::chrono::steady_clock::time_point since_;
   // Each directory passed over at the last round, with its reason.
   std::set<std::pair<std::string, std::string>> passed_over_;
 };

@@ -29,9 +29,11 @@ namespace {
 
 using LogTime = std::optional<std::int64_t>;
 
+constexpr char kNoDescriptor = 2;
+
 // Reads the files at `positions` in `found` and puts each time in `times`
 // at its file's position, and in `failed` whether the file could not be
-// read at all. The calling thread reads too; up to `threads` - 1
+// read at all (kNoDescriptor: not even opened, for lack of descriptors). The calling thread reads too; up to `threads` - 1
 // more join it, each with its own reader, taking the next unread file until
 // none is left, so that a thread holds one file at a time. An exception in
 // a helper (memory ran out other than for one file, see
@@ -52,7 +54,7 @@ void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::
       std::unique_lock turn(large_file_turn, std::defer_lock);
       if (large) turn.lock();
       times[positions[i]] = source.log_time(file.path, file.status, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
-      failed[positions[i]] = reader.last_read_failed();
+      failed[positions[i]] = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
     }
   };
   std::mutex failure_mutex;
@@ -160,6 +162,8 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
     } else if (times[i]) {
       entries.push_back(FileEntry{std::move(found[i].path), 0, *times[i]});
     } else if (notes != nullptr) {
+      // A log that cannot be opened now is not absent without a word.
+      if (failed[i] == kNoDescriptor) notes->passed_over.push_back({found[i].path, os::error_text(EMFILE), true});
       notes->unreadable.push_back(std::move(found[i].path));
     }
   }

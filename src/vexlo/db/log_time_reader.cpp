@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include "vexlo/common/out_of_memory.h"
 
 namespace vexlo {
@@ -9,11 +11,12 @@ namespace vexlo {
 std::optional<std::int64_t> LogTimeReader::read(const std::string& path, std::int64_t modified,
                                                 std::uint64_t max_size) {
   const auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
-  if (!file) {
-    last_read_failed_ = true;
-    return std::nullopt;
-  }
+  if (!file) return unreadable(file.error().os_code);
   return read(*file, modified, max_size);
+}
+
+bool LogTimeReader::last_open_short_of_descriptors() const {
+  return last_read_failed_ && (last_open_error_ == EMFILE || last_open_error_ == ENFILE);
 }
 
 std::optional<std::int64_t> LogTimeReader::read(const os::OpenFile& file, std::int64_t modified,
@@ -23,6 +26,7 @@ std::optional<std::int64_t> LogTimeReader::read(const os::OpenFile& file, std::i
   // from its first bytes, one that holds a NUL byte, and one too large to
   // hold in memory.
   last_read_failed_ = false;
+  last_open_error_ = 0;
   const auto read_time = [&]() -> std::optional<std::int64_t> {
     const os::ReadRules rules{
         .spare = json::kPadding, .check = json::may_begin_value, .stop_after_nul = true, .max_size = max_size};

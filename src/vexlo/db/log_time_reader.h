@@ -32,10 +32,14 @@ class LogTimeReader {
   // The same for a file already open.
   std::optional<std::int64_t> read(const os::OpenFile& file, std::int64_t modified, std::uint64_t max_size);
   // No value, for a file that could not be opened: a failed read.
-  std::nullopt_t unreadable() {
+  std::nullopt_t unreadable(int os_code = 0) {
     last_read_failed_ = true;
+    last_open_error_ = os_code;
     return std::nullopt;
   }
+  // Whether the last file could not be opened for lack of descriptors, of
+  // the process or of the system: the file itself may be fine.
+  bool last_open_short_of_descriptors() const;
   // Whether the last read gave no value because the file could not be read
   // at all (no access, no memory, an I/O error) rather than because its
   // content is no log. Such a verdict may change without the file changing,
@@ -46,6 +50,7 @@ class LogTimeReader {
   json::Parser parser_;
   std::string buffer_;
   bool last_read_failed_ = false;
+  int last_open_error_ = 0;
 };
 
 }  // namespace vexlo

@@ -220,12 +220,14 @@ Result<os::Directory> enter_directory(const os::Directory& parent, const std::st
   return opened;
 }
 
-const os::Directory* SystemScanSource::holder_of(const std::string& path, std::string& name) {
-  for (std::size_t depth = open_.size(); depth > 0; --depth) {
-    if (const auto found = entry_name(open_[depth - 1].path(), path)) {
-      while (open_.size() > depth) open_.pop_back();
+Result<const os::Directory*> SystemScanSource::holder_of(const std::string& path, std::string& name) {
+  for (std::size_t depth = trail_.size(); depth > 0; --depth) {
+    if (const auto found = entry_name(trail_.path(depth - 1), path)) {
+      while (trail_.size() > depth) {
+        if (auto left = trail_.leave(); !left) return std::unexpected(left.error());
+      }
       name = *found;
-      return &open_.back();
+      return &trail_.end();
     }
   }
   return nullptr;
@@ -233,18 +235,31 @@ const os::Directory* SystemScanSource::holder_of(const std::string& path, std::s
 
 Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
   std::string name;
-  if (const os::Directory* holder = holder_of(path, name)) return allowed_status(*holder, name);
-  open_.clear();
-  return os::stat_path(path);  // the log root, as the caller names it
+  const auto holder = holder_of(path, name);
+  if (!holder) return std::unexpected(holder.error());
+  if (*holder != nullptr) return allowed_status(**holder, name);
+  // The log root, as the caller names it; nothing else is looked at by path.
+  if (root_ && *root_ != path) return std::unexpected(os::os_error(ENOENT));
+  root_ = path;
+  return os::stat_path(path);
 }
 
 Result<std::vector<std::string>> SystemScanSource::list(const std::string& directory) {
   std::string name;
-  const os::Directory* holder = holder_of(directory, name);
-  auto opened = holder != nullptr ? enter_directory(*holder, name) : os::Directory::open(directory, os::Links::Follow);
-  if (!opened) return std::unexpected(opened.error());
-  auto names = opened->list();
-  if (names) open_.push_back(std::move(*opened));
+  const auto holder = holder_of(directory, name);
+  if (!holder) return std::unexpected(holder.error());
+  if (*holder != nullptr) {
+    if (auto entered = trail_.enter(name); !entered) return std::unexpected(entered.error());
+  } else {
+    if (root_ && *root_ != directory) return std::unexpected(os::os_error(ENOENT));
+    root_ = directory;
+    auto root = os::Directory::open(directory, os::Links::Follow);
+    if (!root) return std::unexpected(root.error());
+    if (auto started = trail_.start(std::move(*root), directory); !started) return std::unexpected(started.error());
+  }
+  auto names = trail_.end().list();
+  // The walk does not go into a directory it cannot list.
+  if (!names && trail_.size() > 1) (void)trail_.leave();
   return names;
 }
 
@@ -256,7 +271,7 @@ std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, 
   if (file && !same_file(file->status, status)) {
     file = std::unexpected(os::os_error(EACCES));
   }
-  if (!file) return reader.unreadable();
+  if (!file) return reader.unreadable(file.error().os_code);
   return reader.read(*file, status.modified.value_or(0), max_size);
 }
 

@@ -13,9 +13,12 @@
 #include "vexlo/common/error.h"
 #include "vexlo/db/log_time_reader.h"
 #include "vexlo/os/directory.h"
+#include "vexlo/os/directory_trail.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
+
+Result<os::Directory> enter_directory(const os::Directory& parent, const std::string& name);
 
 // What the scan asks of the file system.
 class ScanSource {
@@ -32,11 +35,12 @@ class ScanSource {
                                                LogTimeReader& reader, std::uint64_t max_size) = 0;
 };
 
-// The file system as it is. The directories on the way down from the log
-// root stay open while the scan is inside them, and an entry is looked at
-// and entered through its open directory by name, as `find` does, rather
-// than by its whole path: the length of a path matters only for what is
-// stored and printed. A symbolic link is followed only where
+// The file system as it is. An entry is looked at and entered through its
+// open directory by name, as `find` does, rather than by its whole path:
+// the length of a path matters only for what is stored and printed. The
+// directories on the way down from the log root are a trail (see
+// os::DirectoryTrail), so that a tree of any depth costs a bounded number
+// of descriptors. A symbolic link is followed only where
 // may_follow_link allows it; any other is no directory and no log file.
 // A log file is read only when the file opened is the one the walk saw.
 class SystemScanSource : public ScanSource {
@@ -48,26 +52,29 @@ class SystemScanSource : public ScanSource {
 
  private:
   // The open directory that holds the entry `path`, with the entry's name;
-  // the directories entered below it are closed, as the scan, depth first,
-  // is done with them.
-  const os::Directory* holder_of(const std::string& path, std::string& name);
+  // the trail leaves the directories below it, as the scan, depth first,
+  // is done with them. Null when no directory of the trail holds it; an
+  // error when the trail cannot go back to the one that does.
+  Result<const os::Directory*> holder_of(const std::string& path, std::string& name);
 
-  std::vector<os::Directory> open_;  // on the way down, the log root first
+  std::optional<std::string> root_;            // the first path asked about
+  os::DirectoryTrail trail_{enter_directory};  // on the way down, the log root first
 };
 
-// Directories deeper than this below the log root are passed over: each
-// level keeps a descriptor open while the scan is inside it, and the usual
-// limit of a process is 1024.
+// Directories deeper than this below the log root are passed over: no
+// other program could open their files by path.
 inline constexpr std::size_t kMaxScanDepth = 1000;
 
 // Paths longer than this are not stored: no other program could open them
 // by their path.
 inline constexpr std::size_t kMaxStoredPathLength = 4095;
 
-// A directory below the log root that the scan could not enter.
+// A directory below the log root that the scan could not enter, or a log
+// file it could not open for lack of descriptors.
 struct PassedOverDirectory {
   std::string path;    // as text, like the entries' paths
   std::string reason;  // the error text
+  bool is_file = false;
 };
 
 // A regular file with the extension "json" that the walk found.

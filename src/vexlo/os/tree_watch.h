@@ -3,8 +3,11 @@
 // again: inotify on every directory of the tree, new ones included.
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -47,13 +50,18 @@ class TreeWatch {
   // cannot be watched for another reason (gone, no permission) is passed
   // over. A link that appears later is not entered until the watch is set
   // up afresh (a new file behind it is still found by the next round).
+  // However deep the tree, the walk holds a bounded number of descriptors
+  // (see DirectoryTrail).
   static Result<TreeWatch> open(const std::string& root, std::string_view skip, Enter enter);
 
   // Waits until something changes in the tree (for ever: no processor time
   // is spent meanwhile) or `stop_fd` becomes readable, and returns the
   // changes, or none when `stop_fd` woke it. Events that come within
   // `settle` of each other (up to ten times that in all) are taken
-  // together, so that a file written in many pieces is looked at once.
+  // together, so that a file written in many pieces is looked at once;
+  // events still queued then are left for the next wait. `stop_fd` is
+  // looked at between batches of a few events, so that a flood of them
+  // cannot delay a stop.
   // Fails when a new directory cannot be watched for lack of watches: the
   // caller must look for itself then.
   Result<std::optional<TreeChanges>> wait(int stop_fd, std::chrono::milliseconds settle);
@@ -65,20 +73,36 @@ class TreeWatch {
   };
 
   TreeWatch(FileDescriptor fd, std::string_view skip, Enter enter)
-      : fd_(std::move(fd)), skip_(skip), enter_(std::move(enter)) {}
+      : fd_(std::move(fd)), skip_(skip), enter_(std::move(enter)), buffer_(kBufferSize) {}
   int watch(const Directory& directory) const;
-  Status add_tree(const Directory& directory, const std::string& path);
+  Result<bool> add_one(const Directory& directory, const std::string& path, const FileStatus& status);
+  Status add_tree(Directory top, const std::string& path, bool again);
   Status add_announced(int parent_wd, const std::string& name, bool moved);
-  std::optional<Directory> reach(int wd) const;
+  const Directory* reach(int wd);
   void moved_to(int wd, const std::string& path);
   void rename_paths(const std::string& from, const std::string& to);
-  Status read_events(TreeChanges& changes);
+  Result<bool> handle_batch(TreeChanges& changes);
+  Status handle(int wd, std::uint32_t mask, const std::string& entry, TreeChanges& changes);
+  Status look_again();
+
+  static constexpr std::size_t kBufferSize = 64 * 1024;
 
   FileDescriptor fd_;
   std::string skip_;
   Enter enter_;
   std::unordered_map<int, Watched> directories_;  // by watch descriptor
   int root_wd_ = -1;
+  // Events read and not yet handled: buffer_[at_, got_).
+  std::vector<char> buffer_;
+  std::size_t at_ = 0;
+  std::size_t got_ = 0;
+  // Directories reached in this batch of events, by watch descriptor: the
+  // parent of a flood of new directories is reached once per batch.
+  std::deque<std::pair<int, Directory>> reached_;
+  // Watched directories in which something appeared while their recorded
+  // path led elsewhere (they had moved on): listed again at the end of the
+  // wait, once the later events have told where they are.
+  std::set<int> look_again_;
 };
 
 }  // namespace vexlo::os
