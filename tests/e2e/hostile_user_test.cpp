@@ -264,6 +264,44 @@ TEST(HostileUser, AForeignLockCostsAtMostTheBound) {
   }
 }
 
+// A flood of directory events deep down and of file events near the top
+// neither hides a new log from --follow nor delays a stop. The bounds are
+// generous for a loaded machine; the figures themselves are measured by
+// hand.
+TEST(HostileUser, AFloodOfEventsStarvesNoFollower) {
+  AttackedTree tree;
+  if (!tree.unusable_reason().empty()) GTEST_SKIP() << tree.unusable_reason();
+  std::string deep = "logs/deep";
+  for (int level = 0; level < 990; ++level) deep += "/d";
+  ASSERT_EQ(tree.attack("mkdir -p " + deep).status, 0);
+  // The attacker's loops end by themselves, should the test be cut short.
+  const std::string as_attacker = "timeout 15 " + std::string(kSetpriv) + " --reuid=65534 --regid=65534 --clear-groups /bin/sh -c ";
+  const std::string script =
+      "cd '" + tree.sandbox().root() + "' && '" + binary_path() + "' --config " + kNoConfig +
+      " --log-path logs list --all --follow > out 2> err & F=$!; sleep 1; " + as_attacker + "'cd " + deep +
+      " && while :; do mkdir x; rmdir x; done' & A=$!; " + as_attacker +
+      "'while :; do echo {} > logs/r.json; done' & B=$!; sleep 2; "
+      "echo '{\"boot_timestamp\": 7}' > logs/shutdown/unsafe/new.json; "
+      "i=0; while [ $i -lt 80 ] && ! grep -q new.json out; do sleep 0.1; i=$((i+1)); done; echo \"tenths $i\"; "
+      "s=$(date +%s%N); kill -TERM $F; wait $F; echo \"status $?\"; echo \"stop ms $((($(date +%s%N) - s) / 1000000))\"; "
+      "kill $A $B; cat out";
+  const RunResult result = tree.sandbox().run_argv({"sh", "-c", script}, {.timeout = 20s, .binary = "/bin/sh"});
+  ASSERT_FALSE(result.timed_out) << result;
+  std::istringstream lines(result.out);
+  int tenths = -1, status = -1, stop_ms = -1;
+  std::string word;
+  while (lines >> word) {
+    if (word == "tenths") lines >> tenths;
+    if (word == "status") lines >> status;
+    if (word == "ms") lines >> stop_ms;
+  }
+  EXPECT_LT(tenths, 80) << "the new log was not printed within 8 s\n" << result;
+  EXPECT_EQ(status, 0) << result;
+  EXPECT_GE(stop_ms, 0) << result;
+  EXPECT_LT(stop_ms, 3000) << result;
+  EXPECT_TRUE(result.out.contains("logs/shutdown/unsafe/new.json\n")) << result;
+}
+
 TEST(HostileUser, LinksThatMultiplyPathsCostOnlyTheTree) {
   Sandbox sandbox;
   // Twenty directories, each with two links to the next, and one log at the

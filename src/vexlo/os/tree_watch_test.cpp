@@ -68,5 +68,31 @@ TEST(TreeWatch, NewDirectoriesAreEnteredAsTheRuleEntersThemNow) {
   EXPECT_EQ(files, (std::vector<std::string>{dir / "root/a/y.json", dir / "root/b/z.json"}));
 }
 
+// Directories renamed again, or moved into a new one, before the watch
+// reads the events: files written there later are seen at their paths.
+TEST(TreeWatch, DirectoriesMovedBeforeTheEventsAreReadKeepBeingWatched) {
+  const struct {
+    std::vector<std::pair<const char*, const char*>> moves;  // after making the first directory, if any
+    const char* made;
+    const char* written;
+  } cases[] = {
+      {{{"root/P/C", "root/P/D"}, {"root/P", "root/Q"}}, nullptr, "root/Q/D/x.json"},
+      {{{"root/P", "root/N/P"}}, "root/N", "root/N/P/C/x.json"},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedTempDir dir;
+    testing::make_dirs(dir / "root/P/C");
+    auto watch = TreeWatch::open(dir / "root", ".config", any);
+    ASSERT_TRUE(watch) << watch.error().text;
+    if (c.made != nullptr) testing::make_dirs(dir / c.made);
+    for (const auto& [from, to] : c.moves) ASSERT_EQ(::rename((dir / from).c_str(), (dir / to).c_str()), 0);
+    ASSERT_TRUE(watch->wait(-1, std::chrono::milliseconds(10)));
+    testing::write_file(dir / c.written, "{}");
+    const auto changes = watch->wait(-1, std::chrono::milliseconds(10));
+    ASSERT_TRUE(changes && *changes);
+    EXPECT_GT(std::ranges::count((*changes)->files, dir / c.written), 0) << c.written;
+  }
+}
+
 }  // namespace
 }  // namespace vexlo::os
