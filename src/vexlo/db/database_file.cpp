@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "vexlo/common/utf8.h"
 #include "vexlo/json/json.h"
 
 namespace vexlo {
@@ -52,6 +53,185 @@ std::optional<FileEntry> entry_from(const json::Value& element) {
   return FileEntry{std::string(path->as_string()), *number, 0};
 }
 
+// Reads the layout render_database writes, and nothing else: every byte of
+// the text must be where that layout puts it. Any other text (a hand edit,
+// damage, a layout of another version) is left to the general reading,
+// which decides what it holds; so this reading only ever gives what that
+// one would give, without building a document of the whole file first.
+class OwnLayout {
+ public:
+  explicit OwnLayout(std::string_view text) : text_(text) {}
+
+  std::optional<DatabaseContent> read() {
+    DatabaseContent content;
+    if (!literal("{\n  \"files\": ")) return std::nullopt;
+    if (!literal("[]")) {
+      if (!literal("[\n")) return std::nullopt;
+      content.files.reserve(entry_count());
+      do {
+        auto entry = entry_at();
+        if (!entry) return std::nullopt;
+        content.files.push_back(std::move(*entry));
+      } while (literal(",\n"));
+      if (!literal("\n  ]")) return std::nullopt;
+    }
+    if (!literal(",\n  \"last_sync\": ") || !signed_number() || !literal(",\n  \"next_file_id\": ")) {
+      return std::nullopt;
+    }
+    const auto next = unsigned_number();
+    if (!next || !literal("\n}") || at_ != text_.size()) return std::nullopt;
+    content.next_file_id = *next;
+    return content;
+  }
+
+ private:
+  // Each entry takes four lines and a string holds no raw line break, so
+  // the lines tell how many entries there are at most.
+  std::size_t entry_count() const {
+    return static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(at_), text_.end(), '\n')) / 4;
+  }
+
+  std::optional<FileEntry> entry_at() {
+    if (!literal("    {\n      \"id\": ")) return std::nullopt;
+    const auto id = unsigned_number();
+    if (!id || !literal(",\n      \"path\": ")) return std::nullopt;
+    auto path = string();
+    if (!path || !literal("\n    }")) return std::nullopt;
+    return FileEntry{std::move(*path), *id, 0};
+  }
+
+  bool literal(std::string_view expected) {
+    if (text_.substr(at_, expected.size()) != expected) return false;
+    at_ += expected.size();
+    return true;
+  }
+
+  // JSON's grammar of an integer: no leading zero, no sign, within 64 bits.
+  std::optional<std::uint64_t> unsigned_number() {
+    const char* const first = text_.data() + at_;
+    const char* const last = text_.data() + text_.size();
+    if (first == last || (*first == '0' && first + 1 != last && is_digit(first[1]))) return std::nullopt;
+    std::uint64_t number = 0;
+    const auto [end, error] = std::from_chars(first, last, number);
+    if (error != std::errc()) return std::nullopt;
+    at_ += static_cast<std::size_t>(end - first);
+    return number;
+  }
+
+  bool signed_number() {
+    const bool negative = at_ < text_.size() && text_[at_] == '-';
+    if (negative) ++at_;
+    const auto magnitude = unsigned_number();
+    constexpr auto kLargestSigned = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    return magnitude && *magnitude <= kLargestSigned + (negative ? 1 : 0);
+  }
+
+  // A quoted string of valid UTF-8 without raw control characters, its
+  // escapes decoded; a surrogate escape that is not half of a pair is left
+  // to the general reading.
+  std::optional<std::string> string() {
+    if (!literal("\"")) return std::nullopt;
+    std::string out;
+    while (at_ < text_.size()) {
+      const std::size_t plain_end = text_.find_first_of("\"\\", at_);
+      if (plain_end == std::string_view::npos) return std::nullopt;
+      const std::string_view plain = text_.substr(at_, plain_end - at_);
+      if (!is_plain_text(plain)) return std::nullopt;
+      out += plain;
+      at_ = plain_end + 1;
+      if (text_[plain_end] == '"') return out;
+      if (!escape(out)) return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  static bool is_plain_text(std::string_view text) {
+    for (const char c : text) {
+      if (static_cast<unsigned char>(c) < 0x20) return false;
+    }
+    return is_valid_utf8(text);
+  }
+
+  bool escape(std::string& out) {
+    if (at_ == text_.size()) return false;
+    const char c = text_[at_++];
+    switch (c) {
+      case '"': case '\\': case '/': out += c; return true;
+      case 'b': out += '\b'; return true;
+      case 'f': out += '\f'; return true;
+      case 'n': out += '\n'; return true;
+      case 'r': out += '\r'; return true;
+      case 't': out += '\t'; return true;
+      case 'u': return code_point(out);
+      default: return false;
+    }
+  }
+
+  bool code_point(std::string& out) {
+    auto unit = hex4();
+    if (!unit) return false;
+    std::uint32_t point = *unit;
+    if (point >= 0xDC00 && point <= 0xDFFF) return false;
+    if (point >= 0xD800 && point <= 0xDBFF) {
+      if (!literal("\\u")) return false;
+      const auto low = hex4();
+      if (!low || *low < 0xDC00 || *low > 0xDFFF) return false;
+      point = 0x10000 + ((point - 0xD800) << 10) + (*low - 0xDC00);
+    }
+    append_utf8(out, point);
+    return true;
+  }
+
+  std::optional<std::uint32_t> hex4() {
+    if (text_.size() - at_ < 4) return std::nullopt;
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = text_[at_++];
+      std::uint32_t digit = 0;
+      if (is_digit(c)) digit = static_cast<std::uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f') digit = static_cast<std::uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') digit = static_cast<std::uint32_t>(c - 'A' + 10);
+      else return std::nullopt;
+      value = value << 4 | digit;
+    }
+    return value;
+  }
+
+  static void append_utf8(std::string& out, std::uint32_t point) {
+    const auto byte = [&out](std::uint32_t value) { out += static_cast<char>(value); };
+    if (point < 0x80) {
+      byte(point);
+    } else if (point < 0x800) {
+      byte(0xC0 | point >> 6);
+      byte(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+      byte(0xE0 | point >> 12);
+      byte(0x80 | (point >> 6 & 0x3F));
+      byte(0x80 | (point & 0x3F));
+    } else {
+      byte(0xF0 | point >> 18);
+      byte(0x80 | (point >> 12 & 0x3F));
+      byte(0x80 | (point >> 6 & 0x3F));
+      byte(0x80 | (point & 0x3F));
+    }
+  }
+
+  static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+// The bytes of an entry besides its path and ID: the layout's, the quotes
+// and the separator after it.
+constexpr std::size_t kEntryLength = 44;
+
+std::size_t digits_of(std::uint64_t number) {
+  std::size_t digits = 1;
+  for (; number >= 10; number /= 10) ++digits;
+  return digits;
+}
+
 void append_entry(std::string& out, const FileEntry& entry) {
   out += "    {\n      \"id\": ";
   out += std::to_string(entry.id);
@@ -64,7 +244,13 @@ void append_entry(std::string& out, const FileEntry& entry) {
 
 std::string render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id,
                             std::int64_t last_sync) {
-  std::string out = "{\n  \"files\": ";
+  // Reserved at the length the text will have unless paths need escapes,
+  // so that the text is not copied as it grows.
+  std::size_t length = 128;
+  for (const auto& entry : files) length += kEntryLength + digits_of(entry.id) + entry.path.size();
+  std::string out;
+  out.reserve(length);
+  out += "{\n  \"files\": ";
   if (files.empty()) {
     out += "[]";
   } else {
@@ -85,6 +271,10 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
 
 LoadedDatabase load_database(std::string_view text) {
   LoadedDatabase loaded;
+  if (auto content = OwnLayout(text).read()) {
+    loaded.content = std::move(*content);
+    return loaded;
+  }
   loaded.damaged = true;
   auto document = json::parse(text);
   if (!document) return loaded;

@@ -53,6 +53,12 @@ TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
   }
 }
 
+// The layout render_database writes, with one entry spelled as given.
+std::string own_layout(const std::string& id, const std::string& quoted_path, const std::string& last_sync = "0") {
+  return "{\n  \"files\": [\n    {\n      \"id\": " + id + ",\n      \"path\": " + quoted_path +
+         "\n    }\n  ],\n  \"last_sync\": " + last_sync + ",\n  \"next_file_id\": 5\n}";
+}
+
 TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
   using Files = std::vector<FileEntry>;
   const struct {
@@ -88,6 +94,18 @@ TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
        1},
       {"id above the counter loads", R"({"files": [{"id": 99, "path": "a"}], "next_file_id": 2})", {{"a", 99, 0}}, 2},
       {"deeply nested", std::string(200, '[') + std::string(200, ']'), {}, 1},
+      {"own layout, escapes of any case", own_layout("3", R"("\u00E9\u00e9\/\ud83d\ude00")"),
+       {{"\xc3\xa9\xc3\xa9/\xf0\x9f\x98\x80", 3, 0}}, 5},
+      {"own layout, extreme last_sync", own_layout("3", R"("a")", "-9223372036854775808"), {{"a", 3, 0}}, 5},
+      {"own layout, then a line break", own_layout("3", R"("a")") + "\n", {{"a", 3, 0}}, 5},
+      {"own layout, spaces changed", own_layout("3", R"( "a")"), {{"a", 3, 0}}, 5},
+      {"own layout, id with a leading zero", own_layout("03", R"("a")"), {}, 1},
+      {"own layout, id negative", own_layout("-3", R"("a")"), {}, 5},
+      {"own layout, id with fraction", own_layout("3.0", R"("a")"), {}, 5},
+      {"own layout, raw control in path", own_layout("3", "\"a\tb\""), {}, 1},
+      {"own layout, path not UTF-8", own_layout("3", "\"a\xff\""), {}, 1},
+      {"own layout, path cut off", own_layout("3", "\"a"), {}, 1},
+      {"own layout, bad escape", own_layout("3", R"("a\x")"), {}, 1},
   };
   for (const auto& c : cases) {
     const DatabaseContent loaded = load_database(c.text).content;
