@@ -1,15 +1,17 @@
 #include "vexlo/db/path_index.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace vexlo {
 
-std::optional<std::size_t> PathIndex::position(std::string_view path) const {
-  const auto it = first_.find(path);
-  if (it == first_.end()) return std::nullopt;
-  return it->second;
+// At most half the slots in use, so that a search ends soon at an empty one.
+void PathIndex::reserve(std::size_t items) {
+  slots_.assign(std::bit_ceil(std::max<std::size_t>(2 * items, 16)), kNoItem);
 }
 
 void PathIndex::clear() {
-  first_.clear();
+  slots_ = {};
   built_ = false;
 }
 

@@ -4,13 +4,18 @@
 // list on every lookup.
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace vexlo {
 
+// An open-addressed table of positions into the list, hashed by path: four
+// bytes a slot, two slots an item, where a map of path views took about
+// sixty bytes an item, which counts on a tree of a million logs.
 class PathIndex {
  public:
   PathIndex() = default;
@@ -27,20 +32,43 @@ class PathIndex {
   // clear() is called.
   template <class Item>
   std::optional<std::size_t> find(const std::vector<Item>& items, std::string_view path) {
+    const auto path_at = [&items](std::size_t i) -> std::string_view { return items[i].path; };
+    if (items.size() >= kNoItem) {
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        if (path_at(i) == path) return i;
+      }
+      return std::nullopt;
+    }
     if (!built_) {
-      first_.reserve(items.size());
-      // emplace keeps the first position of a repeated path.
-      for (std::size_t i = 0; i < items.size(); ++i) first_.emplace(items[i].path, i);
+      reserve(items.size());
+      // A repeated path keeps the slot of its first position.
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::size_t slot = slot_for(path_at(i), path_at);
+        if (slots_[slot] == kNoItem) slots_[slot] = static_cast<std::uint32_t>(i);
+      }
       built_ = true;
     }
-    return position(path);
+    const std::uint32_t found = slots_[slot_for(path, path_at)];
+    if (found == kNoItem) return std::nullopt;
+    return found;
   }
   void clear();
 
  private:
-  std::optional<std::size_t> position(std::string_view path) const;
+  static constexpr std::uint32_t kNoItem = std::numeric_limits<std::uint32_t>::max();
 
-  std::unordered_map<std::string_view, std::size_t> first_;
+  void reserve(std::size_t items);
+
+  // The slot that holds `path`, or the empty one where it would go.
+  template <class PathAt>
+  std::size_t slot_for(std::string_view path, const PathAt& path_at) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = std::hash<std::string_view>{}(path) & mask;; slot = (slot + 1) & mask) {
+      if (slots_[slot] == kNoItem || path_at(slots_[slot]) == path) return slot;
+    }
+  }
+
+  std::vector<std::uint32_t> slots_;  // item positions; kNoItem in an empty slot
   bool built_ = false;
 };
 
