@@ -201,9 +201,9 @@ Status Database::save() {
     lock_.release();
     return std::unexpected(*read_error_);
   }
-  const std::string text = render_database(files_, next_file_id_, os::now_seconds());
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
-  if (written) written = write_database_file(text);
+  // The text goes before the cache's is made: one file's text at a time.
+  if (written) written = write_database_file(render_database(files_, next_file_id_, os::now_seconds()));
   write_log_time_cache();
   lock_.release();
   return written;

@@ -124,7 +124,11 @@ std::string directory_of(const std::string& path) {
 Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
                  const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes) {
   const os::Timestamp started = os::now();
+  // A tree mostly holds what it held at the scan before: room for that
+  // many spares the copies a growing list makes, which on a large tree are
+  // the peak of the run.
   std::vector<FoundFile> found;
+  found.reserve(cache.records().size());
   if (auto walked = walk_log_tree(directory, source, found, notes != nullptr ? &notes->passed_over : nullptr); !walked) {
     return walked;
   }
@@ -156,6 +160,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
     learned->replace(std::move(records), started);
   }
   const std::vector<char> repeated = to_path_texts(found, notes != nullptr ? &notes->system_paths : nullptr);
+  entries.reserve(entries.size() + found.size());
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (repeated[i]) {
       if (notes != nullptr) notes->repeated_text_in.push_back(directory_of(found[i].path));
