@@ -132,12 +132,15 @@ void Follower::round(NewLogPrinter& printer, std::ostream& out) {
     // file may be printed, a new file gets 0 as in a run that saves nothing.
     database = Database::open_read_only(log_root_);
   }
-  printer.print_new(*database, log_root_, !read_only_ && synced, out, err_, terminals_);
+  if (cursor_ != nullptr) printer.print_above(cursor_->above(*database, err_, terminals_));
+  const PrintedLines printed = printer.print_new(*database, log_root_, !read_only_ && synced, out, err_, terminals_);
+  if (cursor_ != nullptr) record_cursor(*cursor_, printed.highest_id, out, err_, terminals_);
   err_.flush();
 }
 
 void Follower::follow(const ListQuery& query, const ListingScan& listing,
-                      std::span<const PassedOverDirectory> passed_over, std::ostream& out) {
+                      std::span<const PassedOverDirectory> passed_over, std::ostream& out, Cursor* cursor) {
+  cursor_ = cursor;
   for (const PassedOverDirectory& directory : passed_over) passed_over_.emplace(directory.path, directory.reason);
   NewLogPrinter printer(query, listing);
   out.flush();

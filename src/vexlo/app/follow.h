@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "vexlo/app/cursor.h"
 #include "vexlo/common/error.h"
 #include "vexlo/common/terminal_text.h"
 #include "vexlo/db/database.h"
@@ -34,9 +35,10 @@ class Follower {
 
   // Prints the new log files as they come, in the query's line form, until
   // a stop signal or a failed write to `out`. `listing` is what the
-  // listing's scan met, `passed_over` what the run has warned of.
+  // listing's scan met, `passed_over` what the run has warned of. With a
+  // `cursor`, each round prints only the logs above it and records it.
   void follow(const ListQuery& query, const ListingScan& listing, std::span<const PassedOverDirectory> passed_over,
-              std::ostream& out);
+              std::ostream& out, Cursor* cursor = nullptr);
 
   // Whether a stop signal ends follow(); without, only the end of the
   // process does.
@@ -55,6 +57,7 @@ class Follower {
   OpenDatabase open_database_;
   std::ostream& err_;
   TerminalOutput terminals_;
+  Cursor* cursor_ = nullptr;
   std::optional<os::StopSignals> stop_;
   std::optional<os::TreeWatch> watch_;
   std::optional<Database> probe_;  // for looking without a watch

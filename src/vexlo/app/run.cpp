@@ -16,6 +16,7 @@
 
 #include "vexlo/app/browse.h"
 #include "vexlo/app/browse_live.h"
+#include "vexlo/app/cursor.h"
 #include "vexlo/app/database_messages.h"
 #include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
@@ -53,14 +54,32 @@ bool writes_json(const CommandKind& kind) {
   return false;
 }
 
-void run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
-                 Follower* follower, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
-  const auto list = [&](const ListQuery& query) {
+// The cursor file the command names, if any.
+const std::optional<std::string>* cursor_file(const CommandKind& kind) {
+  if (const auto* list = std::get_if<ListCommand>(&kind)) return &list->cursor_file;
+  if (const auto* logs = std::get_if<LogsCommand>(&kind)) return &logs->cursor_file;
+  return nullptr;
+}
+
+// Returns false when a cursor could not be recorded.
+bool run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
+                 Follower* follower, Cursor* cursor, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+  bool recorded = true;
+  const auto list = [&](ListQuery query) {
     if (lists_invalid(kind)) return list_invalid_files(database, log_root, query, out, err, terminals);
+    // Newer logs come below the listing, as in tail -f.
+    query.oldest_first = follower != nullptr;
+    if (cursor != nullptr) {
+      // The count picks the newest logs of a first run only: later ones
+      // print all that are new, or the older of them would be skipped.
+      if (cursor->has_record()) query.limit = -1;
+      query.above_id = cursor->above(database, err, terminals);
+    }
     ListingScan listing;
-    list_log_files(database, log_root, query, out, err, terminals, &listing);
+    const PrintedLines printed = list_log_files(database, log_root, query, out, err, terminals, &listing);
     note_invalid_files(database, log_root, listing.unreadable, query, os::now_seconds(), err, terminals);
-    if (follower != nullptr) follower->follow(query, listing, database.passed_over(), out);
+    if (cursor != nullptr) recorded = record_cursor(*cursor, printed.highest_id, out, err, terminals);
+    if (follower != nullptr) follower->follow(query, listing, database.passed_over(), out, cursor);
   };
   std::visit(
       [&](const auto& command) {
@@ -78,6 +97,7 @@ void run_command(const CommandKind& kind, const Database& database, const std::s
         // is opened; nor does Browse, which has an exit status of its own.
       },
       kind);
+  return recorded;
 }
 
 // Says on `err`, once the wait for another run grows long, why nothing
@@ -90,10 +110,16 @@ OpenOptions open_options(const std::string& log_root, std::ostream& err, Termina
   return options;
 }
 
+// With a cursor, the database gets an instance that tells it from one made
+// anew later; without, its file stays as it was.
 Result<Database> open_database(const Command& command, const std::string& log_root, std::ostream& err,
                                TerminalOutput terminals) {
   if (command.read_only) return Database::open_read_only(log_root);
-  return Database::open(log_root, open_options(log_root, err, terminals));
+  auto database = Database::open(log_root, open_options(log_root, err, terminals));
+  const auto* cursor = cursor_file(command.kind);
+  // Without an instance a changed database is still told by its counter.
+  if (database && cursor != nullptr && cursor->has_value()) (void)database->give_instance();
+  return database;
 }
 
 }  // namespace
@@ -114,6 +140,17 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (browse != nullptr && !can_browse()) {
     err << kBrowseNeedsTerminal << '\n';
     return kBrowseNeedsTerminalStatus;
+  }
+  // Before anything is printed: a cursor that cannot be used prints nothing.
+  std::optional<Cursor> cursor;
+  if (const auto* path = cursor_file(command.kind); path != nullptr && path->has_value()) {
+    auto loaded = Cursor::load(**path);
+    if (!loaded) {
+      err << "Error: cannot use cursor file " << Shown{**path, terminals.err} << ": "
+          << Shown{loaded.error().text, terminals.err} << '\n';
+      return 2;
+    }
+    cursor.emplace(std::move(*loaded));
   }
 
   const Config config = load_config(command.config_path, writes_json(command.kind) ? err : out);
@@ -147,8 +184,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
   if (browse != nullptr) return browse_logs(*browse, *database, log_root, &*browse_live, err);
-  run_command(command.kind, *database, log_root, follower ? &*follower : nullptr, out, err, terminals);
-  return 0;
+  const bool recorded = run_command(command.kind, *database, log_root, follower ? &*follower : nullptr,
+                                    cursor ? &*cursor : nullptr, out, err, terminals);
+  return recorded ? 0 : 1;
 }
 
 }  // namespace vexlo

@@ -112,6 +112,11 @@ void add_fields(Listing& listing, std::string_view value, Notes&) {
   }
 }
 
+template <class Listing>
+void set_cursor_file(Listing& listing, std::string_view value, Notes& notes) {
+  replace_value(listing.cursor_file, "--cursor-file", value, notes);
+}
+
 constexpr Option<ListCommand> kListOptions[] = {
     {"--filter", true, set_filter<ListCommand>},
     {"--all", false, [](ListCommand& list, std::string_view, Notes&) { list.all = true; }},
@@ -122,6 +127,7 @@ constexpr Option<ListCommand> kListOptions[] = {
     {"--follow", false, [](ListCommand& list, std::string_view, Notes&) { list.follow = true; }},
     {"--fields", true, add_fields<ListCommand>},
     {"--invalid", false, [](ListCommand& list, std::string_view, Notes&) { list.invalid = true; }},
+    {"--cursor-file", true, set_cursor_file<ListCommand>},
 };
 
 constexpr Option<LogsCommand> kLogsOptions[] = {
@@ -139,6 +145,7 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--follow", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.follow = true; }},
     {"--fields", true, add_fields<LogsCommand>},
     {"--invalid", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.invalid = true; }},
+    {"--cursor-file", true, set_cursor_file<LogsCommand>},
 };
 
 constexpr Option<BrowseCommand> kBrowseOptions[] = {

@@ -26,6 +26,7 @@ struct ListCommand {
   bool follow = false;                  // keep printing logs that appear later
   std::vector<std::string> fields = {};  // "--fields" keys, every one given
   bool invalid = false;                  // the files that are not valid JSON instead
+  std::optional<std::string> cursor_file = {};  // only logs found since the ID it records
 
   bool operator==(const ListCommand&) const = default;
 };
@@ -42,6 +43,7 @@ struct LogsCommand {
   bool follow = false;
   std::vector<std::string> fields = {};
   bool invalid = false;
+  std::optional<std::string> cursor_file = {};
 
   bool operator==(const LogsCommand&) const = default;
 };

@@ -160,6 +160,11 @@ TEST(ParseCommandLine, List) {
          list.invalid = true;
          return list;
        }())},
+      {{"list", "--cursor-file", "-"}, command_of([] {
+         L list;
+         list.cursor_file = "-";
+         return list;
+       }())},
   };
   for (const auto& c : cases) check(c);
 }
@@ -345,7 +350,7 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
         R"(Warning: ignoring "5" (the count stands right after logs))"}},
       {{"logs", "--limit", "5", "x"},
        {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json, --time, --where, )"
-        R"(--content, --follow, --fields or --invalid))",
+        R"(--content, --follow, --fields, --invalid or --cursor-file))",
         R"(Warning: ignoring "5" (the count stands right after logs))",
         R"(Warning: ignoring "x"; to select by path use --filter x)"}},
       {{"logs", "--sinse", "x"},

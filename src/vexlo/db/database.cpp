@@ -37,6 +37,7 @@
 #include "vexlo/db/log_scan.h"
 #include "vexlo/db/log_time_cache_file.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/os/random.h"
 #include "vexlo/os/temporary_file.h"
 
 namespace vexlo {
@@ -182,6 +183,8 @@ void Database::load(const std::string& log_root) {
     LoadedDatabase loaded = load_database_bytes(*bytes);
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
+    instance_ = std::move(loaded.content.instance);
+    instance_saved_ = !instance_.empty();
     damaged_ = loaded.damaged;
     spelling_ = RootSpelling::of(files_, log_root);
   } else if (bytes.error().os_code == ENOENT) {
@@ -203,10 +206,21 @@ Status Database::save() {
   }
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
   // The text goes before the cache's is made: one file's text at a time.
-  if (written) written = write_database_file(render_database(files_, next_file_id_, os::now_seconds()));
+  if (written) written = write_database_file(render_database(files_, next_file_id_, os::now_seconds(), instance_));
+  if (written) instance_saved_ = !instance_.empty();
   write_log_time_cache();
   lock_.release();
   return written;
+}
+
+Status Database::give_instance() {
+  if (read_only_ || !instance_.empty()) return {};
+  // 128 bits: two databases never draw the same.
+  constexpr std::size_t kInstanceBytes = 16;
+  auto instance = os::random_hex(kInstanceBytes);
+  if (!instance) return std::unexpected(instance.error());
+  instance_ = std::move(*instance);
+  return {};
 }
 
 Status Database::keep_damaged_database_file() {

@@ -82,6 +82,13 @@ class Database {
   // The entry's path as this run spells the log root.
   std::string path_for_run(const FileEntry& entry) const { return spelling_.for_run(entry.path); }
 
+  // Gives a database that has no "instance" (see DatabaseContent) a new
+  // one, which the next save writes. Nothing for a read-only database.
+  Status give_instance();
+  // The instance the database file holds: loaded, or written by this run's
+  // save; empty when it holds none.
+  std::string_view saved_instance() const { return instance_saved_ ? std::string_view(instance_) : std::string_view(); }
+
   const std::vector<FileEntry>& files() const { return files_; }
   std::uint64_t next_file_id() const { return next_file_id_; }
   const std::string& db_path() const { return db_path_; }
@@ -127,6 +134,8 @@ class Database {
   std::string db_path_;
   std::vector<FileEntry> files_;
   std::uint64_t next_file_id_ = 1;
+  std::string instance_;
+  bool instance_saved_ = false;
   bool damaged_ = false;  // the file at db_path_ exists but did not load
   std::optional<Error> read_error_;  // the file at db_path_ exists but could not be read
   bool file_missing_ = false;        // no file at db_path_ when loaded

@@ -242,11 +242,17 @@ void append_entry(std::string& out, const FileEntry& entry) {
 
 }  // namespace
 
+bool is_database_instance(std::string_view text) {
+  constexpr std::size_t kMaxLength = 64;
+  return !text.empty() && text.size() <= kMaxLength &&
+         std::ranges::all_of(text, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 std::string render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id,
-                            std::int64_t last_sync) {
+                            std::int64_t last_sync, std::string_view instance) {
   // Reserved at the length the text will have unless paths need escapes,
   // so that the text is not copied as it grows.
-  std::size_t length = 128;
+  std::size_t length = 128 + instance.size();
   for (const auto& entry : files) length += kEntryLength + digits_of(entry.id) + entry.path.size();
   std::string out;
   out.reserve(length);
@@ -260,6 +266,11 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
       out += i + 1 < files.size() ? ",\n" : "\n";
     }
     out += "  ]";
+  }
+  if (!instance.empty()) {
+    out += ",\n  \"instance\": \"";
+    out += instance;
+    out += '"';
   }
   out += ",\n  \"last_sync\": ";
   out += std::to_string(last_sync);
@@ -283,6 +294,9 @@ LoadedDatabase load_database(std::string_view text) {
   DatabaseContent& content = loaded.content;
   if (const auto next = root.find("next_file_id")) {
     if (const auto number = unsigned_integer(*next)) content.next_file_id = *number;
+  }
+  if (const auto instance = root.find("instance"); instance && instance->kind() == json::Kind::String) {
+    if (is_database_instance(instance->as_string())) content.instance = std::string(instance->as_string());
   }
   const auto files = root.find("files");
   if (!files || files->kind() != json::Kind::Array) return loaded;

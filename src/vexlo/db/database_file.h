@@ -14,12 +14,21 @@ namespace vexlo {
 struct DatabaseContent {
   std::vector<FileEntry> files;
   std::uint64_t next_file_id = 1;
+  // What tells this database from one made anew at the same place, whose
+  // IDs start again: random hexadecimal digits, or empty when it has none
+  // (a database is given one only when a cursor is to be kept on it).
+  std::string instance = {};
 };
 
-// The whole file: members "files", "last_sync", "next_file_id", two spaces
-// per level, no newline after the closing brace.
+// The whole file: members "files", "instance" (only when not empty),
+// "last_sync", "next_file_id", two spaces per level, no newline after the
+// closing brace.
 std::string render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id,
-                            std::int64_t last_sync);
+                            std::int64_t last_sync, std::string_view instance = {});
+
+// Whether `text` can be the "instance" of a database: 1 to 64 lowercase
+// hexadecimal digits. Another value loads as none.
+bool is_database_instance(std::string_view text);
 
 struct LoadedDatabase {
   // Whatever can be used: text that is not one JSON object gives the empty

@@ -3,7 +3,10 @@
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +34,20 @@ bool is_terminal(int fd) { return ::isatty(fd) == 1; }
 bool environment_has_value(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
+}
+
+bool wait_until_read(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) return true;
+  constexpr int kLookEveryMs = 10;
+  for (;;) {
+    // The bytes still in the pipe, which the write end may ask too.
+    int unread = 0;
+    if (::ioctl(fd, FIONREAD, &unread) != 0 || unread == 0) return true;
+    // With no events asked, poll still tells that the reader has gone.
+    pollfd looked{.fd = fd, .events = 0, .revents = 0};
+    if (::poll(&looked, 1, kLookEveryMs) > 0 && (looked.revents & (POLLERR | POLLHUP)) != 0) return false;
+  }
 }
 
 }  // namespace vexlo::os

@@ -26,4 +26,10 @@ bool is_terminal(int fd);
 // empty, as NO_COLOR asks.
 bool environment_has_value(const char* name);
 
+// When the descriptor is a pipe, waits until its reader has taken every
+// byte written to it, so that what was written is no longer lost with the
+// pipe when the reader dies. False when the reader has gone first; true
+// at once for anything but a pipe.
+bool wait_until_read(int fd);
+
 }  // namespace vexlo::os

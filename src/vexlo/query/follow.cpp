@@ -39,11 +39,11 @@ bool NewLogPrinter::finds_unseen(const Database& database, const std::string& lo
   return std::ranges::any_of(entries, [&](const FileEntry& entry) { return !seen_.contains(entry.path); });
 }
 
-void NewLogPrinter::print_new(const Database& database, const std::string& log_root, bool ids_kept, std::ostream& out,
+PrintedLines NewLogPrinter::print_new(const Database& database, const std::string& log_root, bool ids_kept, std::ostream& out,
                               std::ostream& err, TerminalOutput terminals) {
   std::vector<FileEntry> entries;
   ScanNotes notes;
-  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return;
+  if (!scan_for_listing(database, log_root, entries, notes, err, terminals)) return {};
   // A file passed over is said when it first is, not at every round.
   std::unordered_map<std::string, std::size_t> repeated_now;
   for (const std::string& directory : notes.repeated_text_in) {
@@ -68,6 +68,7 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
       } else if (ids_kept) {
         continue;  // numbered by the next round
       } else {
+        if (query_.above_id) continue;
         entry.id = 0;
         err << "Warning: File " << Shown{entry.path, terminals.err} << " not found in database\n";
       }
@@ -78,8 +79,10 @@ void NewLogPrinter::print_new(const Database& database, const std::string& log_r
   seen_ = std::move(seen_now);
   // In the order they were written, as they come.
   std::ranges::stable_sort(fresh, std::ranges::less{}, &FileEntry::timestamp);
-  print_entries(fresh, query_, log_root, std::numeric_limits<std::size_t>::max(), out, err, terminals);
+  const PrintedLines printed =
+      print_entries(fresh, query_, log_root, std::numeric_limits<std::size_t>::max(), out, err, terminals);
   out.flush();
+  return printed;
 }
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 // The part of --follow that knows the listing: which log files are new
 // since the listing or the last round, and printing them in its line form.
 
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -33,9 +34,13 @@ class NewLogPrinter {
   // seen. With `ids_kept`, the database has just been saved, and a file it
   // does not know (one that appeared after its scan) is left for the next
   // round; otherwise such a file is printed with ID 0 after a warning, as
-  // a listing that saves nothing does.
-  void print_new(const Database& database, const std::string& log_root, bool ids_kept, std::ostream& out,
+  // a listing that saves nothing does, unless the query asks for IDs above
+  // one: then it waits for a round that finds it numbered.
+  PrintedLines print_new(const Database& database, const std::string& log_root, bool ids_kept, std::ostream& out,
                  std::ostream& err, TerminalOutput terminals);
+
+  // From now on only logs with an ID above `id` (see ListQuery::above_id).
+  void print_above(std::optional<std::uint64_t> id) { query_.above_id = id; }
 
  private:
   ListQuery query_;

@@ -122,16 +122,36 @@ class LinePrinter {
 
 bool shows_content(const ListQuery& query) { return query.content && query.format == ListFormat::Json; }
 
+// A line of a listing kept to be printed later: a finished text, or the
+// entry and its fields, which the printer lays out with the other rows.
+struct HeldLine {
+  const FileEntry* entry = nullptr;
+  FieldValues values = {};
+  std::string text = {};
+};
+
 // The lines of entries whose content is read: for the conditions, the
-// fields, the document, or all of them.
-std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
-                               std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
-                               const SystemPaths* system_paths) {
+// fields, the document, or all of them. With `held`, the lines are kept
+// there, in the order found, instead of printed.
+PrintedLines print_read_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
+                                std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
+                                const SystemPaths* system_paths, std::vector<HeldLine>* held = nullptr) {
   ContentRequest request{query.where, shows_content(query) ? append_line_with_log : nullptr, log_root,
                          json_escapes(terminals.out), system_paths};
   request.fields = query.fields;
   LinePrinter printer(query, out, terminals.out);
-  std::size_t printed = 0;
+  PrintedLines printed;
+  const auto emit = [&](const FileEntry& entry, HeldLine line) {
+    if (held != nullptr) {
+      held->push_back(std::move(line));
+    } else if (line.entry == nullptr) {
+      out << line.text;
+    } else {
+      printer.print(entry, line.values);
+    }
+    printed.highest_id = std::max(printed.highest_id, entry.id);
+    return ++printed.lines < max_lines;
+  };
   const auto take = [&](std::size_t i, LogContent& content) {
     const FileEntry& entry = entries[i];
     if (!content.problem.empty() && query.where.empty()) {
@@ -142,20 +162,42 @@ std::size_t print_read_entries(std::span<const FileEntry> entries, const ListQue
       if (request.line) {
         std::string line;
         append_json_members(line, entry, query.fields, {}, request.escapes);
-        out << line << ",\"log\":null}\n";
-      } else {
-        printer.print(entry);
+        return emit(entry, HeldLine{.text = line + ",\"log\":null}\n"});
       }
-    } else if (!content.matches) {
-      return true;
-    } else if (request.line) {
-      out << content.line;
-    } else {
-      printer.print(entry, content.fields);
+      return emit(entry, HeldLine{.entry = &entry});
     }
-    return ++printed < max_lines;
+    if (!content.matches) return true;
+    if (request.line) return emit(entry, HeldLine{.text = std::move(content.line)});
+    return emit(entry, HeldLine{.entry = &entry, .values = std::move(content.fields)});
   };
   read_log_contents(entries, request, std::min(os::available_processors(), kMaxReadThreads), take);
+  printer.finish();
+  return printed;
+}
+
+// The newest `count` of `selected` (newest first), printed oldest first.
+// Where conditions decide which lines those are, the lines are made newest
+// first and held, at most `count` of them, until all are found.
+PrintedLines print_oldest_first(std::vector<FileEntry>& selected, std::size_t count, const ListQuery& query,
+                                const std::string& log_root, std::ostream& out, std::ostream& err,
+                                TerminalOutput terminals, const SystemPaths* system_paths) {
+  if (query.where.empty() || count == selected.size()) {
+    const std::span<FileEntry> newest(selected.data(), count);
+    std::ranges::reverse(newest);
+    return print_entries(newest, query, log_root, count, out, err, terminals, system_paths);
+  }
+  if (count == 0) return {};
+  std::vector<HeldLine> held;
+  const PrintedLines printed =
+      print_read_entries(selected, query, log_root, count, out, err, terminals, system_paths, &held);
+  LinePrinter printer(query, out, terminals.out);
+  for (auto line = held.rbegin(); line != held.rend(); ++line) {
+    if (line->entry == nullptr) {
+      out << line->text;
+    } else {
+      printer.print(*line->entry, line->values);
+    }
+  }
   printer.finish();
   return printed;
 }
@@ -176,21 +218,26 @@ bool is_selected(const FileEntry& entry, const ListQuery& query) {
   if (entry.path.find(query.filter) == std::string::npos) return false;
   if (query.since && entry.timestamp < *query.since) return false;
   if (query.before && entry.timestamp >= *query.before) return false;
+  if (query.above_id && entry.id <= *query.above_id) return false;
   return true;
 }
 
-std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
+PrintedLines print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
                           std::size_t max_lines, std::ostream& out, std::ostream& err, TerminalOutput terminals,
                           const SystemPaths* system_paths) {
-  if (max_lines == 0) return 0;
+  if (max_lines == 0) return {};
   if (!query.where.empty() || shows_content(query) || !query.fields.empty()) {
     return print_read_entries(entries, query, log_root, max_lines, out, err, terminals, system_paths);
   }
-  const std::size_t count = std::min(max_lines, entries.size());
+  PrintedLines printed;
+  printed.lines = std::min(max_lines, entries.size());
   LinePrinter printer(query, out, terminals.out);
-  for (std::size_t i = 0; i < count; ++i) printer.print(entries[i]);
+  for (const FileEntry& entry : entries.first(printed.lines)) {
+    printer.print(entry);
+    printed.highest_id = std::max(printed.highest_id, entry.id);
+  }
   printer.finish();
-  return count;
+  return printed;
 }
 
 void report_repeated_text(const std::string& directory, std::ostream& err, TerminalOutput terminals) {
@@ -237,13 +284,15 @@ std::vector<FileEntry> keep_matching_content(std::vector<FileEntry> entries, con
   return kept;
 }
 
-void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
-                    std::ostream& out, std::ostream& err, TerminalOutput terminals,
-                    ListingScan* listing) {
-  const auto selected = select_log_files(database, log_root, query, err, terminals, listing);
-  if (!selected) return;
-  print_entries(selected->entries, query, log_root, line_count(query.limit, selected->entries.size()), out, err,
-                terminals, &selected->system_paths);
+PrintedLines list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
+                            std::ostream& out, std::ostream& err, TerminalOutput terminals, ListingScan* listing) {
+  auto selected = select_log_files(database, log_root, query, err, terminals, listing);
+  if (!selected) return {};
+  const std::size_t count = line_count(query.limit, selected->entries.size());
+  if (query.oldest_first) {
+    return print_oldest_first(selected->entries, count, query, log_root, out, err, terminals, &selected->system_paths);
+  }
+  return print_entries(selected->entries, query, log_root, count, out, err, terminals, &selected->system_paths);
 }
 
 }  // namespace vexlo

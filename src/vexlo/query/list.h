@@ -39,6 +39,17 @@ struct ListQuery {
   bool content = false;
   // Keys whose values follow the path on each line (--fields).
   std::vector<std::string> fields = {};
+  // The lines oldest first, as a listing that goes on with newer logs below
+  // it prints them; the limit still keeps the newest.
+  bool oldest_first = false;
+  // Only logs with an ID above this one (a log without an ID has none).
+  std::optional<std::uint64_t> above_id = std::nullopt;
+};
+
+// What a listing printed: how many lines, and the highest ID among them.
+struct PrintedLines {
+  std::size_t lines = 0;
+  std::uint64_t highest_id = 0;
 };
 
 // Scans `log_root` afresh through the database's log time cache, takes
@@ -52,7 +63,7 @@ struct ListingScan {
   std::vector<std::string> repeated_text_in;  // directories said to hold names that read alike
   std::vector<std::string> unreadable;        // "json" files that could not be read or parsed
 };
-void list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
+PrintedLines list_log_files(const Database& database, const std::string& log_root, const ListQuery& query,
                     std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
                     ListingScan* listing = nullptr);
 
@@ -90,9 +101,8 @@ bool is_selected(const FileEntry& entry, const ListQuery& query);
 // them, leaving out those whose content fails the query's conditions; the
 // content is read only when the query asks for it, from below `log_root`
 // through the links the scan follows, and through the bytes in
-// `system_paths` of a path that is not UTF-8. Returns the number of lines
-// printed.
-std::size_t print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
+// `system_paths` of a path that is not UTF-8.
+PrintedLines print_entries(std::span<const FileEntry> entries, const ListQuery& query, const std::string& log_root,
                           std::size_t max_lines,
                           std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
                           const SystemPaths* system_paths = nullptr);

@@ -52,6 +52,17 @@ ListQuery query(std::string filter, std::optional<std::int64_t> since = std::nul
   return ListQuery{std::move(filter), since, before, limit};
 }
 
+// The query as a listing that --follow or --cursor-file go on from.
+ListQuery oldest_first(ListQuery query, std::vector<WhereCondition> where = {}) {
+  query.oldest_first = true;
+  query.where = std::move(where);
+  return query;
+}
+ListQuery above(ListQuery query, std::uint64_t id) {
+  query.above_id = id;
+  return query;
+}
+
 std::string lines(const std::vector<std::string>& listing) {
   std::string text;
   for (const auto& line : listing) text += line + "\n";
@@ -121,6 +132,13 @@ TEST_F(ListLogFiles, SelectsOrdersAndLimits) {
       {"smallest bounds", query("", kMin, kMin), {}},
       {"widest window", query("", kMin, kMax), {f, d, b, e, c, a}},
       {"window and limit", query("", 200, 1000, 2), {d, b}},
+      {"oldest first", oldest_first(query("")), {a, c, e, b, d, f}},
+      {"newest 2 oldest first", oldest_first(query(default_filter, std::nullopt, std::nullopt, 2)), {b, f}},
+      {"newest 2 that match, oldest first",
+       oldest_first(query(default_filter, std::nullopt, std::nullopt, 2), {parse_where("boot_timestamp~1")}),
+       {a, f}},
+      {"above an ID", above(query(""), 3), {f, d, b}},
+      {"above the last ID", above(query(""), 6), {}},
   };
   for (const auto& c : cases) {
     const Output output = run_listing(*database_, root_, c.query);
