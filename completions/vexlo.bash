@@ -37,7 +37,7 @@ _vexlo_words()
 _vexlo_value()
 {
     case ${1-} in
-        --config) _vexlo_paths ;;
+        --config | --cursor-file) _vexlo_paths ;;
         --log-path) _vexlo_paths -d ;;
         --color) _vexlo_words "auto always never" ;;
         *) COMPREPLY=() ;;
@@ -94,12 +94,12 @@ _vexlo()
     local first=$((i + 1))
     case $command in
         list)
-            valued="--config --log-path --filter --where --fields"
-            options="--all --filter --json --time --where --content --follow --fields --invalid --config --log-path --read-only"
+            valued="--config --log-path --filter --where --fields --cursor-file"
+            options="--all --filter --json --time --where --content --follow --fields --invalid --cursor-file --config --log-path --read-only"
             ;;
         logs)
-            valued="--config --log-path --since --before --filter --where --fields"
-            options="--since --before --filter --json --time --where --content --follow --fields --invalid --config --log-path --read-only"
+            valued="--config --log-path --since --before --filter --where --fields --cursor-file"
+            options="--since --before --filter --json --time --where --content --follow --fields --invalid --cursor-file --config --log-path --read-only"
             # The count, when given, is the word right after "logs".
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))
