@@ -160,11 +160,6 @@ TEST(ParseCommandLine, List) {
          list.invalid = true;
          return list;
        }())},
-      {{"list", "--cursor-file", "-"}, command_of([] {
-         L list;
-         list.cursor_file = "-";
-         return list;
-       }())},
   };
   for (const auto& c : cases) check(c);
 }

@@ -31,19 +31,6 @@ TEST(RenderDatabase, EmptyListOnOneLineAndExtremeNumbers) {
             "  \"last_sync\": -9223372036854775808,\n  \"next_file_id\": 18446744073709551615\n}");
 }
 
-// A database without an instance keeps its layout; one with an instance
-// loads it back, and a value that is none loads as none.
-TEST(RenderDatabase, InstanceOnlyWhenThereIsOne) {
-  EXPECT_EQ(render_database({}, 1, 0, "0a9f"),
-            "{\n  \"files\": [],\n  \"instance\": \"0a9f\",\n  \"last_sync\": 0,\n  \"next_file_id\": 1\n}");
-  for (const std::string& instance : std::vector<std::string>{"0a9f", "", "0A9F", "x", std::string(65, 'a')}) {
-    const std::string text = R"({"files": [], "instance": ")" + instance + "\"}";
-    EXPECT_EQ(load_database(text).content.instance, is_database_instance(instance) ? instance : "") << instance;
-  }
-  EXPECT_TRUE(is_database_instance(std::string(64, 'f')));
-  EXPECT_FALSE(is_database_instance("0A9F"));
-}
-
 TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
   const struct {
     std::string path;
