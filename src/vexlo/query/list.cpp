@@ -256,7 +256,11 @@ std::optional<Selection> select_log_files(const Database& database, const std::s
   for (const std::string& directory : notes.repeated_text_in) report_repeated_text(directory, err, terminals);
   assign_ids(database, entries, err, terminals.err);
   if (listing != nullptr) {
-    for (const FileEntry& entry : entries) listing->paths.push_back(entry.path);
+    for (const FileEntry& entry : entries) {
+      // Above a cursor a log without an ID is not printed: it is left for a
+      // round of --follow that finds it numbered.
+      if (entry.id != 0 || !query.above_id) listing->paths.push_back(entry.path);
+    }
     listing->repeated_text_in = std::move(notes.repeated_text_in);
     listing->unreadable = std::move(notes.unreadable);
   }
