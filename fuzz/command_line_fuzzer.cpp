@@ -1,8 +1,10 @@
 // Command-line parsing on argument lists taken from the input: arguments are
 // separated by NUL bytes, as the kernel lays them out. Parsing must never
 // fail, must give the same command twice, may write only the one message for
-// an unknown command word, must leave path filters as UTF-8 text, and must
-// take a global option or flag given after the command word.
+// an unknown command word, must count the command line as misused exactly
+// when it said something about it, must leave path filters as UTF-8 text,
+// and must take a global option or flag given after the command word, its
+// value attached with "=" or not.
 
 #include <algorithm>
 #include <cstddef>
@@ -67,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  require(command.misused == !message.empty(), "misused does not match what was said", message);
+
   std::ostringstream again_err;
   require(vexlo::parse_command_line(args, again_err) == command, "a second parse differs");
   require(again_err.str() == message, "a second parse writes another message");
@@ -86,7 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream extended_err;
     vexlo::Command expected = command;
     expected.log_path = "/appended";
+    // Replacing another --log-path is said.
+    expected.misused = command.misused || (command.log_path && command.log_path != "/appended");
     require(vexlo::parse_command_line(extended, extended_err) == expected, "an appended --log-path was not taken");
+    extended.pop_back();
+    extended.back() = "--log-path=/appended";
+    std::ostringstream attached_err;
+    require(vexlo::parse_command_line(extended, attached_err) == expected, "an attached --log-path was not taken");
 
     // So may --read-only, a flag, which changes nothing else.
     std::vector<std::string_view> read_only = args;

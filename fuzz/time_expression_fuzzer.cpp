@@ -1,7 +1,7 @@
 // Time expressions on arbitrary text. A calendar expression gives the same
 // instant every time, within the year range of the calendar formats, and
-// the instant written back as "YYYY-MM-DD HH:MM:SS" reads as the same
-// instant again.
+// the instant written back as "YYYY-MM-DD HH:MM:SS" and in ISO 8601 reads
+// as the same instant again. "@<seconds>" gives those seconds.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
+#include "vexlo/common/decimal.h"
 #include "vexlo/query/time_expression.h"
 
 namespace {
@@ -18,7 +19,12 @@ using vexlo::fuzz::require;
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-bool is_relative_form(std::string_view text) { return text.starts_with('-') && text.contains("day"); }
+// The forms counted from the clock: a span ending in a unit, or a word.
+bool is_relative_form(std::string_view text) {
+  const bool unit_last = !text.empty() && text.back() >= 'a' && text.back() <= 'z';
+  return (text.starts_with('-') && unit_last) || text.ends_with(" ago") || text == "now" || text == "today" ||
+         text == "yesterday";
+}
 
 std::int64_t floor_divide(std::int64_t a, std::int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 
@@ -44,14 +50,15 @@ CivilDate civil_from_days(std::int64_t days) {
 
 // The calendar text of an instant; a year past four digits carries a "+",
 // which the year field needs for more than four digits.
-std::string calendar_text(std::int64_t instant) {
+std::string calendar_text(std::int64_t instant, bool iso) {
   const std::int64_t days = floor_divide(instant, kSecondsPerDay);
   const std::int64_t seconds = instant - days * kSecondsPerDay;
   const CivilDate date = civil_from_days(days);
   char text[64];
-  std::snprintf(text, sizeof text, "%s%lld-%02u-%02u %02lld:%02lld:%02lld", date.year > 9999 ? "+" : "",
-                static_cast<long long>(date.year), date.month, date.day, static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  std::snprintf(text, sizeof text, "%s%lld-%02u-%02u%c%02lld:%02lld:%02lld%s", date.year > 9999 ? "+" : "",
+                static_cast<long long>(date.year), date.month, date.day, iso ? 'T' : ' ',
+                static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                static_cast<long long>(seconds % 60), iso ? "Z" : "");
   return text;
 }
 
@@ -60,6 +67,10 @@ std::string calendar_text(std::int64_t instant) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto instant = vexlo::parse_time_expression(text);
+  if (text.starts_with('@')) {
+    require(instant == vexlo::parse_signed_decimal(text.substr(1)), "@ does not give its seconds");
+    return 0;
+  }
   if (!instant || is_relative_form(text)) return 0;
 
   require(vexlo::parse_time_expression(text) == instant, "a calendar expression changed its value");
@@ -70,8 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // A negative year starts with "-", but the text holds no "day", so it
   // still reads as a calendar date.
-  const std::string written = calendar_text(*instant);
-  const auto read_back = vexlo::parse_time_expression(written);
-  require(read_back == instant, "the instant written as a calendar text reads differently", written);
+  for (const bool iso : {false, true}) {
+    const std::string written = calendar_text(*instant, iso);
+    const auto read_back = vexlo::parse_time_expression(written);
+    require(read_back == instant, "the instant written as a calendar text reads differently", written);
+  }
   return 0;
 }

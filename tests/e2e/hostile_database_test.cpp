@@ -105,7 +105,7 @@ TEST(HostileDatabase, ExhaustedCounterGivesNoIdsRatherThanRepeatingThem) {
 
   sandbox.write({"logs/shutdown/unsafe/new4.json", R"({"boot_timestamp": 4})"});
   const RunResult result = run_on(sandbox, {"show", "0"});
-  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.status, 1) << result;
   EXPECT_EQ(result.out, "");  // 0 names no file, not the first one without an ID
   EXPECT_EQ(result.err, "File with ID 0 not found\n");
   EXPECT_NE(sandbox.read(database_path("logs")).find("\"next_file_id\": 18446744073709551615\n}"), std::string::npos);

@@ -114,7 +114,7 @@ TEST(Output, NothingToWriteIsNoFailure) {
     Sandbox sandbox;
     RunResult result = sandbox.run({"--config", kNoConfig, "--log-path", "logs", "list"}, {.stdout_target = target});
     EXPECT_EQ(result.status, 0) << result;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, "Warning: log directory logs did not exist and was created\n");
     result = sandbox.run({"help"}, {.stdout_target = target});
     EXPECT_EQ(result.status, 0) << result;
     EXPECT_EQ(result.err, usage_text("vexlo"));
@@ -125,11 +125,11 @@ TEST(Output, ClosedStandardErrorLosesOnlyTheMessages) {
   Sandbox sandbox;
   sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 5})"});
   RunResult result = sandbox.run({"bogus"}, {.close_stderr = true});
-  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.status, 2) << result;
   EXPECT_EQ(result.out, "");
 
   result = sandbox.run({"--config", kNoConfig, "--log-path", "logs", "show", "7"}, {.close_stderr = true});
-  EXPECT_EQ(result.status, 0) << result;
+  EXPECT_EQ(result.status, 1) << result;
   EXPECT_EQ(result.out, "");
 
   result = sandbox.run({"--config", kNoConfig, "--log-path", "logs", "list"}, {.close_stderr = true});

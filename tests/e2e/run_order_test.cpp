@@ -51,7 +51,8 @@ TEST(RunOrder, MissingLogRootIsCreatedWithItsDatabase) {
     const RunResult second = sandbox.run({"--config", kNoConfig, "--log-path", "a/b/logs", "list"});
     ::umask(before);
     EXPECT_EQ(result.status, 0) << result;
-    EXPECT_EQ(result.out + result.err + second.err, "") << umask;
+    EXPECT_EQ(result.out + result.err + second.err, "Warning: log directory a/b/logs did not exist and was created\n")
+        << umask;
     for (const auto& [path, mode] : std::map<std::string, mode_t>{{"a", 0755}, {"a/b", 0755}, {"a/b/logs", 0755},
              {"a/b/logs/.config", 0755}, {database_path("a/b/logs"), 0644},
              {"a/b/logs/.config/vexlo-db.lock", 0600}, {"a/b/logs/.config/vexlo-cache", 0600}}) {

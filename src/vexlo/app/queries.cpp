@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "vexlo/common/utf8.h"
 #include "vexlo/json/json.h"
@@ -62,15 +63,16 @@ ListQuery make_list_query(const ListCommand& command) {
   return query;
 }
 
-ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal) {
+LogsQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal) {
   ListQuery query;
   query.filter = path_filter(command.filter);
   query.since = time_bound("--since", command.since, err, err_is_terminal);
-  query.before = time_bound("--before", command.before, err, err_is_terminal);
+  query.before = time_bound(command.before_name, command.before, err, err_is_terminal);
+  const bool dropped = (command.since && !query.since) || (command.before && !query.before);
   query.limit = command.count;
   query.format = list_format(command);
   add_content_options(command, query);
-  return query;
+  return {std::move(query), dropped};
 }
 
 ListQuery make_browse_query(const BrowseCommand& command, std::ostream& err) {

@@ -14,9 +14,13 @@ ListQuery make_list_query(const ListCommand& command);
 
 // Evaluates the time expressions, so it is called after the
 // synchronisation. A bound whose expression yields no instant is left out,
-// and a warning on `err` says so, with the characters that reorder or hide
-// text escaped too when `err_is_terminal`.
-ListQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal = false);
+// a warning on `err` says so, with the characters that reorder or hide
+// text escaped too when `err_is_terminal`, and `bound_dropped` is set.
+struct LogsQuery {
+  ListQuery query;
+  bool bound_dropped = false;
+};
+LogsQuery make_logs_query(const LogsCommand& command, std::ostream& err, bool err_is_terminal = false);
 
 // The selection of `browse` and of its filter line: the path filter and
 // --all as `list` takes them, the time bounds as `logs` does (evaluated

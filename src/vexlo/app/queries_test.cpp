@@ -49,16 +49,18 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
       {{0, std::nullopt, std::nullopt, "boot"}, {"boot", std::nullopt, std::nullopt, 0}, ""},
       {{-5, "2024-03-01", "2024-03-01 12:30", std::nullopt}, {"shutdown/unsafe", 1709251200, 1709296200, -5}, ""},
       // An expression that does not parse leaves its bound out, and says so.
-      {{2, "yesterday", "-10Day", std::nullopt},
+      {{2, "tomorrow", "-10Day", std::nullopt},
        {"shutdown/unsafe", std::nullopt, std::nullopt, 2},
-       warning("--since", "\"yesterday\"") + warning("--before", "\"-10Day\"")},
+       warning("--since", "\"tomorrow\"") + warning("--before", "\"-10Day\"")},
       {{2, "", "1970-01-01", std::nullopt}, {"shutdown/unsafe", std::nullopt, 0, 2}, warning("--since", "\"\"")},
-      {{-1, "2025-12-03T00:00:00", std::nullopt, std::nullopt},
+      {{-1, "2025-12-03T00:00:00Z", std::nullopt, std::nullopt}, {"shutdown/unsafe", 1764720000, std::nullopt, -1}, ""},
+      {{-1, "-10years", "-99999999999999999999day", std::nullopt},
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
-       warning("--since", "\"2025-12-03T00:00:00\"")},
-      {{-1, "-10days", "-99999999999999999999day", std::nullopt},
+       warning("--since", "\"-10years\"") + warning("--before", "\"-99999999999999999999day\"")},
+      // The warning names the option as it was given.
+      {{-1, std::nullopt, "soon", std::nullopt, false, false, {}, false, false, "--until"},
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
-       warning("--since", "\"-10days\"") + warning("--before", "\"-99999999999999999999day\"")},
+       warning("--until", "\"soon\"")},
       // The value is quoted so that nothing in it reaches a terminal raw.
       {{-1, "a\"b\x1b[2J\xff", std::nullopt, std::nullopt},
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
@@ -69,7 +71,9 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
   };
   for (const auto& c : cases) {
     std::ostringstream err;
-    const ListQuery query = make_logs_query(c.command, err, c.err_is_terminal);
+    const LogsQuery logs = make_logs_query(c.command, err, c.err_is_terminal);
+    const ListQuery& query = logs.query;
+    EXPECT_EQ(logs.bound_dropped, !c.err.empty());
     EXPECT_EQ(query.filter, c.expected.filter);
     EXPECT_EQ(query.since, c.expected.since);
     EXPECT_EQ(query.before, c.expected.before);
@@ -103,7 +107,7 @@ TEST(MakeBrowseQuery, FilterAsListTimeAsLogs) {
 TEST(MakeLogsQuery, RelativeBoundsCountBackFromNow) {
   const std::int64_t before_call = os::now_seconds();
   std::ostringstream err;
-  const ListQuery query = make_logs_query(LogsCommand{-1, "-2day", "--1day", std::nullopt}, err);
+  const ListQuery query = make_logs_query(LogsCommand{-1, "-2day", "--1day", std::nullopt}, err).query;
   const std::int64_t after_call = os::now_seconds();
   ASSERT_TRUE(query.since);
   ASSERT_TRUE(query.before);
@@ -125,7 +129,7 @@ TEST(MakeLogsQuery, LogsWithoutOptionsListsLikeList) {
   ASSERT_TRUE(database->sync(root));
   std::ostringstream list, logs, err;
   list_log_files(*database, root, make_list_query(ListCommand{}), list, err);
-  list_log_files(*database, root, make_logs_query(LogsCommand{}, err), logs, err);
+  list_log_files(*database, root, make_logs_query(LogsCommand{}, err).query, logs, err);
   EXPECT_NE(list.str(), "");
   EXPECT_EQ(logs.str(), list.str());
   EXPECT_EQ(err.str(), "");
@@ -144,7 +148,7 @@ TEST(OutputForms, FromTheFlags) {
   for (const auto& c : listings) {
     EXPECT_EQ(make_list_query(ListCommand{std::nullopt, false, c.json, c.time}).format, c.format);
     std::ostringstream err;
-    EXPECT_EQ(make_logs_query(LogsCommand{-1, std::nullopt, std::nullopt, std::nullopt, c.json, c.time}, err).format,
+    EXPECT_EQ(make_logs_query(LogsCommand{-1, std::nullopt, std::nullopt, std::nullopt, c.json, c.time}, err).query.format,
               c.format);
   }
   const struct {

@@ -1,7 +1,11 @@
-// The order of one run: parse, answer help and --version, load the
-// configuration, settle the log root, open and synchronise the database,
-// then run the command. Only a database directory that cannot be created
-// ends a run early.
+// The order of one run: parse, answer help, --version and a command's
+// --help, load the configuration, settle the log root, open and synchronise
+// the database, then run the command. Only a database directory that cannot
+// be created ends a run early.
+//
+// The exit status tells a script what became of the run (kExitSuccess,
+// kExitFailure, kExitUsage in run.h); what the run writes does not depend
+// on it.
 //
 // With --read-only the database is only read: nothing is created, written
 // or locked, and the command answers with the IDs the database file holds.
@@ -21,6 +25,7 @@
 #include "vexlo/app/follow.h"
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
+#include "vexlo/cli/command_reference.h"
 #include "vexlo/cli/usage.h"
 #include "vexlo/config/config.h"
 #include "vexlo/db/database.h"
@@ -61,9 +66,12 @@ const std::optional<std::string>* cursor_file(const CommandKind& kind) {
   return nullptr;
 }
 
-// Returns false when a cursor could not be recorded.
-bool run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
-                 Follower* follower, Cursor* cursor, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
+// Returns the exit status of the command: a listing is an answer even
+// after a failed synchronisation; a dropped time bound was a command line
+// not used as written; a show that printed nothing, or a cursor that could
+// not be recorded, failed.
+int run_command(const CommandKind& kind, const Database& database, const std::string& log_root,
+                Follower* follower, Cursor* cursor, std::ostream& out, std::ostream& err, TerminalOutput terminals) {
   bool recorded = true;
   const auto list = [&](ListQuery query) {
     if (lists_invalid(kind)) return list_invalid_files(database, log_root, query, out, err, terminals);
@@ -81,24 +89,34 @@ bool run_command(const CommandKind& kind, const Database& database, const std::s
     if (cursor != nullptr) recorded = record_cursor(*cursor, printed.highest_id, out, err, terminals);
     if (follower != nullptr) follower->follow(query, listing, database.passed_over(), out, cursor);
   };
-  std::visit(
+  const int status = std::visit(
       [&](const auto& command) {
         using Kind = std::decay_t<decltype(command)>;
         if constexpr (std::is_same_v<Kind, ListCommand>) {
           list(make_list_query(command));
         } else if constexpr (std::is_same_v<Kind, LogsCommand>) {
           // Relative time expressions count back from now, after the sync.
-          list(make_logs_query(command, err, terminals.err));
+          const LogsQuery logs = make_logs_query(command, err, terminals.err);
+          list(logs.query);
+          if (logs.bound_dropped) return kExitUsage;
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          show_log_file(database, log_root, command.id, show_format(command), out, err, terminals,
-                        uses_colour(command.colour, terminals.out, terminals.no_colour));
+          if (!show_log_file(database, log_root, command.id, show_format(command), out, err, terminals,
+                             uses_colour(command.colour, terminals.out, terminals.no_colour))) {
+            return kExitFailure;
+          }
         }
-        // Help and Version never get here: they end the run before anything
-        // is opened; nor does Browse, which has an exit status of its own.
+        // Help, Version and Reference never get here: they end the run
+        // before anything is opened; nor does Browse, which has an exit
+        // status of its own.
+        return kExitSuccess;
       },
       kind);
-  return recorded;
+  return status == kExitSuccess && !recorded ? kExitFailure : status;
 }
+
+// The status of a run whose command line was not used as written is
+// kExitUsage, whatever came after: the answer is not to what was typed.
+int status_of(const Command& command, int status) { return command.misused ? kExitUsage : status; }
 
 // Says on `err`, once the wait for another run grows long, why nothing
 // seems to happen.
@@ -128,11 +146,15 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   const Command command = parse_command_line(args, err, terminals.err);
   if (std::holds_alternative<HelpCommand>(command.kind)) {
     print_usage(usage_program_name(args), err);
-    return 0;
+    return status_of(command, kExitSuccess);
   }
   if (std::holds_alternative<VersionCommand>(command.kind)) {
     out << "vexlo " << VEXLO_VERSION << '\n';
-    return 0;
+    return status_of(command, kExitSuccess);
+  }
+  if (const auto* reference = std::get_if<ReferenceCommand>(&command.kind)) {
+    print_command_reference(reference->word, out);
+    return status_of(command, kExitSuccess);
   }
 
   const auto* browse = std::get_if<BrowseCommand>(&command.kind);
@@ -159,7 +181,10 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   auto database = open_database(command, log_root, err, terminals);
   if (!database) {
     report_open_error(database.error(), err, terminals);
-    return 1;
+    return status_of(command, kExitFailure);
+  }
+  if (database->created_log_root()) {
+    err << "Warning: log directory " << Shown{log_root, terminals.err} << " did not exist and was created\n";
   }
   if (const auto& distrust = database->ids_distrust()) {
     err << "Warning: the IDs may have been changed by another user: " << Shown{*distrust, terminals.err} << '\n';
@@ -183,10 +208,9 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
-  if (browse != nullptr) return browse_logs(*browse, *database, log_root, &*browse_live, err);
-  const bool recorded = run_command(command.kind, *database, log_root, follower ? &*follower : nullptr,
-                                    cursor ? &*cursor : nullptr, out, err, terminals);
-  return recorded ? 0 : 1;
+  if (browse != nullptr) return status_of(command, browse_logs(*browse, *database, log_root, &*browse_live, err));
+  return status_of(command, run_command(command.kind, *database, log_root, follower ? &*follower : nullptr,
+                                        cursor ? &*cursor : nullptr, out, err, terminals));
 }
 
 }  // namespace vexlo

@@ -55,18 +55,6 @@ std::vector<OptionName> other_commands_options(std::string_view command, const O
   return options;
 }
 
-
-// "--since=2025-12-03" for an option that takes a value: the grammar reads
-// no "=", so the user is shown the form it reads.
-std::optional<std::string> equals_form(std::string_view arg, std::span<const OptionName> options) {
-  const std::size_t equals = arg.find('=');
-  if (equals == std::string_view::npos) return std::nullopt;
-  const std::string_view name = arg.substr(0, equals);
-  const OptionName* option = find_name(options, name);
-  if (option == nullptr || !option->takes_value) return std::nullopt;
-  return "Warning: " + visible(arg) + " is not read; write " + std::string(name) + ' ' + visible(arg.substr(equals + 1));
-}
-
 // The closest spelling of `name` among `options`.
 const OptionName* close_option(std::string_view name, std::span<const OptionName> options) {
   const auto close = close_spelling(name, plain_names(options));
@@ -97,12 +85,10 @@ IgnoredOption ignored_option(std::string_view arg, std::string_view command, std
                              const OptionCatalogue& catalogue) {
   std::vector<OptionName> known(own.begin(), own.end());
   std::ranges::copy(catalogue.global, std::back_inserter(known));
-  if (auto note = equals_form(arg, known)) return {std::move(*note)};
-
   const std::string_view name = arg.substr(0, arg.find('='));
   const bool whole = name.size() == arg.size();
   const std::string ignoring = "Warning: ignoring " + quoted(arg);
-  if (name == "--version" || name == "--help") return {ignoring + " (it counts only before " + std::string(command) + ")"};
+  if (name == "--version") return {ignoring + " (it counts only before " + std::string(command) + ")"};
   if (const std::string others = others_taking(name, command, catalogue); !others.empty()) {
     return {ignoring + " (" + others + ")", whole && takes_value_anywhere(name, catalogue)};
   }
@@ -119,7 +105,6 @@ IgnoredOption ignored_option(std::string_view arg, std::string_view command, std
 }
 
 std::optional<std::string> unknown_command_hint(std::string_view word, const OptionCatalogue& catalogue) {
-  if (auto note = equals_form(word, catalogue.global)) return note;
   if (const auto close = close_spelling(word, catalogue.command_place_words)) {
     return "Warning: " + quoted(word) + " is not a command; did you mean " + std::string(*close) + "?";
   }

@@ -8,6 +8,9 @@
 // now, except that "--read-only" and "--version" before the command word
 // are no longer taken for an unknown command word.
 //
+// An option that takes a value reads it from the next argument or, in the
+// form "--option=value", from the same one.
+//
 // Dropping an argument keeps the grammar, but a listing without what the
 // user asked for looks just like one with it, so every argument that is
 // dropped, or taken as something the user probably did not mean, is said
@@ -52,6 +55,15 @@ template <class Target>
 const Option<Target>* find_option(std::span<const Option<Target>> options, std::string_view name) {
   const auto found = std::ranges::find(options, name, &Option<Target>::name);
   return found == options.end() ? nullptr : &*found;
+}
+
+// The option of "--name=value", when `name` is one that takes a value.
+template <class Target>
+const Option<Target>* find_attached(std::span<const Option<Target>> options, std::string_view arg) {
+  const std::size_t equals = arg.find('=');
+  if (!begins_with_dashes(arg) || equals == std::string_view::npos) return nullptr;
+  const Option<Target>* option = find_option(options, arg.substr(0, equals));
+  return option != nullptr && option->takes_value ? option : nullptr;
 }
 
 // Of an option given twice, only the last value counts; another one that
@@ -136,6 +148,12 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--before", true,
      [](LogsCommand& logs, std::string_view value, Notes& notes) {
        replace_value(logs.before, "--before", value, notes);
+       logs.before_name = "--before";
+     }},
+    {"--until", true,
+     [](LogsCommand& logs, std::string_view value, Notes& notes) {
+       replace_value(logs.before, "--until", value, notes);
+       logs.before_name = "--until";
      }},
     {"--filter", true, set_filter<LogsCommand>},
     {"--json", false, [](LogsCommand& logs, std::string_view, Notes&) { logs.json = true; }},
@@ -193,8 +211,9 @@ std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
 }
 
 // Every option with its command, for what is said about an option given
-// to the wrong command or misspelt. browse takes only options of list and
-// logs, and is left out, so that what is said of those stays as it was.
+// to the wrong command or misspelt, and for the command references.
+// browse takes only options of list and logs, and is left out, so that
+// what is said of those stays as it was.
 OptionCatalogue catalogue() {
   return {names_of<Command>(kGlobalOptions),
           {{"list", names_of<ListCommand>(kListOptions)},
@@ -206,6 +225,11 @@ OptionCatalogue catalogue() {
 // Takes option `option` at position `i`; returns how many arguments it used.
 template <class Target>
 std::size_t take_option(const Option<Target>& option, Arguments args, std::size_t i, Target& target, Notes& notes) {
+  if (args[i] != option.name) {
+    // "--name=value"
+    option.set(target, args[i].substr(option.name.size() + 1), notes);
+    return 1;
+  }
   if (!option.takes_value) {
     option.set(target, {}, notes);
     return 1;
@@ -228,18 +252,29 @@ struct Grammar {
   void (*take_word)(Kind& kind, std::string_view arg, std::string_view after, Notes& notes);
 };
 
-// Scans the options of a command from position `j` to the end.
+// The option named by `arg`, as a whole or in the form "--name=value".
+template <class Target>
+const Option<Target>* option_named(std::span<const Option<Target>> options, std::string_view arg) {
+  const Option<Target>* option = find_option(options, arg);
+  return option != nullptr ? option : find_attached(options, arg);
+}
+
+// Scans the options of a command from position `j` to the end. "--help"
+// anywhere among them asks for the command's reference.
 template <class Kind>
 void scan_options(Arguments args, std::size_t j, const Grammar<Kind>& grammar, Kind& kind, Command& command,
-                  Notes& notes) {
+                  Notes& notes, bool& reference) {
   std::string_view ignored;  // the ignored option just before, when a value may follow it
   while (j < args.size()) {
     const std::string_view arg = args[j];
     const std::string_view after = std::exchange(ignored, {});
-    if (const auto* option = find_option(grammar.options, arg)) {
+    if (const auto* option = option_named(grammar.options, arg)) {
       j += take_option(*option, args, j, kind, notes);
-    } else if (const auto* global = find_option<Command>(kGlobalOptions, arg)) {
+    } else if (const auto* global = option_named<Command>(kGlobalOptions, arg)) {
       j += take_option(*global, args, j, command, notes);
+    } else if (arg == "--help") {
+      reference = true;
+      ++j;
     } else if (begins_with_dashes(arg)) {
       IgnoredOption note = ignored_option(arg, grammar.word, names_of(grammar.options), catalogue());
       notes.push_back(std::move(note.note));
@@ -303,9 +338,9 @@ void check_content(const Listing& listing, Notes& notes) {
   if (listing.content && !listing.json) notes.push_back("Warning: --content is ignored without --json");
 }
 
-ListCommand parse_list(Arguments args, std::size_t start, Command& command, Notes& notes) {
+ListCommand parse_list(Arguments args, std::size_t start, Command& command, Notes& notes, bool& reference) {
   ListCommand list;
-  scan_options(args, start, kListGrammar, list, command, notes);
+  scan_options(args, start, kListGrammar, list, command, notes, reference);
   check_content(list, notes);
   if (list.all && list.filter) {
     notes.push_back("Warning: the filter " + quoted(*list.filter) + " plays no part: --all lists every file");
@@ -313,7 +348,7 @@ ListCommand parse_list(Arguments args, std::size_t start, Command& command, Note
   return list;
 }
 
-LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Notes& notes) {
+LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Notes& notes, bool& reference) {
   LogsCommand logs;
   std::size_t j = start;
   // The word after "logs" is the count unless it looks like an option; it is
@@ -324,24 +359,34 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Note
     logs.count = count.value_or(-1);
     ++j;
   }
-  scan_options(args, j, kLogsGrammar, logs, command, notes);
+  scan_options(args, j, kLogsGrammar, logs, command, notes, reference);
   check_content(logs, notes);
   return logs;
 }
 
 BrowseCommand parse_browse(Arguments args, std::size_t start, Command& command, Notes& notes) {
   BrowseCommand browse;
-  scan_options(args, start, kBrowseGrammar, browse, command, notes);
+  // browse has no reference of its own: its options are those of list and logs.
+  bool reference = false;
+  scan_options(args, start, kBrowseGrammar, browse, command, notes, reference);
+  if (reference) notes.push_back("Warning: ignoring " + quoted("--help") + " (it counts only before browse)");
   if (browse.all && browse.filter) {
     notes.push_back("Warning: the filter " + quoted(*browse.filter) + " plays no part: --all lists every file");
   }
   return browse;
 }
 
-ShowCommand parse_show(Arguments args, std::size_t start, Command& command, Notes& notes) {
+ShowCommand parse_show(Arguments args, std::size_t start, Command& command, Notes& notes, bool& reference) {
+
   ShowCommand show;
   constexpr std::string_view kIdForm = " (IDs are whole numbers from 1)";
-  // The word after "show" is always the ID, even when it looks like an option.
+  // The word after "show" is always the ID, even when it looks like an
+  // option, except "--help", which wants no ID.
+  if (start < args.size() && args[start] == "--help") {
+    reference = true;
+    scan_options(args, start + 1, kShowGrammar, show, command, notes, reference);
+    return show;
+  }
   if (start >= args.size()) {
     notes.push_back("Warning: the log ID is missing after show" + std::string(kIdForm));
     return show;
@@ -349,16 +394,27 @@ ShowCommand parse_show(Arguments args, std::size_t start, Command& command, Note
   const auto id = parse_unsigned_decimal(args[start]);
   if (!id) notes.push_back("Warning: " + quoted(args[start]) + " is not a log ID" + std::string(kIdForm));
   show.id = id.value_or(0);
-  scan_options(args, start + 1, kShowGrammar, show, command, notes);
+  scan_options(args, start + 1, kShowGrammar, show, command, notes, reference);
   return show;
+}
+
+// A command word and its options; the command's reference when "--help"
+// stands among them.
+template <class Kind>
+CommandKind command_or_reference(Kind (*parse_kind)(Arguments, std::size_t, Command&, Notes&, bool&), Arguments args,
+                                 std::size_t i, Command& command, Notes& notes) {
+  bool reference = false;
+  Kind kind = parse_kind(args, i + 1, command, notes, reference);
+  if (reference) return ReferenceCommand{std::string(args[i])};
+  return kind;
 }
 
 // The command word at position `i`, and the rest of the command line.
 CommandKind parse_command(Arguments args, std::size_t i, Command& command, Notes& notes) {
   const std::string_view word = args[i];
-  if (word == "list") return parse_list(args, i + 1, command, notes);
-  if (word == "logs") return parse_logs(args, i + 1, command, notes);
-  if (word == "show") return parse_show(args, i + 1, command, notes);
+  if (word == "list") return command_or_reference(parse_list, args, i, command, notes);
+  if (word == "logs") return command_or_reference(parse_logs, args, i, command, notes);
+  if (word == "show") return command_or_reference(parse_show, args, i, command, notes);
   if (word == "browse") return parse_browse(args, i + 1, command, notes);
   if (word != "help" && word != "-h" && word != "--help") {
     if (auto hint = unknown_command_hint(word, catalogue())) notes.push_back(std::move(*hint));
@@ -376,10 +432,10 @@ void parse_into(Arguments args, Command& command, Notes& notes) {
       command.kind = VersionCommand{};
       return;
     }
-    const auto* global = find_option<Command>(kGlobalOptions, args[i]);
+    const auto* global = option_named<Command>(kGlobalOptions, args[i]);
     if (global == nullptr) break;
     // A global option without its value leaves no room for a command word.
-    if (global->takes_value && i + 1 >= args.size()) {
+    if (args[i] == global->name && global->takes_value && i + 1 >= args.size()) {
       notes.push_back(missing_value(global->name));
       return;
     }
@@ -400,9 +456,12 @@ Command parse(Arguments args, Notes& notes) {
 
 bool option_takes_value(std::string_view name) { return takes_value_anywhere(name, catalogue()); }
 
+OptionCatalogue option_catalogue() { return catalogue(); }
+
 Command parse_command_line(Arguments args, std::ostream& err, bool err_is_terminal) {
   Notes notes;
   Command command = parse(args, notes);
+  command.misused = !notes.empty();
   // The warnings show user text visibly already, so a terminal gets them as
   // they are, not escaped twice; the unknown command word is shown as
   // typed, except on a terminal.

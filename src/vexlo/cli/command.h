@@ -44,6 +44,9 @@ struct LogsCommand {
   std::vector<std::string> fields = {};
   bool invalid = false;
   std::optional<std::string> cursor_file = {};
+  // The name under which `before` was given, "--before" or "--until", for
+  // what is said about its value.
+  std::string_view before_name = "--before";
 
   bool operator==(const LogsCommand&) const = default;
 };
@@ -78,8 +81,15 @@ struct VersionCommand {
   bool operator==(const VersionCommand&) const = default;
 };
 
-using CommandKind =
-    std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand, VersionCommand, BrowseCommand>;
+// "--help" after a command word: that command's whole reference.
+struct ReferenceCommand {
+  std::string word;
+
+  bool operator==(const ReferenceCommand&) const = default;
+};
+
+using CommandKind = std::variant<HelpCommand, ListCommand, LogsCommand, ShowCommand, VersionCommand, BrowseCommand,
+                                 ReferenceCommand>;
 
 struct Command {
   std::string config_path = std::string(kDefaultConfigPath);
@@ -87,6 +97,9 @@ struct Command {
   CommandKind kind = HelpCommand{};
   // "--read-only", before or after the command word: nothing is written.
   bool read_only = false;
+  // A line was said about the command line (a warning, or an unknown
+  // command word): it was not used as written.
+  bool misused = false;
 
   bool operator==(const Command&) const = default;
 };
@@ -110,5 +123,9 @@ Command parse_command_line(std::span<const std::string_view> args, std::ostream&
 // Whether `name` is an option, of any command or global, that takes the
 // next argument as its value.
 bool option_takes_value(std::string_view name);
+
+// Every option the parser reads, from its option tables.
+struct OptionCatalogue;
+OptionCatalogue option_catalogue();
 
 }  // namespace vexlo

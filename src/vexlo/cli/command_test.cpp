@@ -41,6 +41,8 @@ std::string describe(const Command& c) {
       << " since=" << opt(browse->since) << " before=" << opt(browse->before);
   } else if (std::holds_alternative<VersionCommand>(c.kind)) {
     s << "Version";
+  } else if (const auto* reference = std::get_if<ReferenceCommand>(&c.kind)) {
+    s << "Reference " << reference->word;
   } else {
     s << "Help";
   }
@@ -76,10 +78,14 @@ std::string without_warnings(const std::string& err) {
   return kept;
 }
 
+// Whether the command line counts as misused is checked with the
+// messages, in DroppedArgumentsAreSaid.
 void check(const Case& c) {
   const Parsed parsed = parse(c.words);
-  EXPECT_EQ(describe(parsed.command), describe(c.expected)) << shown(c.words);
-  EXPECT_EQ(parsed.command, c.expected) << shown(c.words);
+  Command expected = c.expected;
+  expected.misused = parsed.command.misused;
+  EXPECT_EQ(describe(parsed.command), describe(expected)) << shown(c.words);
+  EXPECT_EQ(parsed.command, expected) << shown(c.words);
   EXPECT_EQ(without_warnings(parsed.err), c.err) << shown(c.words);
 }
 
@@ -103,6 +109,16 @@ TEST(ParseCommandLine, GlobalOptionsAndCommandWord) {
        command_of(ShowCommand{1, false}, std::string(kDefaultConfigPath), "b")},
       {{"list", "--config"}, command_of(ListCommand{})},  // standing last: ignored
       {{"help", "--config"}, kHelp},
+      // A value may be attached with "=", to any option that takes one.
+      {{"--log-path=l", "list"}, command_of(ListCommand{}, std::string(kDefaultConfigPath), "l")},
+      {{"--config=", "list", "--log-path=a=b"}, command_of(ListCommand{}, "", "a=b")},
+      {{"--config=c"}, command_of(HelpCommand{}, "c")},
+      // "--help" after a command word asks for that command's reference.
+      {{"list", "--help"}, command_of(ReferenceCommand{"list"})},
+      {{"logs", "3", "--since", "x", "--help", "--json"}, command_of(ReferenceCommand{"logs"})},
+      {{"show", "--help"}, command_of(ReferenceCommand{"show"})},
+      {{"show", "2", "--pretty", "--help"}, command_of(ReferenceCommand{"show"})},
+      {{"list", "--filter", "--help"}, command_of(ListCommand{"--help"})},
   };
   for (const auto& c : cases) check(c);
 }
@@ -198,6 +214,9 @@ TEST(ParseCommandLine, Logs) {
       {{"logs", "1", "--since", "\xfe"}, logs(1, "\xfe")},
       {{"logs", "--config", "c", "1"}, command_of(LogsCommand{}, "c")},
       {{"logs", "1", "--log-path", "p"}, command_of(LogsCommand{1, {}, {}, {}}, std::string(kDefaultConfigPath), "p")},
+      {{"logs", "--since=2025-12-03", "--before=", "--filter=a=b"}, logs(-1, "2025-12-03", "", "a=b")},
+      {{"logs", "--until", "x"}, command_of(LogsCommand{-1, {}, "x", {}, false, false, {}, false, false, "--until"})},
+      {{"logs", "--until=x", "--before", "y"}, logs(-1, std::nullopt, "y")},
   };
   for (const auto& c : cases) check(c);
 }
@@ -321,8 +340,9 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
       {{"lst"}, {R"(Warning: "lst" is not a command; did you mean list?)", "Unknown command: lst"}},
       {{"--config"}, {"Warning: --config has no value and is ignored"}},
       {{"logs", "--filter"}, {"Warning: --filter has no value and is ignored"}},
-      {{"logs", "--since=2025-12-03"}, {"Warning: --since=2025-12-03 is not read; write --since 2025-12-03"}},
-      {{"--log-path=l", "list"}, {"Warning: --log-path=l is not read; write --log-path l", "Unknown command: --log-path=l"}},
+      {{"logs", "--since=2025-12-03", "--log-path=l"}, {}},
+      {{"list", "--all=1"}, {R"(Warning: ignoring "--all=1"; did you mean --all?)"}},
+      {{"logs", "--until", "a", "--until", "b"}, {R"(Warning: ignoring --until "a" (only the last --until counts))"}},
       {{"list", "--since", "2025-12-04"},
        {R"(Warning: ignoring "--since" (logs takes --since, list does not))",
         R"(Warning: "2025-12-04" is taken as the path filter, not as the value of "--since")"}},
@@ -344,7 +364,7 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
        {R"(Warning: "-n" is not a count and is ignored (a count is a whole number))",
         R"(Warning: ignoring "5" (the count stands right after logs))"}},
       {{"logs", "--limit", "5", "x"},
-       {R"(Warning: ignoring "--limit" (logs takes --since, --before, --filter, --json, --time, --where, )"
+       {R"(Warning: ignoring "--limit" (logs takes --since, --before, --until, --filter, --json, --time, --where, )"
         R"(--content, --follow, --fields, --invalid or --cursor-file))",
         R"(Warning: ignoring "5" (the count stands right after logs))",
         R"(Warning: ignoring "x"; to select by path use --filter x)"}},
@@ -366,7 +386,9 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
   for (const auto& c : cases) {
     std::string expected;
     for (const auto& line : c.lines) expected += line + '\n';
-    EXPECT_EQ(parse(c.words).err, expected) << shown(c.words);
+    const Parsed parsed = parse(c.words);
+    EXPECT_EQ(parsed.err, expected) << shown(c.words);
+    EXPECT_EQ(parsed.command.misused, !c.lines.empty()) << shown(c.words);
   }
 }
 

@@ -144,7 +144,10 @@ Result<std::string> keep_damaged_file(const os::Directory& directory, const std:
 Result<Database> Database::open(const std::string& log_root, const OpenOptions& options) {
   Database db;
   const std::string config_dir = os::join_path(log_root, kConfigDirName);
+  const auto root = os::stat_path(log_root);
+  const bool root_missing = !log_root.empty() && !root && root.error().os_code == ENOENT;
   if (auto made = os::make_directories(config_dir); !made) return std::unexpected(made.error());
+  db.created_log_root_ = root_missing;
   auto directory = os::Directory::open(config_dir);
   if (!directory) return std::unexpected(directory.error());
   db.config_dir_ = std::move(*directory);

@@ -121,6 +121,9 @@ class Database {
   // Where this run's save kept the damaged database file it replaced; empty
   // when it kept none.
   const std::string& kept_damaged_file() const { return kept_damaged_file_; }
+  // Whether open found no log root and made it: a mistyped path looks
+  // just like an empty log tree.
+  bool created_log_root() const { return created_log_root_; }
 
  private:
   Database() = default;
@@ -151,6 +154,7 @@ class Database {
   os::FileLock lock_;             // held from loading until the end of the save
   std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved
   bool read_only_ = false;
+  bool created_log_root_ = false;
 };
 
 }  // namespace vexlo

@@ -144,11 +144,12 @@ void write_json(std::ostream& out, bool colour, Write write) {
   out << '\n';
 }
 
-void show_open_file(const Result<os::OpenFile>& file, const std::string& path, ShowFormat format, std::ostream& out,
+bool show_open_file(const Result<os::OpenFile>& file, const std::string& path, ShowFormat format, std::ostream& out,
                     std::ostream& err, TerminalOutput terminals, bool colour) {
   const Shown shown_path{path, terminals.err};
   const auto cannot_open = [&](std::string_view why) {
     err << "Error opening file " << shown_path << ": " << why << '\n';
+    return false;
   };
   const os::ReadRules rules{.check = json::may_begin_value, .stop_after_nul = true};
   auto text = file ? os::read_open_text_file(*file, rules) : Result<std::string>(std::unexpected(file.error()));
@@ -165,7 +166,7 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
     // too large to read (see common/out_of_memory.h).
     if (document.error().out_of_memory) return cannot_open(os::error_text(ENOMEM));
     err << "Error parsing JSON in file " << shown_path << '\n';
-    return;
+    return false;
   }
   switch (format) {
     case ShowFormat::Text:
@@ -182,17 +183,18 @@ void show_open_file(const Result<os::OpenFile>& file, const std::string& path, S
       });
       break;
   }
+  return true;
 }
 
 }  // namespace
 
-void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
+bool show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
                TerminalOutput terminals, bool colour) {
-  show_open_file(os::open_regular_file(AT_FDCWD, path, os::Links::Follow), path, format, out, err, terminals,
+  return show_open_file(os::open_regular_file(AT_FDCWD, path, os::Links::Follow), path, format, out, err, terminals,
                  colour);
 }
 
-void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
+bool show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
                    std::ostream& out, std::ostream& err, TerminalOutput terminals, bool colour) {
   const FileEntry* entry = database.find_by_id(id);
   const std::string path = entry != nullptr ? database.path_for_run(*entry) : std::string();
@@ -201,9 +203,9 @@ void show_log_file(const Database& database, const std::string& log_root, std::u
   // of this tree.
   if (!may_be_found_below(log_root, path)) {
     err << "File with ID " << id << " not found\n";
-    return;
+    return false;
   }
-  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
+  return show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
 }
 
 void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,

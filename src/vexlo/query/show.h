@@ -22,11 +22,11 @@ enum class ShowFormat {
 // unreadable file or content that is not one JSON value is reported on
 // `err`, and then nothing at all is written to `out`. On the streams that
 // `terminals` names, control characters of keys, strings and paths are
-// shown escaped.
+// shown escaped. Returns whether the log was printed.
 // Only what the scan of `log_root` would accept is opened: an entry whose
 // path lies outside the log root is missing. With `colour`, keys, strings,
 // numbers and literals are coloured (common/colour.h).
-void show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
+bool show_log_file(const Database& database, const std::string& log_root, std::uint64_t id, ShowFormat format,
                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {}, bool colour = false);
 
 // The part of show_log_file after the lookup, for a path the scan of
@@ -37,7 +37,7 @@ void show_log_at(const std::string& log_root, const std::string& path, ShowForma
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
-void show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
+bool show_file(const std::string& path, ShowFormat format, std::ostream& out, std::ostream& err,
                TerminalOutput terminals = {}, bool colour = false);
 
 // Writes `value` in the text form: each object member as its dotted key path

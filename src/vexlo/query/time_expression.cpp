@@ -1,8 +1,15 @@
-// Two kinds of expression: "-<n>day", counted back from the current second,
-// and a calendar date with an optional time of day, read as UTC. The date
-// forms are tried in the order YYYY-MM-DD, YYYY-MM-DD HH:MM, then
-// YYYY-MM-DD HH:MM:SS; the first that matches the whole text gives the
-// instant.
+// Three kinds of expression, all in UTC:
+// - words for instants near now: "now", "today" and "yesterday" (midnight
+//   at the start of the day);
+// - spans counted back from the current second: "-<n><unit>" and
+//   "<n> <unit> ago", where a unit is s, sec, min, h, hour, d, day, w or
+//   week, the longer ones also in the plural ("-10day", "-90min",
+//   "2 weeks ago"); "-<n>dayday..." reads as "-<n>day", as it always has;
+// - fixed instants: "@<seconds since 1970>", and a calendar date with an
+//   optional time of day, either "YYYY-MM-DD [HH:MM[:SS]]" or ISO 8601
+//   "YYYY-MM-DDTHH:MM[:SS][Z]" (the form JSON listings print). The date
+//   forms are tried in the order of kCalendarFormats; the first that
+//   matches the whole text gives the instant.
 //
 // The calendar forms are read by a small scanner that walks a strftime-style
 // format ("%Y-%m-%d %H:%M:%S") over the text: "%" and a letter is a numeric
@@ -22,15 +29,13 @@
 namespace vexlo {
 namespace {
 
-constexpr std::string_view kRelativeSuffix = "day";
 constexpr std::int64_t kSecondsPerDay = 86400;
 
 // Tried in this order. Each must match the whole text, so at most one of
 // them can: a date alone is midnight, a time without seconds is second 0.
-constexpr std::array<std::string_view, 3> kCalendarFormats = {
-    "%Y-%m-%d",
-    "%Y-%m-%d %H:%M",
-    "%Y-%m-%d %H:%M:%S",
+constexpr std::array<std::string_view, 7> kCalendarFormats = {
+    "%Y-%m-%d",          "%Y-%m-%d %H:%M",     "%Y-%m-%d %H:%M:%S",   "%Y-%m-%dT%H:%M",
+    "%Y-%m-%dT%H:%M:%S", "%Y-%m-%dT%H:%MZ",    "%Y-%m-%dT%H:%M:%SZ",
 };
 
 constexpr std::int64_t kMinYear = -262143;
@@ -38,25 +43,82 @@ constexpr std::int64_t kMaxYear = 262142;
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
-// --- Relative form -------------------------------------------------------
+// --- Relative forms ------------------------------------------------------
 
-// The day count of "-<n>day", "-<n>dayday"...; no value when the text is
-// not of that form.
-std::optional<std::int64_t> relative_day_count(std::string_view text) {
-  if (!text.starts_with('-') || !text.contains(kRelativeSuffix)) return std::nullopt;
-  std::string_view count = text.substr(1);
-  while (count.ends_with(kRelativeSuffix)) count.remove_suffix(kRelativeSuffix.size());
-  return parse_signed_decimal(count);
+struct Unit {
+  std::string_view name;
+  std::int64_t seconds;
+};
+
+constexpr Unit kUnits[] = {
+    {"s", 1},       {"sec", 1},       {"min", 60},     {"h", 3600},          {"hour", 3600},
+    {"d", kSecondsPerDay}, {"day", kSecondsPerDay}, {"w", 7 * kSecondsPerDay}, {"week", 7 * kSecondsPerDay},
+};
+
+bool is_lower_letter(char c) { return c >= 'a' && c <= 'z'; }
+
+// The seconds of one unit: its name, the plural of a name longer than a
+// letter ("secs", not "ss"), or "day" repeated.
+std::optional<std::int64_t> unit_seconds(std::string_view word) {
+  for (const Unit& unit : kUnits) {
+    if (word == unit.name) return unit.seconds;
+    if (unit.name.size() > 1 && word.size() == unit.name.size() + 1 && word.starts_with(unit.name) &&
+        word.ends_with('s')) {
+      return unit.seconds;
+    }
+  }
+  std::string_view days = word;
+  while (days.starts_with("day")) days.remove_prefix(3);
+  if (!word.empty() && days.empty()) return kSecondsPerDay;
+  return std::nullopt;
 }
 
-// Counts of days so large that the instant leaves the 64-bit range give no
-// value rather than a wrapped one.
-std::optional<std::int64_t> days_before_now(std::int64_t days) {
+// `count` units before now. A span so large that the instant leaves the
+// 64-bit range gives no value rather than a wrapped one.
+std::optional<std::int64_t> span_before_now(std::string_view count, std::string_view unit) {
+  const auto number = parse_signed_decimal(count);
+  const auto seconds = unit_seconds(unit);
+  if (!number || !seconds) return std::nullopt;
   std::int64_t offset = 0;
-  if (__builtin_mul_overflow(days, kSecondsPerDay, &offset)) return std::nullopt;
+  if (__builtin_mul_overflow(*number, *seconds, &offset)) return std::nullopt;
   std::int64_t instant = 0;
   if (__builtin_sub_overflow(os::now_seconds(), offset, &instant)) return std::nullopt;
   return instant;
+}
+
+// "-<n><unit>": the count may carry a sign of its own ("--1day" is a day
+// ahead), as the first form did.
+std::optional<std::int64_t> minus_form(std::string_view text) {
+  if (!text.starts_with('-')) return std::nullopt;
+  const std::string_view rest = text.substr(1);
+  std::size_t unit_start = rest.size();
+  while (unit_start > 0 && is_lower_letter(rest[unit_start - 1])) --unit_start;
+  return span_before_now(rest.substr(0, unit_start), rest.substr(unit_start));
+}
+
+// "<n> <unit> ago", with one or more blanks between the words and a count
+// of plain digits.
+std::optional<std::int64_t> ago_form(std::string_view text) {
+  constexpr std::string_view kAgo = " ago";
+  if (!text.ends_with(kAgo)) return std::nullopt;
+  std::string_view rest = text.substr(0, text.size() - kAgo.size());
+  while (rest.ends_with(' ')) rest.remove_suffix(1);
+  const std::size_t blank = rest.find(' ');
+  if (blank == std::string_view::npos || !is_ascii_digit(rest.front())) return std::nullopt;
+  const std::string_view count = rest.substr(0, blank);
+  std::string_view unit = rest.substr(blank);
+  while (unit.starts_with(' ')) unit.remove_prefix(1);
+  return span_before_now(count, unit);
+}
+
+// "now", "today" and "yesterday".
+std::optional<std::int64_t> named_instant(std::string_view text) {
+  if (text != "now" && text != "today" && text != "yesterday") return std::nullopt;
+  const std::int64_t now = os::now_seconds();
+  if (text == "now") return now;
+  // Midnight at the start of the day, also before 1970.
+  const std::int64_t midnight = now - ((now % kSecondsPerDay) + kSecondsPerDay) % kSecondsPerDay;
+  return text == "today" ? midnight : midnight - kSecondsPerDay;
 }
 
 // --- Calendar forms ------------------------------------------------------
@@ -239,7 +301,10 @@ std::optional<std::int64_t> parse_calendar(std::string_view text) {
 
 std::optional<std::int64_t> parse_time_expression(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  if (const auto days = relative_day_count(text)) return days_before_now(*days);
+  if (text.starts_with('@')) return parse_signed_decimal(text.substr(1));
+  if (const auto named = named_instant(text)) return named;
+  if (const auto back = minus_form(text)) return back;
+  if (const auto ago = ago_form(text)) return ago;
   return parse_calendar(text);
 }
 

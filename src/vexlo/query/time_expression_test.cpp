@@ -11,22 +11,32 @@ namespace {
 
 constexpr std::int64_t kDay = 86400;
 
-TEST(TimeExpression, RelativeFormCountsBackFromTheClock) {
+// Forms counted from the clock: the instant lies `back` seconds before the
+// reading, or before midnight at the start of the day when `from_midnight`.
+TEST(TimeExpression, RelativeFormsCountBackFromTheClock) {
   const struct {
     const char* text;
-    std::int64_t days;
+    std::int64_t back;
+    bool from_midnight = false;
   } cases[] = {
-      {"-10day", 10},   {"-0day", 0},     {"-10dayday", 10}, {"-007day", 7},
-      {"-+10day", 10},  {"--10day", -10}, {"-1day", 1},      {"--0day", 0},
-      {"-36500day", 36500},
+      {"-10day", 10 * kDay},   {"-0day", 0},          {"-10dayday", 10 * kDay}, {"-007day", 7 * kDay},
+      {"-+10day", 10 * kDay},  {"--10day", -10 * kDay}, {"-1day", kDay},        {"--0day", 0},
+      {"-36500day", 36500 * kDay},
+      {"-10days", 10 * kDay},  {"-3d", 3 * kDay},     {"-90s", 90},             {"-90sec", 90},
+      {"-2secs", 2},           {"-15min", 900},       {"-15mins", 900},         {"-2h", 7200},
+      {"-2hour", 7200},        {"-2hours", 7200},     {"-1w", 7 * kDay},        {"-2week", 14 * kDay},
+      {"-2weeks", 14 * kDay},  {"10 min ago", 600},   {"1 hour ago", 3600},     {"2 days ago", 2 * kDay},
+      {"3  weeks  ago", 21 * kDay}, {"0 s ago", 0},  {"now", 0},
+      {"today", 0, true},      {"yesterday", kDay, true},
   };
   for (const auto& c : cases) {
     const std::int64_t before = os::now_seconds();
     const auto instant = parse_time_expression(c.text);
     const std::int64_t after = os::now_seconds();
+    const auto base = [&](std::int64_t now) { return c.from_midnight ? now - now % kDay : now; };
     ASSERT_TRUE(instant) << c.text;
-    EXPECT_GE(*instant, before - c.days * kDay) << c.text;
-    EXPECT_LE(*instant, after - c.days * kDay) << c.text;
+    EXPECT_GE(*instant, base(before) - c.back) << c.text;
+    EXPECT_LE(*instant, base(after) - c.back) << c.text;
   }
 }
 
@@ -71,6 +81,16 @@ TEST(TimeExpression, CalendarFormsGiveExactInstants) {
       {"2024-03-01\xE2\x80\x80\xE2\x80\x8A\xC2\x85" "12:30", 1709296200},
       // Fields are read greedily: the day takes two digits before the hour.
       {"2024-03-112:30", 1710124200},
+      // ISO 8601, as JSON listings print the time, and seconds since 1970.
+      {"2024-03-01T12:30", 1709296200},
+      {"2024-03-01T12:30Z", 1709296200},
+      {"2024-03-01T12:30:15", 1709296215},
+      {"2024-03-01T12:30:15Z", 1709296215},
+      {"-1-02-28T23:59:59Z", -62193657601},
+      {"@0", 0},
+      {"@1709296215", 1709296215},
+      {"@-86400", -86400},
+      {"@+5", 5},
   };
   for (const auto& c : cases) {
     const auto instant = parse_time_expression(c.text);
@@ -83,10 +103,14 @@ TEST(TimeExpression, InvalidTextsYieldNoValue) {
   const char* const cases[] = {
       "",
       // Relative lookalikes.
-      "-10days", "-10Day", "-10DAY", "-day", "-dayday", "- 10day", "-1.5day", "-10 day",
+      "-10Day", "-10DAY", "-day", "-dayday", "- 10day", "-1.5day", "-10 day",
       "10day", "-10", "-+day", "-+-10day", "-10day ", " -10day", "-1e3day", "-10dayx",
+      "-10ss", "-10hs", "-10daydays", "-10y", "-10month", "10 min", "min ago", "-10 min ago", "+10 min ago",
+      "10min ago", "10 min ago ", "Now", "now ", "Today", "tomorrow", "@", "@1.5", "@ 1", "@1d",
+      "@99999999999999999999",
       // Calendar texts that do not fit a format or name no instant.
-      "2024-03-01T12:30", "2024-03-01 12", "2024-03-01 24:00", "2024-02-30", "2023-02-29",
+      "2024-03-01T", "2024-03-01T12", "2024-03-01Z", "2024-03-01T12:30z", "2024-03-01t12:30",
+      "2024-03-01T12:30ZZ", "2024-03-01 12:30Z", "2024-03-01 12", "2024-03-01 24:00", "2024-02-30", "2023-02-29",
       "01/03/2024", "2024-03-01 ", "2024-03-01\xC2\xA0", "2024-03-01 12:30 ", "2024-03-01 12:30:",
       "2024-03-01 12:60", "2024-03-01 12:30:61", "2024-00-01", "2024-13-01", "2024-03-00",
       "2024-04-31", "2024-003-01", "2024-03-001", "20245-03-01", "2024 -03-01", "2024-03-01 12 :30",
@@ -106,6 +130,8 @@ TEST(TimeExpression, DayCountsOutsideTheSecondRangeYieldNoValue) {
       "-9223372036854775808day",   // one past the largest count
       "-106751991167301day",       // the first count whose seconds overflow
       "--106751991167301day",
+      "-15250284452472w",          // the same, in weeks
+
   };
   for (const char* text : cases) EXPECT_FALSE(parse_time_expression(text)) << text;
 }
