@@ -108,14 +108,19 @@ void print_command_reference(std::string_view word, std::ostream& out) {
   const auto summary = std::ranges::find(kSummaries, word, &Summary::word);
   if (command == catalogue.commands.end() || summary == std::ranges::end(kSummaries)) return;
 
-  out << "Usage: vexlo [global options] " << summary->synopsis << "\n\n" << summary->text << "\n\nOptions:\n";
+  // Output, like the usage text, not a message: kept in constants.
+  constexpr std::string_view kUsage = "Usage: vexlo [global options] ";
+  constexpr std::string_view kGlobal = "\nGlobal options (also before ";
+  constexpr std::string_view kAttached = "\nAn option that takes a value also takes it as --option=value.\n";
+  constexpr std::string_view kManual = "\nSee man vexlo for every command, message and exit status.\n";
+  out << kUsage << summary->synopsis << "\n\n" << summary->text << "\n\nOptions:\n";
   for (const OptionName& option : command->options) print_option(word, option, out);
-  out << "\nGlobal options (also before " << word << "):\n";
+  out << kGlobal << word << "):\n";
   for (const OptionName& option : catalogue.global) print_option(word, option, out);
   print_entry("  --help", "Show this reference", out);
-  out << "\nAn option that takes a value also takes it as --option=value.\n";
+  out << kAttached;
   if (reads_time(word, command->options)) out << '\n' << kTimeForms;
-  out << "\nSee man vexlo for every command, message and exit status.\n";
+  out << kManual;
 }
 
 }  // namespace vexlo
