@@ -98,8 +98,8 @@ _vexlo()
             options="--all --filter --json --time --where --content --follow --fields --invalid --cursor-file --config --log-path --read-only"
             ;;
         logs)
-            valued="--config --log-path --since --before --filter --where --fields --cursor-file"
-            options="--since --before --filter --json --time --where --content --follow --fields --invalid --cursor-file --config --log-path --read-only"
+            valued="--config --log-path --since --before --until --filter --where --fields --cursor-file"
+            options="--since --before --until --filter --json --time --where --content --follow --fields --invalid --cursor-file --config --log-path --read-only"
             # The count, when given, is the word right after "logs".
             if ((first < cword)) && [[ ${words[first]} != --* ]]; then
                 ((first++))
