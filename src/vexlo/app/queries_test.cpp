@@ -58,7 +58,7 @@ TEST(MakeLogsQuery, FieldsFromCommand) {
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
        warning("--since", "\"-10years\"") + warning("--before", "\"-99999999999999999999day\"")},
       // The warning names the option as it was given.
-      {{-1, std::nullopt, "soon", std::nullopt, false, false, {}, false, false, "--until"},
+      {{-1, std::nullopt, "soon", std::nullopt, false, false, {}, false, false, {}, false, {}, "--until"},
        {"shutdown/unsafe", std::nullopt, std::nullopt, -1},
        warning("--until", "\"soon\"")},
       // The value is quoted so that nothing in it reaches a terminal raw.

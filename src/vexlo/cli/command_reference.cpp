@@ -33,7 +33,7 @@ constexpr Description kDescriptions[] = {
     {"", "--where", {"<condition>", "Only logs whose content meets the condition; repeatable, all must hold"}},
     {"", "--content", {"", "With --json: each line carries the log itself"}},
     {"", "--follow", {"", "After the listing, print log files that appear later, until interrupted"}},
-    {"", "--fields", {"<key>[,<key>...]", "After the path, the value of each key; repeatable"}},
+    {"", "--fields", {"<keys>", "After the path, the value of each key of a comma-separated list; repeatable"}},
     {"", "--invalid", {"", "Instead, the .json files that are not valid JSON, and why"}},
     {"", "--cursor-file", {"<file>", "Only logs found since the ID the file records; records the highest printed"}},
     {"logs", "--since", {"<time>", "Only logs at or after this time"}},
@@ -41,7 +41,7 @@ constexpr Description kDescriptions[] = {
     {"logs", "--until", {"<time>", "Another name for --before"}},
     {"show", "--pretty", {"", "Indented JSON"}},
     {"show", "--json", {"", "Compact JSON on one line (--pretty wins)"}},
-    {"show", "--color", {"auto|always|never", "Colour keys and values on a terminal (auto; NO_COLOR turns it off)"}},
+    {"show", "--color", {"<when>", "Colour on a terminal: auto (default), always or never; NO_COLOR turns auto off"}},
 };
 
 struct Summary {

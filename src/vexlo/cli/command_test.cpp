@@ -215,7 +215,12 @@ TEST(ParseCommandLine, Logs) {
       {{"logs", "--config", "c", "1"}, command_of(LogsCommand{}, "c")},
       {{"logs", "1", "--log-path", "p"}, command_of(LogsCommand{1, {}, {}, {}}, std::string(kDefaultConfigPath), "p")},
       {{"logs", "--since=2025-12-03", "--before=", "--filter=a=b"}, logs(-1, "2025-12-03", "", "a=b")},
-      {{"logs", "--until", "x"}, command_of(LogsCommand{-1, {}, "x", {}, false, false, {}, false, false, "--until"})},
+      {{"logs", "--until", "x"}, command_of([] {
+         LogsCommand until;
+         until.before = "x";
+         until.before_name = "--until";
+         return until;
+       }())},
       {{"logs", "--until=x", "--before", "y"}, logs(-1, std::nullopt, "y")},
   };
   for (const auto& c : cases) check(c);
