@@ -90,7 +90,7 @@ bool BrowseLive::start(const ListingScan& listing, std::span<const PassedOverDir
 
 BrowseLive::~BrowseLive() {
   if (!thread_) return;
-  os::request_stop();
+  os::request_stop(thread_->native_handle());
   thread_->join();
 }
 

@@ -50,11 +50,7 @@ StopSignals::~StopSignals() {
   ::pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
 }
 
-void request_stop() {
-  // To the process, not this thread: the signal must reach the descriptor
-  // another thread waits on.
-  ::kill(::getpid(), SIGTERM);
-}
+void request_stop(std::thread::native_handle_type thread) { ::pthread_kill(thread, SIGTERM); }
 
 bool StopSignals::requested() const {
   // The signal stays pending (it is not read), so that the answer stays.

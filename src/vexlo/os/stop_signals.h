@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <optional>
+#include <thread>
 
 #include "vexlo/common/error.h"
 #include "vexlo/os/file_descriptor.h"
@@ -36,10 +37,12 @@ class StopSignals {
   sigset_t old_mask_;
 };
 
-// Asks the whole process to stop, as a SIGTERM from outside would: the
-// thread that waits on a StopSignals descriptor wakes up. Only for a process
-// whose StopSignals are blocked, or the process ends.
-void request_stop();
+// Asks `thread` to stop, as a SIGTERM from outside would: when it waits on
+// a StopSignals descriptor, it wakes up. The signal goes to that thread
+// alone, not to the process: a thread that does not block it (one a
+// runtime library started before the signals were blocked) would
+// otherwise take it and end the process.
+void request_stop(std::thread::native_handle_type thread);
 
 // Waits until one of `fds` is readable or `timeout` passes (for ever
 // without one; an interrupted wait goes on). Returns the position of the
