@@ -111,7 +111,7 @@ _vexlo()
             ;;
         show)
             valued="--config --log-path --color"
-            options="--pretty --json --color --config --log-path --read-only"
+            options="--pretty --json --color --no-pager --config --log-path --read-only"
             # The word right after "show" is always taken as the ID, even an
             # option, so only IDs are offered there.
             if ((first == cword)); then

@@ -13,6 +13,7 @@
 #include "vexlo/os/file_system.h"
 #include "vexlo/os/memory.h"
 #include "vexlo/os/output_buffer.h"
+#include "vexlo/os/pager.h"
 #include "vexlo/os/process_resources.h"
 #include "vexlo/os/standard_streams.h"
 
@@ -35,9 +36,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv, argv + argc);
   int status = 1;
   try {
-    const vexlo::TerminalOutput terminals{vexlo::os::is_terminal(vexlo::os::kStandardOutput),
-                                          vexlo::os::is_terminal(vexlo::os::kStandardError),
-                                          vexlo::os::environment_has_value("NO_COLOR")};
+    vexlo::TerminalOutput terminals{vexlo::os::is_terminal(vexlo::os::kStandardOutput),
+                                    vexlo::os::is_terminal(vexlo::os::kStandardError),
+                                    vexlo::os::environment_has_value("NO_COLOR")};
+    if (const auto screen = vexlo::os::terminal_size(vexlo::os::kStandardOutput); screen && terminals.out) {
+      terminals.rows = screen->rows;
+      terminals.columns = screen->columns;
+    }
     status = vexlo::run(args, out, err, terminals);
   } catch (const std::bad_alloc&) {
     // Memory ran out outside the reading of one input (see

@@ -9,11 +9,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -68,7 +70,7 @@ struct Pipe {
 
 // A pseudo-terminal in raw mode (no line-ending translation, no echo): the
 // read end is its master, the write end its slave.
-Pipe make_terminal() {
+Pipe make_terminal(int rows) {
   Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   check(master.get() >= 0 && ::grantpt(master.get()) == 0 && ::unlockpt(master.get()) == 0, "posix_openpt");
   const char* name = ::ptsname(master.get());
@@ -79,7 +81,23 @@ Pipe make_terminal() {
   check(::tcgetattr(slave.get(), &mode) == 0, "tcgetattr");
   ::cfmakeraw(&mode);
   check(::tcsetattr(slave.get(), TCSANOW, &mode) == 0, "tcsetattr");
+  const winsize size{.ws_row = static_cast<unsigned short>(rows), .ws_col = 80, .ws_xpixel = 0, .ws_ypixel = 0};
+  check(rows == 0 || ::ioctl(slave.get(), TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
   return {std::move(master), std::move(slave)};
+}
+
+// The test's environment with `added` in place of variables of the same name.
+std::vector<std::string> environment_with(const std::vector<std::string>& added) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string variable(*entry);
+    const std::string name = variable.substr(0, variable.find('=') + 1);
+    if (std::none_of(added.begin(), added.end(), [&](const std::string& a) { return a.starts_with(name); })) {
+      environment.push_back(variable);
+    }
+  }
+  environment.insert(environment.end(), added.begin(), added.end());
+  return environment;
 }
 
 Pipe make_pipe() {
@@ -232,7 +250,7 @@ RunResult Sandbox::run_argv(const std::vector<std::string>& argv, const RunOptio
   raw_argv.push_back(nullptr);
 
   const bool terminal = options.stdout_target == StdoutTarget::Terminal;
-  Pipe out = terminal ? make_terminal() : make_pipe();
+  Pipe out = terminal ? make_terminal(options.terminal_rows) : make_pipe();
   Pipe err = make_pipe();
   SpawnActions actions;
   SpawnAttributes attributes;
@@ -268,7 +286,12 @@ RunResult Sandbox::run_argv(const std::vector<std::string>& argv, const RunOptio
   result.started_at = wall_seconds();
   const auto deadline = Clock::now() + options.timeout;
   pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, binary.c_str(), actions.get(), attributes.get(), raw_argv.data(), environ);
+  std::vector<std::string> environment = environment_with(options.environment);
+  std::vector<char*> raw_environment;
+  for (auto& variable : environment) raw_environment.push_back(variable.data());
+  raw_environment.push_back(nullptr);
+  const int spawned =
+      ::posix_spawn(&pid, binary.c_str(), actions.get(), attributes.get(), raw_argv.data(), raw_environment.data());
   if (spawned != 0) throw std::runtime_error("cannot start " + binary + ": " + std::strerror(spawned));
   // Only the child may hold the write ends, so that end of file means the
   // child has closed its outputs.

@@ -52,6 +52,8 @@ struct RunOptions {
   bool merge_stderr = false;  // standard error into the stdout pipe, as 2>&1
   std::chrono::milliseconds timeout{20000};
   std::optional<std::string> binary = std::nullopt;  // another program, or a copy of the binary
+  std::vector<std::string> environment = {};         // "NAME=value", in place of the test's own
+  int terminal_rows = 0;                             // of the Terminal target; 0: a size it does not know
 };
 
 struct RunResult {

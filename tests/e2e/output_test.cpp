@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "e2e/harness.h"
 #include "testing/machine.h"
@@ -172,6 +176,42 @@ TEST(Output, ShowIsColouredOnATerminal) {
   plain.push_back("never");
   const RunResult never = sandbox.run(plain, {.stdout_target = StdoutTarget::Terminal});
   EXPECT_EQ(never.out.find('\x1b'), std::string::npos) << never;
+}
+
+// On a terminal of known size a show taller than the screen goes through
+// the pager; one that fits, --no-pager, or a size the terminal does not
+// say, do not. Root gets the secure less whatever VEXLO_PAGER says. The
+// less found first in PATH is a script that says how it was started.
+TEST(Output, ShowIsPagedWhenTallerThanTheTerminal) {
+  if (const std::string why = testing::why_no_terminal(); !why.empty()) GTEST_SKIP() << why;
+  Sandbox sandbox;
+  std::string items = "1";
+  for (int i = 2; i <= 30; ++i) items += "," + std::to_string(i);
+  sandbox.write({"logs/shutdown/unsafe/a.json", R"({"boot_timestamp": 5, "items": [)" + items + "]}"});
+  sandbox.write({"bin/less", "#!/bin/sh\necho \"paged: $* LESSSECURE=$LESSSECURE\"\nexec cat\n"});
+  std::filesystem::permissions(sandbox.path("bin/less"), std::filesystem::perms(0755));
+  const char* path = std::getenv("PATH");
+  const RunOptions options{.stdout_target = StdoutTarget::Terminal,
+                           .environment = {"PATH=" + sandbox.path("bin") + ":" + (path != nullptr ? path : "/usr/bin:/bin"),
+                                           "VEXLO_PAGER=less --mine", "VEXLO_PAGER_SECURE="}};
+  const std::vector<std::string> show = {"--config", kNoConfig, "--log-path", "logs", "show", "1", "--pretty"};
+  std::vector<std::string> unpaged_show = show;
+  unpaged_show.push_back("--no-pager");
+  RunOptions sized = options;
+  sized.terminal_rows = 10;
+  const RunResult unpaged = sandbox.run(unpaged_show, sized);
+  ASSERT_EQ(unpaged.status, 0) << unpaged;
+  const std::string pager = ::geteuid() == 0 ? "paged: -FRX LESSSECURE=1\n" : "paged: --mine LESSSECURE=\n";
+  const struct {
+    int rows;
+    std::string expected;
+  } cases[] = {{10, pager + unpaged.out}, {40, unpaged.out}, {0, unpaged.out}};
+  for (const auto& c : cases) {
+    sized.terminal_rows = c.rows;
+    const RunResult result = sandbox.run(show, sized);
+    EXPECT_EQ(result.status, 0) << c.rows << result;
+    EXPECT_EQ(result.out, c.expected) << c.rows;
+  }
 }
 
 }  // namespace

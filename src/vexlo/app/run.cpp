@@ -23,6 +23,9 @@
 #include "vexlo/app/cursor.h"
 #include "vexlo/app/database_messages.h"
 #include "vexlo/app/follow.h"
+#include "vexlo/app/output_status.h"
+#include "vexlo/app/paged_output.h"
+#include "vexlo/app/pager_choice.h"
 #include "vexlo/app/queries.h"
 #include "vexlo/cli/command.h"
 #include "vexlo/cli/command_reference.h"
@@ -66,6 +69,23 @@ const std::optional<std::string>* cursor_file(const CommandKind& kind) {
   return nullptr;
 }
 
+// Shows a log, through a pager when standard output is a terminal of known
+// size that the text does not fit on.
+int show(const ShowCommand& command, const Database& database, const std::string& log_root, std::ostream& out,
+         std::ostream& err, TerminalOutput terminals) {
+  const bool colour = uses_colour(command.colour, terminals.out, terminals.no_colour);
+  const auto print = [&](std::ostream& to) {
+    return show_log_file(database, log_root, command.id, show_format(command), to, err, terminals, colour)
+               ? kExitSuccess
+               : kExitFailure;
+  };
+  if (!terminals.out || command.no_pager || terminals.rows <= 0) return print(out);
+  PagedOutput paged(out, {terminals.rows, terminals.columns}, choose_pager(PagerSettings::of_process()));
+  std::ostream paged_out(&paged);
+  const int status = print(paged_out);
+  return exit_status_after_output(status, paged.finish(), err);
+}
+
 // Returns the exit status of the command: a listing is an answer even
 // after a failed synchronisation; a dropped time bound was a command line
 // not used as written; a show that printed nothing, or a cursor that could
@@ -100,10 +120,7 @@ int run_command(const CommandKind& kind, const Database& database, const std::st
           list(logs.query);
           if (logs.bound_dropped) return kExitUsage;
         } else if constexpr (std::is_same_v<Kind, ShowCommand>) {
-          if (!show_log_file(database, log_root, command.id, show_format(command), out, err, terminals,
-                             uses_colour(command.colour, terminals.out, terminals.no_colour))) {
-            return kExitFailure;
-          }
+          return show(command, database, log_root, out, err, terminals);
         }
         // Help, Version and Reference never get here: they end the run
         // before anything is opened; nor does Browse, which has an exit

@@ -197,6 +197,7 @@ constexpr Option<ShowCommand> kShowOptions[] = {
     {"--pretty", false, [](ShowCommand& show, std::string_view, Notes&) { show.pretty = true; }},
     {"--json", false, [](ShowCommand& show, std::string_view, Notes&) { show.json = true; }},
     {"--color", true, set_colour},
+    {"--no-pager", false, [](ShowCommand& show, std::string_view, Notes&) { show.no_pager = true; }},
 };
 
 // The words that may stand in the command word's place, for "did you mean".

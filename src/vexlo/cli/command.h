@@ -56,6 +56,7 @@ struct ShowCommand {
   bool pretty = false;
   bool json = false;  // compact JSON on one line, unless pretty
   ColourChoice colour = ColourChoice::Auto;  // "--color"
+  bool no_pager = false;                     // "--no-pager"
 
   bool operator==(const ShowCommand&) const = default;
 };

@@ -42,6 +42,7 @@ constexpr Description kDescriptions[] = {
     {"show", "--pretty", {"", "Indented JSON"}},
     {"show", "--json", {"", "Compact JSON on one line (--pretty wins)"}},
     {"show", "--color", {"<when>", "Colour on a terminal: auto (default), always or never; NO_COLOR turns auto off"}},
+    {"show", "--no-pager", {"", "Never through a pager (by default a text taller than the terminal is paged)"}},
 };
 
 struct Summary {

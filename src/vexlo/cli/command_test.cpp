@@ -35,7 +35,8 @@ std::string describe(const Command& c) {
     s << "Logs count=" << logs->count << " since=" << opt(logs->since) << " before=" << opt(logs->before)
       << " filter=" << opt(logs->filter) << " json=" << logs->json << " time=" << logs->time;
   } else if (const auto* show = std::get_if<ShowCommand>(&c.kind)) {
-    s << "Show id=" << show->id << " pretty=" << show->pretty << " json=" << show->json;
+    s << "Show id=" << show->id << " pretty=" << show->pretty << " json=" << show->json
+      << " no_pager=" << show->no_pager;
   } else if (const auto* browse = std::get_if<BrowseCommand>(&c.kind)) {
     s << "Browse filter=" << opt(browse->filter) << " all=" << browse->all << " where=" << browse->where.size()
       << " since=" << opt(browse->since) << " before=" << opt(browse->before);
@@ -248,6 +249,7 @@ TEST(ParseCommandLine, Show) {
       {{"show", "12", "--pretty"}, show(12, true)},
       {{"show", "1", "--color", "never"}, command_of(ShowCommand{1, false, false, ColourChoice::Never})},
       {{"show", "1", "--color", "always", "--color", "red"}, command_of(ShowCommand{1, false, false, ColourChoice::Always})},
+      {{"show", "1", "--no-pager"}, command_of(ShowCommand{1, false, false, ColourChoice::Auto, true})},
       {{"show", "--pretty", "12"}, show(0, false)},
       {{"show", "--pretty", "--pretty"}, show(0, true)},
       {{"show", "-3"}, show(0, false)},
@@ -341,7 +343,7 @@ TEST(ParseCommandLine, DroppedArgumentsAreSaid) {
       {{"show", "4", "--pretty", "--json"}, {}},
       {{"show", "4", "--jsno"}, {R"(Warning: ignoring "--jsno"; did you mean --json?)"}},
       {{"list", "--prety"}, {R"(Warning: ignoring "--prety"; did you mean --pretty? (show takes --pretty, list does not))"}},
-      {{"show", "1", "--bogus"}, {R"(Warning: ignoring "--bogus" (show takes --pretty, --json or --color))"}},
+      {{"show", "1", "--bogus"}, {R"(Warning: ignoring "--bogus" (show takes --pretty, --json, --color or --no-pager))"}},
       {{"lst"}, {R"(Warning: "lst" is not a command; did you mean list?)", "Unknown command: lst"}},
       {{"--config"}, {"Warning: --config has no value and is ignored"}},
       {{"logs", "--filter"}, {"Warning: --filter has no value and is ignored"}},

@@ -28,6 +28,8 @@ struct TerminalOutput {
   bool out = false;
   bool err = false;
   bool no_colour = false;  // the environment asks for no colour (NO_COLOR)
+  int rows = 0;            // of the terminal on standard output, when it says
+  int columns = 0;
 };
 
 enum class Controls {
