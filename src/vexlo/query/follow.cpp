@@ -80,7 +80,8 @@ PrintedLines NewLogPrinter::print_new(const Database& database, const std::strin
   // In the order they were written, as they come.
   std::ranges::stable_sort(fresh, std::ranges::less{}, &FileEntry::timestamp);
   const PrintedLines printed =
-      print_entries(fresh, query_, log_root, std::numeric_limits<std::size_t>::max(), out, err, terminals);
+      print_entries(fresh, query_, log_root, std::numeric_limits<std::size_t>::max(), out, err, terminals,
+                    &notes.system_paths);
   out.flush();
   return printed;
 }
