@@ -27,6 +27,7 @@ Source fake_source(std::size_t count, std::vector<std::string>* lines_asked = nu
         for (int i = 0; i < 30; ++i) text += "line " + std::to_string(i) + "\n";
         return text;
       },
+      [](const FileEntry& entry) { return std::vector<std::string>{entry.id % 10 == 0 ? "tenth" : "-"}; },
   };
 }
 
