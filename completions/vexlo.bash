@@ -106,8 +106,8 @@ _vexlo()
             fi
             ;;
         browse)
-            valued="--config --log-path --filter --where --since --before"
-            options="--all --filter --where --since --before --config --log-path --read-only"
+            valued="--config --log-path --filter --where --since --before --fields --color"
+            options="--all --filter --where --since --before --fields --color --config --log-path --read-only"
             ;;
         show)
             valued="--config --log-path --color"

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -28,10 +31,12 @@ class BrowseInTmux : public ::testing::Test {
     if (!source) GTEST_SKIP() << "VEXLO_SOURCE_DIR is not set; the sample tree is not available";
     sandbox_.copy_in(*source + "/examples/logroot", "logroot");
     sandbox_.write({"logroot/shutdown/unsafe/evil\x1b[2J.json", R"({"boot_timestamp": 1764000000})"});
-    // The shell keeps the view's exit status, which tmux may not learn.
-    ASSERT_EQ(tmux({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24", "-c", sandbox_.root(), "/bin/sh", "-c",
-                    "\"$0\" \"$@\"; echo $? > status", binary_path(), "--config", "no-such-config.toml",
-                    "--log-path", "logroot", "browse"}),
+    // The shell keeps the view's exit status, which tmux may not learn, and
+    // the view's process ID, for a signal.
+    ASSERT_EQ(tmux({"new-session", "-d", "-e", "NO_COLOR=", "-s", "view", "-x", "80", "-y", "24", "-c",
+                    sandbox_.root(), "/bin/sh", "-c",
+                    R"(/bin/sh -c 'echo $$ > pid; exec "$0" "$@"' "$0" "$@"; echo $? > status)", binary_path(),
+                    "--config", "no-such-config.toml", "--log-path", "logroot", "browse"}),
               "");
     tmux({"set-option", "-t", "view", "remain-on-exit", "on"});
   }
@@ -61,6 +66,14 @@ class BrowseInTmux : public ::testing::Test {
     }
     EXPECT_NE(shown.find(text), std::string::npos) << "waiting for \"" << text << "\" on\n" << shown;
     return shown;
+  }
+
+  // The view's exit status once it has ended, or "" after ten seconds.
+  std::string status() {
+    for (int i = 0; i < 200 && (!sandbox_.exists("status") || sandbox_.read("status").empty()); ++i) {
+      std::this_thread::sleep_for(50ms);
+    }
+    return sandbox_.exists("status") ? sandbox_.read("status") : "";
   }
 
   void keys(Args keys) {
@@ -105,10 +118,19 @@ TEST_F(BrowseInTmux, OpenMoveFilterChooseABarResizeAndQuit) {
   EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 30) << shown;
 
   keys({"q"});
-  for (int i = 0; i < 200 && (!sandbox_.exists("status") || sandbox_.read("status").empty()); ++i) {
-    std::this_thread::sleep_for(50ms);
-  }
-  EXPECT_EQ(sandbox_.exists("status") ? sandbox_.read("status") : "", "0\n");
+  EXPECT_EQ(status(), "0\n");
+}
+
+TEST_F(BrowseInTmux, FieldsColourAndAStopSignal) {
+  keys({"f", "oops --fields reason", "Enter"});
+  screen_with("oops-1764712050.json  oops");
+  // The preview's keys bold blue, as show colours them.
+  EXPECT_TRUE(tmux({"capture-pane", "-e", "-p", "-t", "view"}).contains("34m\"boot_timestamp\""));
+
+  // SIGTERM from outside ends the view as q does: the terminal given back.
+  ASSERT_EQ(::kill(std::stoi(sandbox_.read("pid")), SIGTERM), 0);
+  EXPECT_EQ(status(), "0\n");
+  EXPECT_FALSE(screen().contains("q quit"));
 }
 
 TEST(Browse, WithoutATerminalSaysSoAndEndsWithStatus2) {

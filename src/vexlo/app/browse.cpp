@@ -13,7 +13,9 @@
 #include "vexlo/browse/screen.h"
 #include "vexlo/browse/words.h"
 #include "vexlo/os/standard_streams.h"
+#include "vexlo/query/fields.h"
 #include "vexlo/query/list.h"
+#include "vexlo/query/log_contents.h"
 #include "vexlo/query/show.h"
 
 namespace vexlo {
@@ -43,11 +45,27 @@ browse::Listing list_logs(const Database& database, const std::string& log_root,
   return listing;
 }
 
-std::string preview(const std::string& log_root, const FileEntry& entry) {
+std::string preview(const std::string& log_root, const FileEntry& entry, bool colour) {
   std::ostringstream out;
   std::ostringstream err;
-  show_log_at(log_root, entry.path, ShowFormat::Pretty, out, err, kTerminal);
+  show_log_at(log_root, entry.path, ShowFormat::Pretty, out, err, kTerminal, colour);
   return err.str().empty() ? out.str() : err.str();
+}
+
+// The cells of --fields, read as list --fields reads them; a log that
+// cannot be read has none of its fields.
+std::vector<std::string> field_cells(const std::string& log_root, const FileEntry& entry,
+                                     std::span<const std::string> keys) {
+  if (keys.empty()) return {};
+  ContentRequest request;
+  request.log_root = log_root;
+  request.fields = keys;
+  const LogContent content = read_log_content(entry, request);
+  std::vector<std::string> cells;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    cells.push_back(field_cell(i < content.fields.size() ? content.fields[i] : std::nullopt, true));
+  }
+  return cells;
 }
 
 // New logs, of those the filter line selects now.
@@ -75,11 +93,17 @@ std::string browse_filter_line(const BrowseCommand& command) {
     words.emplace_back(option);
     words.push_back(*value);
   }
+  if (!command.fields.empty()) {
+    words.emplace_back("--fields");
+    std::string keys;
+    for (const std::string& key : command.fields) keys += (keys.empty() ? "" : ",") + key;
+    words.push_back(std::move(keys));
+  }
   return browse::joined_words(words);
 }
 
 int browse_logs(const BrowseCommand& command, const Database& database, const std::string& log_root,
-                BrowseLive* live, std::ostream& err) {
+                BrowseLive* live, bool colour, std::ostream& err) {
   ListQuery query;
   // What the first listing scanned is not new to the follower.
   std::optional<ListingScan> first_scan;
@@ -89,7 +113,8 @@ int browse_logs(const BrowseCommand& command, const Database& database, const st
         if (first) first_scan.emplace();
         return list_logs(database, log_root, line, query, first ? &*first_scan : nullptr);
       },
-      [&](const FileEntry& entry) { return preview(log_root, entry); },
+      [&](const FileEntry& entry) { return preview(log_root, entry, colour); },
+      [&](const FileEntry& entry) { return field_cells(log_root, entry, query.fields); },
   };
   bool following = false;
   const browse::TakeNews take_news = [&](browse::Browser& browser) {
@@ -101,7 +126,8 @@ int browse_logs(const BrowseCommand& command, const Database& database, const st
   // What the run said before the view is on the terminal when it ends.
   err.flush();
   const auto shown = browse::run_screen(
-      [&](std::size_t rows, std::size_t cols) { return browse::Browser(source, line, rows, cols); }, take_news);
+      [&](std::size_t rows, std::size_t cols) { return browse::Browser(source, line, rows, cols); }, take_news,
+      live != nullptr ? live->stop_fd() : -1, browse::ScreenStyle{.colour = colour});
   if (!shown) {
     err << "Error: cannot use the terminal: " << shown.error().text << '\n';
     return kBrowseNeedsTerminalStatus;

@@ -23,9 +23,10 @@ bool can_browse();
 // filter line shows them.
 std::string browse_filter_line(const BrowseCommand& command);
 
-// Runs the view until the user quits; returns the exit status. With
-// `live`, logs that appear meanwhile are added.
+// Runs the view until the user quits or a stop signal comes; returns the
+// exit status. With `live`, logs that appear meanwhile are added. With
+// `colour`, the preview is coloured as show colours it.
 int browse_logs(const BrowseCommand& command, const Database& database, const std::string& log_root,
-                class BrowseLive* live, std::ostream& err);
+                class BrowseLive* live, bool colour, std::ostream& err);
 
 }  // namespace vexlo

@@ -6,7 +6,6 @@
 #include "vexlo/app/browse_live.h"
 
 #include "vexlo/json/json.h"
-#include "vexlo/os/stop_signals.h"
 
 namespace vexlo {
 namespace {
@@ -66,10 +65,23 @@ browse::Listing read_followed_lines(std::string_view lines) {
   return listing;
 }
 
+namespace {
+
+// A hangup too ends the view: the terminal is gone, or the user was told
+// to leave it.
+std::optional<os::StopSignals> block_view_stop_signals() {
+  auto blocked = os::StopSignals::block(true);
+  if (!blocked) return std::nullopt;
+  return std::optional<os::StopSignals>(std::move(*blocked));
+}
+
+}  // namespace
+
 // The JSON lines carry each path exactly; the warnings are escaped for the
 // terminal they end up on.
 BrowseLive::BrowseLive(const std::string& log_root, bool read_only)
     : stream_(&lines_),
+      stop_(block_view_stop_signals()),
       follower_(
           log_root, read_only,
           [&log_root, read_only] {

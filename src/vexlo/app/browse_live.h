@@ -12,6 +12,7 @@
 
 #include "vexlo/app/follow.h"
 #include "vexlo/browse/browser.h"
+#include "vexlo/os/stop_signals.h"
 #include "vexlo/query/list.h"
 
 namespace vexlo {
@@ -50,10 +51,16 @@ class BrowseLive {
   bool start(const ListingScan& listing, std::span<const PassedOverDirectory> passed_over);
   // What was found since the last call, the logs with their kept IDs.
   browse::Listing take() { return read_followed_lines(lines_.take()); }
+  // Readable once SIGINT, SIGTERM or SIGHUP has come from outside, which
+  // ends the view; -1 when they could not be blocked, and so end the run.
+  int stop_fd() const { return stop_ ? stop_->fd() : -1; }
 
  private:
   SharedLines lines_;
   std::ostream stream_;
+  // Blocked before the follower blocks some of them again, and let go
+  // after it, each signal taken before it is unblocked.
+  std::optional<os::StopSignals> stop_;
   Follower follower_;
   ListingScan listing_;
   std::optional<std::jthread> thread_;

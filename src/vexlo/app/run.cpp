@@ -225,7 +225,10 @@ int run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
   for (const auto& directory : database->passed_over()) report_passed_over(directory, err, terminals);
   if (!synced) report_sync_error(*database, synced.error(), err, terminals);
   if (synced && database->may_have_been_reset()) report_new_database(*database, err, terminals);
-  if (browse != nullptr) return status_of(command, browse_logs(*browse, *database, log_root, &*browse_live, err));
+  if (browse != nullptr) {
+    const bool colour = uses_colour(browse->colour, true, terminals.no_colour);
+    return status_of(command, browse_logs(*browse, *database, log_root, &*browse_live, colour, err));
+  }
   return status_of(command, run_command(command.kind, *database, log_root, follower ? &*follower : nullptr,
                                         cursor ? &*cursor : nullptr, out, err, terminals));
 }

@@ -1,14 +1,17 @@
 // The list holds every log the filter line selects; choosing a bar of the
 // timeline lists only its logs, by their positions, so that neither a bar
 // nor a key press copies the logs, however many there are. Only the log
-// under the cursor is read, for its preview.
+// under the cursor is read, for its preview, and with --fields the logs of
+// the rows on the screen, each once, for their cells.
 
 #include "vexlo/browse/browser.h"
 
 #include <algorithm>
+#include <sstream>
 #include <utility>
 
 #include "vexlo/common/terminal_text.h"
+#include "vexlo/query/fields.h"
 #include "vexlo/query/time_text.h"
 
 namespace vexlo::browse {
@@ -107,6 +110,26 @@ Browser::Browser(Source source, std::string filter_line, std::size_t rows, std::
 void Browser::resize(std::size_t rows, std::size_t cols) {
   layout_ = make_layout(rows, cols);
   fit_panes();
+  refresh_rows();
+}
+
+// Only the rows shown have their fields read, each log once: a listing of
+// any size opens at once.
+void Browser::refresh_rows() {
+  FieldTable table(true);
+  std::ostringstream unused;  // an aligned table prints at its end only
+  const std::size_t end = std::min(list_.top() + layout_.list_rows, listed_.size());
+  for (std::size_t line = list_.top(); line < end; ++line) {
+    const std::size_t at = listed_[line];
+    auto cells = cells_.find(at);
+    if (cells == cells_.end()) {
+      cells = cells_.emplace(at, source_.cells ? source_.cells(entries_[at]) : std::vector<std::string>()).first;
+    }
+    table.add(list_row(entries_[at]), cells->second, unused);
+  }
+  std::ostringstream rows;
+  table.finish(rows);
+  shown_rows_ = split_lines(rows.str());
 }
 
 void Browser::fit_panes() {
@@ -123,6 +146,7 @@ void Browser::apply_filter(std::string line) {
 
 void Browser::set_listing(Listing listing) {
   entries_ = std::move(listing.entries);
+  cells_.clear();
   message_ = last_line(listing.messages);
   timeline_ = make_timeline(entries_);
   bar_.reset();
@@ -145,6 +169,7 @@ void Browser::relist(std::optional<std::size_t> keep) {
     list_.move_to(found == listed_.end() || *found != *keep ? 0 : static_cast<std::size_t>(found - listed_.begin()));
   }
   load_preview();
+  refresh_rows();
 }
 
 void Browser::choose_bar(std::optional<std::size_t> bar) {
@@ -159,9 +184,9 @@ void Browser::load_preview() {
   if (now == previewed_) return;
   previewed_ = now;
   found_.reset();
-  preview_ = now ? split_lines(source_.preview(entries_[*now])) : std::vector<std::string>();
+  preview_ = now ? styled_lines(source_.preview(entries_[*now])) : StyledLines();
   preview_scroll_ = Scroll();
-  preview_scroll_.set_count(preview_.size());
+  preview_scroll_.set_count(preview_.lines.size());
   fit_panes();
 }
 
@@ -177,6 +202,7 @@ void Browser::add_new(std::vector<FileEntry> entries, std::string_view messages)
     const auto at = std::ranges::upper_bound(entries_, entry.timestamp, std::ranges::greater{}, &FileEntry::timestamp);
     entries_.insert(at, std::move(entry));
   }
+  cells_.clear();  // kept by position, which the new logs moved
   timeline_ = make_timeline(entries_);
   // The chosen bar stays on its time, where the strip still shows it.
   bar_ = bar_start ? timeline_.bucket_of(*bar_start) : std::nullopt;
@@ -249,6 +275,7 @@ bool Browser::press_list(const Key& key) {
       break;
   }
   load_preview();
+  refresh_rows();
   return true;
 }
 
@@ -282,8 +309,8 @@ bool Browser::press_full(const Key& key) {
     case Code::Down: preview_scroll_.scroll(1); break;
     case Code::PageUp: preview_scroll_.scroll(-page); break;
     case Code::PageDown: preview_scroll_.scroll(page); break;
-    case Code::Home: preview_scroll_.scroll(-static_cast<std::ptrdiff_t>(preview_.size())); break;
-    case Code::End: preview_scroll_.scroll(static_cast<std::ptrdiff_t>(preview_.size())); break;
+    case Code::Home: preview_scroll_.scroll(-static_cast<std::ptrdiff_t>(preview_.lines.size())); break;
+    case Code::End: preview_scroll_.scroll(static_cast<std::ptrdiff_t>(preview_.lines.size())); break;
     case Code::Escape: mode_ = Mode::List; break;
     case Code::Text:
       switch (key.text) {
@@ -309,11 +336,11 @@ bool Browser::press_full(const Key& key) {
 // one) that holds the searched text to the top, going round at the end.
 void Browser::search(bool from_next) {
   if (searched_.empty()) return;
-  const std::size_t count = preview_.size();
+  const std::size_t count = preview_.lines.size();
   const std::size_t from = from_next && found_ ? *found_ + 1 : preview_scroll_.top();
   for (std::size_t step = 0; step < count; ++step) {
     const std::size_t line = (from + step) % count;
-    if (preview_[line].find(searched_) != std::string::npos) {
+    if (preview_.lines[line].find(searched_) != std::string::npos) {
       found_ = line;
       preview_scroll_.scroll(static_cast<std::ptrdiff_t>(line) - static_cast<std::ptrdiff_t>(preview_scroll_.top()));
       message_.clear();

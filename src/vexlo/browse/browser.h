@@ -8,9 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "vexlo/browse/scroll.h"
+#include "vexlo/browse/styled_lines.h"
 #include "vexlo/browse/timeline.h"
 #include "vexlo/db/file_entry.h"
 
@@ -27,9 +29,12 @@ struct Source {
   // The logs the words of a filter line select, read as the words after
   // `browse` on the command line.
   std::function<Listing(std::string_view filter_line)> list;
-  // The log as `show --pretty` prints it to a terminal, or the message
-  // that says why it cannot be shown.
+  // The log as `show --pretty` prints it to a terminal, coloured or not, or
+  // the message that says why it cannot be shown.
   std::function<std::string(const FileEntry&)> preview;
+  // The cells of the fields the filter line last asked for (--fields),
+  // escaped for a terminal; none without. Asked only for the rows shown.
+  std::function<std::vector<std::string>(const FileEntry&)> cells;
 };
 
 struct Key {
@@ -93,10 +98,15 @@ class Browser {
   std::size_t listed_count() const { return listed_.size(); }
   const FileEntry& listed(std::size_t row) const { return entries_[listed_[row]]; }
   const Scroll& list() const { return list_; }
+  // The list's rows on the screen, from the list's top: list_row and the
+  // cells of the fields, aligned in columns as a listing's table.
+  const std::vector<std::string>& shown_rows() const { return shown_rows_; }
   const Timeline& timeline() const { return timeline_; }
   std::optional<std::size_t> bar() const { return bar_; }
   // The preview of the log under the cursor, one text per line.
-  const std::vector<std::string>& preview_lines() const { return preview_; }
+  const std::vector<std::string>& preview_lines() const { return preview_.lines; }
+  // Where each of its colours begins (styled_lines.h).
+  const std::vector<std::vector<StyleStart>>& preview_styles() const { return preview_.starts; }
   std::size_t preview_top() const { return preview_scroll_.top(); }
   const std::string& filter_line() const { return filter_line_; }
   // The text being typed in Filter and Search mode.
@@ -115,6 +125,7 @@ class Browser {
   bool press_full(const Key& key);
   void search(bool from_next);
   void fit_panes();
+  void refresh_rows();
 
   Source source_;
   std::string filter_line_;
@@ -126,7 +137,10 @@ class Browser {
   Timeline timeline_;
   std::optional<std::size_t> bar_;
   std::optional<std::size_t> previewed_;  // position in entries_ of the preview
-  std::vector<std::string> preview_;
+  StyledLines preview_;
+  // The cells of the logs shown so far, by position in entries_.
+  std::unordered_map<std::size_t, std::vector<std::string>> cells_;
+  std::vector<std::string> shown_rows_;
   Scroll preview_scroll_;
   std::string typed_;
   std::string searched_;

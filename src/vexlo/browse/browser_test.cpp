@@ -24,9 +24,11 @@ Source fake_source(std::size_t count, std::vector<std::string>* lines_asked = nu
       },
       [](const FileEntry& entry) {
         std::string text = "id " + std::to_string(entry.id) + "\n";
-        for (int i = 0; i < 30; ++i) text += "line " + std::to_string(i) + "\n";
+        // Coloured as show colours it: the search looks through the colours.
+        for (int i = 0; i < 30; ++i) text += "line \x1b[0;32m" + std::to_string(i) + "\x1b[0m\n";
         return text;
       },
+      [](const FileEntry& entry) { return std::vector<std::string>{entry.id % 10 == 0 ? "tenth" : "-"}; },
   };
 }
 
@@ -130,6 +132,17 @@ TEST(Layout, FitsAnyScreenFromTheSmallest) {
       EXPECT_EQ(layout.preview_top + 1 + layout.preview_rows + 2, rows);  // the title, message line, footer
     }
   }
+}
+
+// The rows on the screen carry the cells of their logs, aligned.
+TEST(Browser, ShowsTheFieldsOfTheRowsOnTheScreen) {
+  Browser browser(fake_source(100), "", 24, 80);
+  const auto& rows = browser.shown_rows();
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0], "[ID:100] 2026-03-14 00:00:00 root/100.json  tenth");
+  EXPECT_EQ(rows[1], "[ID:99] 2026-03-13 00:00:00 root/99.json    -");
+  browser.press({Code::End});
+  EXPECT_EQ(browser.shown_rows().back(), "[ID:1] 2025-12-05 00:00:00 root/1.json  -");
 }
 
 TEST(ListRow, IsTheLineOfListTimeEscaped) {

@@ -12,6 +12,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <clocale>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "vexlo/common/terminal_text.h"
 #include "vexlo/common/utf8.h"
+#include "vexlo/query/fields.h"
 #include "vexlo/os/standard_streams.h"
 #include "vexlo/os/stop_signals.h"
 
@@ -47,8 +49,9 @@ std::size_t bytes_of_columns(std::string_view text, std::size_t columns) {
   return i;
 }
 
-// Writes `text` at row `y`, column `x`, cut at `width` columns.
-void put(std::size_t y, std::size_t x, std::string_view text, std::size_t width) {
+// Writes `text` at row `y`, column `x`, cut at `width` columns; returns
+// the columns it took.
+std::size_t put(std::size_t y, std::size_t x, std::string_view text, std::size_t width) {
   std::string safe = to_utf8_lossy(text);
   if (needs_escapes(safe)) {
     std::string escaped;
@@ -57,6 +60,43 @@ void put(std::size_t y, std::size_t x, std::string_view text, std::size_t width)
   }
   const std::size_t bytes = bytes_of_columns(safe, width);
   mvaddnstr(static_cast<int>(y), static_cast<int>(x), safe.data(), static_cast<int>(bytes));
+  return column_width(std::string_view(safe).substr(0, bytes));
+}
+
+// The attributes of each Style (styled_lines.h), as show colours them.
+using Palette = std::array<attr_t, 5>;
+
+enum ColourPair : short { kKeyPair = 1, kStringPair, kNullPair };
+
+// With colour on a terminal that has colours, keys bold blue, strings
+// green, null bold black (grey), brackets bold; otherwise all plain.
+Palette start_colours(bool colour) {
+  Palette palette{};
+  if (!colour || has_colors() == FALSE) return palette;
+  start_color();
+  use_default_colors();  // the terminal's own background and plain text
+  init_pair(kKeyPair, COLOR_BLUE, -1);
+  init_pair(kStringPair, COLOR_GREEN, -1);
+  init_pair(kNullPair, COLOR_BLACK, -1);
+  palette[static_cast<std::size_t>(Style::Key)] = COLOR_PAIR(kKeyPair) | A_BOLD;
+  palette[static_cast<std::size_t>(Style::String)] = COLOR_PAIR(kStringPair);
+  palette[static_cast<std::size_t>(Style::Null)] = COLOR_PAIR(kNullPair) | A_BOLD;
+  palette[static_cast<std::size_t>(Style::Bracket)] = A_BOLD;
+  return palette;
+}
+
+// A line of the preview, each part in its style's attributes.
+void put_styled(std::size_t y, std::string_view text, const std::vector<StyleStart>& starts, std::size_t cols,
+                const Palette& palette) {
+  move(static_cast<int>(y), 0);
+  clrtoeol();
+  std::size_t x = 0;
+  for (std::size_t i = 0; i < starts.size() && x < cols; ++i) {
+    const std::size_t end = i + 1 < starts.size() ? starts[i + 1].at : text.size();
+    attrset(palette[static_cast<std::size_t>(starts[i].style)]);
+    x += put(y, x, text.substr(starts[i].at, end - starts[i].at), cols - x);
+  }
+  attrset(A_NORMAL);
 }
 
 void put_line(std::size_t y, std::string_view text, std::size_t cols, bool highlighted = false) {
@@ -105,14 +145,14 @@ void draw_list(const Browser& browser) {
     const std::size_t line = list.top() + row;
     const std::size_t y = layout.list_top + row;
     if (line < browser.listed_count()) {
-      put_line(y, list_row(browser.listed(line)), layout.cols, line == list.cursor());
+      put_line(y, browser.shown_rows()[row], layout.cols, line == list.cursor());
     } else {
       put_line(y, "", layout.cols);
     }
   }
 }
 
-void draw_preview(const Browser& browser, std::size_t title_y, std::size_t rows) {
+void draw_preview(const Browser& browser, std::size_t title_y, std::size_t rows, const Palette& palette) {
   const Layout& layout = browser.layout();
   std::string title = "--- ";
   if (browser.listed_count() > 0) title += list_row(browser.listed(browser.list().cursor()));
@@ -120,7 +160,11 @@ void draw_preview(const Browser& browser, std::size_t title_y, std::size_t rows)
   const auto& lines = browser.preview_lines();
   for (std::size_t row = 0; row < rows; ++row) {
     const std::size_t line = browser.preview_top() + row;
-    put_line(title_y + 1 + row, line < lines.size() ? std::string_view(lines[line]) : "", layout.cols);
+    if (line < lines.size()) {
+      put_styled(title_y + 1 + row, lines[line], browser.preview_styles()[line], layout.cols, palette);
+    } else {
+      put_line(title_y + 1 + row, "", layout.cols);
+    }
   }
 }
 
@@ -138,19 +182,19 @@ void draw_footer(const Browser& browser) {
   }
 }
 
-void draw(const Browser& browser) {
+void draw(const Browser& browser, const Palette& palette) {
   const Layout& layout = browser.layout();
   erase();
   if (layout.too_small) {
     put(0, 0, "The window is too small for vexlo browse (q quits)", layout.cols);
   } else if (browser.mode() == Mode::Full || browser.mode() == Mode::Search) {
-    draw_preview(browser, 0, layout.rows - 3);
+    draw_preview(browser, 0, layout.rows - 3, palette);
     draw_footer(browser);
   } else {
     put_line(0, header(browser), layout.cols);
     draw_timeline(browser);
     draw_list(browser);
-    draw_preview(browser, layout.preview_top, layout.preview_rows);
+    draw_preview(browser, layout.preview_top, layout.preview_rows, palette);
     draw_footer(browser);
   }
   // The cursor shows only where text is typed.
@@ -199,26 +243,29 @@ std::pair<std::size_t, std::size_t> screen_size() {
 }  // namespace
 
 Result<void> run_screen(const std::function<Browser(std::size_t rows, std::size_t cols)>& make_browser,
-                        const TakeNews& take_news) {
+                        const TakeNews& take_news, int stop_fd, ScreenStyle style) {
   // Multibyte characters of paths and logs are drawn as the locale says.
   std::setlocale(LC_CTYPE, "");
   SCREEN* screen = newterm(nullptr, stdout, stdin);
   if (screen == nullptr) return std::unexpected(Error{"the terminal type is not known"});
   const Terminal terminal{screen};
-  // Ctrl-C comes as a key that ends the view, not as a signal: the signal
-  // would stop only the following of new logs, which takes it.
+  // Ctrl-C comes as a key that ends the view, not as a signal, so that it
+  // ends the view also where the signals could not be blocked.
   raw();
   noecho();
   nonl();
   keypad(stdscr, TRUE);
   nodelay(stdscr, TRUE);
   set_escdelay(25);
+  const Palette palette = start_colours(style.colour);
 
   const auto [rows, cols] = screen_size();
   Browser browser = make_browser(rows, cols);
   for (bool running = true; running;) {
-    draw(browser);
-    (void)os::wait_readable({os::kStandardInput}, kResizeCheck);
+    draw(browser, palette);
+    // A stop signal ends the view as `q` does, the terminal given back.
+    const auto ready = os::wait_readable({os::kStandardInput, stop_fd}, kResizeCheck);
+    if (ready && *ready == 1U) break;
     if (take_news) take_news(browser);
     for (int code = getch(); running && code != ERR; code = getch()) {
       if (code == KEY_RESIZE) {

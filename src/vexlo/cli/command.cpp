@@ -166,6 +166,20 @@ constexpr Option<LogsCommand> kLogsOptions[] = {
     {"--cursor-file", true, set_cursor_file<LogsCommand>},
 };
 
+// "--color auto|always|never"; another value leaves the choice as it was.
+template <class Coloured>
+void set_colour(Coloured& command, std::string_view value, Notes& notes) {
+  if (value == "auto") {
+    command.colour = ColourChoice::Auto;
+  } else if (value == "always") {
+    command.colour = ColourChoice::Always;
+  } else if (value == "never") {
+    command.colour = ColourChoice::Never;
+  } else {
+    notes.push_back("Warning: ignoring --color " + quoted(value) + " (use auto, always or never)");
+  }
+}
+
 constexpr Option<BrowseCommand> kBrowseOptions[] = {
     {"--filter", true, set_filter<BrowseCommand>},
     {"--all", false, [](BrowseCommand& browse, std::string_view, Notes&) { browse.all = true; }},
@@ -178,25 +192,14 @@ constexpr Option<BrowseCommand> kBrowseOptions[] = {
      [](BrowseCommand& browse, std::string_view value, Notes& notes) {
        replace_value(browse.before, "--before", value, notes);
      }},
+    {"--fields", true, add_fields<BrowseCommand>},
+    {"--color", true, set_colour<BrowseCommand>},
 };
-
-// "--color auto|always|never"; another value leaves the choice as it was.
-void set_colour(ShowCommand& show, std::string_view value, Notes& notes) {
-  if (value == "auto") {
-    show.colour = ColourChoice::Auto;
-  } else if (value == "always") {
-    show.colour = ColourChoice::Always;
-  } else if (value == "never") {
-    show.colour = ColourChoice::Never;
-  } else {
-    notes.push_back("Warning: ignoring --color " + quoted(value) + " (use auto, always or never)");
-  }
-}
 
 constexpr Option<ShowCommand> kShowOptions[] = {
     {"--pretty", false, [](ShowCommand& show, std::string_view, Notes&) { show.pretty = true; }},
     {"--json", false, [](ShowCommand& show, std::string_view, Notes&) { show.json = true; }},
-    {"--color", true, set_colour},
+    {"--color", true, set_colour<ShowCommand>},
     {"--no-pager", false, [](ShowCommand& show, std::string_view, Notes&) { show.no_pager = true; }},
 };
 
@@ -213,8 +216,8 @@ std::vector<OptionName> names_of(std::span<const Option<Target>> options) {
 
 // Every option with its command, for what is said about an option given
 // to the wrong command or misspelt, and for the command references.
-// browse takes only options of list and logs, and is left out, so that
-// what is said of those stays as it was.
+// browse takes only options of list, logs and show, and is left out, so
+// that what is said of those stays as it was.
 OptionCatalogue catalogue() {
   return {names_of<Command>(kGlobalOptions),
           {{"list", names_of<ListCommand>(kListOptions)},
@@ -367,7 +370,7 @@ LogsCommand parse_logs(Arguments args, std::size_t start, Command& command, Note
 
 BrowseCommand parse_browse(Arguments args, std::size_t start, Command& command, Notes& notes) {
   BrowseCommand browse;
-  // browse has no reference of its own: its options are those of list and logs.
+  // browse has no reference of its own: its options are those of list, logs and show.
   bool reference = false;
   scan_options(args, start, kBrowseGrammar, browse, command, notes, reference);
   if (reference) notes.push_back("Warning: ignoring " + quoted("--help") + " (it counts only before browse)");

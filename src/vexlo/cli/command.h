@@ -69,6 +69,8 @@ struct BrowseCommand {
   std::vector<std::string> where = {};
   std::optional<std::string> since = {};
   std::optional<std::string> before = {};
+  std::vector<std::string> fields = {};       // shown after the path of each row
+  ColourChoice colour = ColourChoice::Auto;  // of the preview, as show's "--color"
 
   bool operator==(const BrowseCommand&) const = default;
 };

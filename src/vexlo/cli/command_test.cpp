@@ -39,7 +39,8 @@ std::string describe(const Command& c) {
       << " no_pager=" << show->no_pager;
   } else if (const auto* browse = std::get_if<BrowseCommand>(&c.kind)) {
     s << "Browse filter=" << opt(browse->filter) << " all=" << browse->all << " where=" << browse->where.size()
-      << " since=" << opt(browse->since) << " before=" << opt(browse->before);
+      << " since=" << opt(browse->since) << " before=" << opt(browse->before)
+      << " fields=" << browse->fields.size() << " colour=" << static_cast<int>(browse->colour);
   } else if (std::holds_alternative<VersionCommand>(c.kind)) {
     s << "Version";
   } else if (const auto* reference = std::get_if<ReferenceCommand>(&c.kind)) {
@@ -237,6 +238,8 @@ TEST(ParseCommandLine, Browse) {
       {{"browse", "--since", "-2day", "--before", "2025-01-01"},
        command_of(B{std::nullopt, false, {}, "-2day", "2025-01-01"})},
       {{"browse", "--pretty", "p"}, command_of(B{"p", false})},
+      {{"browse", "--fields", "a,b", "--fields=c", "--color", "never"},
+       command_of(B{std::nullopt, false, {}, {}, {}, {"a", "b", "c"}, ColourChoice::Never})},
   };
   for (const auto& c : cases) check(c);
 }

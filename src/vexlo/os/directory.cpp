@@ -40,7 +40,7 @@ Result<FileStatus> Directory::status(const std::string& name, Links links) const
   return status_at(fd_.get(), name, links);
 }
 
-Result<std::vector<std::string>> Directory::list() const {
+Result<std::vector<std::string>> Directory::list(Entries entries) const {
   // fdopendir takes over its descriptor; a fresh one keeps ours intact.
   const int own = ::openat(fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (own < 0) return std::unexpected(os_error(errno));
@@ -56,6 +56,8 @@ Result<std::vector<std::string>> Directory::list() const {
     const struct dirent64* entry = ::readdir64(dir);
     if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
+    const bool other_type = entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN;
+    if (entries == Entries::MayBeDirectories && other_type) continue;
     if (name != "." && name != "..") names.emplace_back(name);
   }
   const int err = errno;

@@ -32,8 +32,11 @@ class Directory {
   // FileType::Link.
   Result<FileStatus> status(const std::string& name, Links links) const;
   // Names in the directory in the order the system yields them, without
-  // "." and "..".
-  Result<std::vector<std::string>> list() const;
+  // "." and "..". With `Entries::MayBeDirectories`, only the names that the
+  // listing does not show to be something else (a regular file, say): a
+  // link or a name of unknown type is kept.
+  enum class Entries { All, MayBeDirectories };
+  Result<std::vector<std::string>> list(Entries entries = Entries::All) const;
   // The text of the symbolic link `name`.
   Result<std::string> read_link(const std::string& name) const;
   // Removes an entry that is not a directory (a link itself, not its target).

@@ -12,18 +12,19 @@
 namespace vexlo::os {
 namespace {
 
-sigset_t stop_set() {
+sigset_t stop_set(bool hangup) {
   sigset_t set;
   ::sigemptyset(&set);
   ::sigaddset(&set, SIGINT);
   ::sigaddset(&set, SIGTERM);
+  if (hangup) ::sigaddset(&set, SIGHUP);
   return set;
 }
 
 }  // namespace
 
-Result<StopSignals> StopSignals::block() {
-  const sigset_t set = stop_set();
+Result<StopSignals> StopSignals::block(bool hangup) {
+  const sigset_t set = stop_set(hangup);
   sigset_t old_mask;
   if (const int error = ::pthread_sigmask(SIG_BLOCK, &set, &old_mask); error != 0) {
     return std::unexpected(os_error(error));

@@ -18,10 +18,10 @@ namespace vexlo::os {
 class StopSignals {
  public:
   // Blocks SIGINT and SIGTERM in the calling thread, and so in every thread
-  // it starts later, and makes them readable from a descriptor. Call it
-  // before any other thread is started. The old signal mask comes back
-  // when the object goes.
-  static Result<StopSignals> block();
+  // it starts later, and makes them readable from a descriptor; with
+  // `hangup`, SIGHUP too. Call it before any other thread is started. The
+  // old signal mask comes back when the object goes.
+  static Result<StopSignals> block(bool hangup = false);
   StopSignals(StopSignals&& other) noexcept;
   StopSignals& operator=(StopSignals&&) = delete;
   ~StopSignals();

@@ -93,7 +93,8 @@ Status TreeWatch::add_tree(Directory top, const std::string& path, bool again) {
   DirectoryTrail trail(enter_);
   if (!trail.start(std::move(top), path)) return {};
   const auto names_of_end = [&] {
-    auto names = trail.end().list();
+    // Only directories are watched: files need not be tried one by one.
+    auto names = trail.end().list(Directory::Entries::MayBeDirectories);
     if (!names) return std::vector<std::string>{};
     std::erase(*names, skip_);
     return std::move(*names);

@@ -41,6 +41,20 @@ TEST(TreeWatch, EntersOnlyWhatItsRuleEnters) {
   }
 }
 
+// What the listing shows to be a file is not tried as a directory.
+TEST(TreeWatch, TriesNoFileAsADirectory) {
+  testing::ScopedTempDir dir;
+  testing::make_dirs(dir / "root/sub");
+  testing::write_file(dir / "root/a.json", "{}");
+  std::vector<std::string> tried;
+  auto watch = TreeWatch::open(dir / "root", ".config", [&](const Directory& parent, const std::string& name) {
+    tried.push_back(name);
+    return any(parent, name);
+  });
+  ASSERT_TRUE(watch) << watch.error().text;
+  EXPECT_EQ(tried, std::vector<std::string>{"sub"});
+}
+
 // A directory made behind a link that the rule no longer enters is not
 // watched, though the link's target still is; two directories exchanged
 // keep their own paths.

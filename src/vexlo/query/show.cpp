@@ -209,8 +209,8 @@ bool show_log_file(const Database& database, const std::string& log_root, std::u
 }
 
 void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
-                 std::ostream& err, TerminalOutput terminals) {
-  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, false);
+                 std::ostream& err, TerminalOutput terminals, bool colour) {
+  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
 }
 
 }  // namespace vexlo

@@ -33,7 +33,7 @@ bool show_log_file(const Database& database, const std::string& log_root, std::u
 // `log_root` gave: opened as the scan would take it (so not at all when it
 // lies outside the log root).
 void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
-                 std::ostream& err, TerminalOutput terminals = {});
+                 std::ostream& err, TerminalOutput terminals = {}, bool colour = false);
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
