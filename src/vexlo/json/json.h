@@ -95,6 +95,18 @@ class ParsedText {
  public:
   explicit ParsedText(const DocumentStorage* storage) : storage_(storage) {}
 
+  // It can also be read once in the order of its text, repeated member
+  // names included. Of the root, and of any array or object reached, only
+  // the kind may be asked: what they hold comes from first_inside and
+  // next. Scalars read as in a document.
+  Value root() const;
+  // The first element of an array, or the name of an object's first member
+  // (a string, followed by the member's value); none when it is empty.
+  std::optional<Value> first_inside(Value container) const;
+  // What follows `value` inside its array or object (after a member's
+  // name, the member's value); none after the last.
+  std::optional<Value> next(Value value) const;
+
  private:
   friend struct ValueAccess;
   const DocumentStorage* storage_;

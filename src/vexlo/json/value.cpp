@@ -139,4 +139,22 @@ Document::~Document() = default;
 // The first tape word is the root marker; the value follows it.
 Value Document::root() const { return Value(storage_.get(), 1); }
 
+Value ParsedText::root() const { return Value(storage_, 1); }
+
+std::optional<Value> ParsedText::first_inside(Value container) const {
+  if (!tape::is_container(tape::type_of(storage_->word(ValueAccess::index(container))))) return std::nullopt;
+  // A container's end is the word before the index its start holds.
+  const std::uint32_t inside = ValueAccess::index(container) + 1;
+  const char type = tape::type_of(storage_->word(inside));
+  if (type == ']' || type == '}') return std::nullopt;
+  return Value(storage_, inside);
+}
+
+std::optional<Value> ParsedText::next(Value value) const {
+  const std::uint32_t after = tape::next_index(storage_->doc.tape.get(), ValueAccess::index(value));
+  const char type = tape::type_of(storage_->word(after));
+  if (type == ']' || type == '}') return std::nullopt;
+  return Value(storage_, after);
+}
+
 }  // namespace vexlo::json

@@ -242,10 +242,17 @@ Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, co
     if (auto grown = grow_buffer(buffer, kHeadSize + rules.spare); !grown) return std::unexpected(grown.error());
   }
   // The head first: a file that cannot hold what the caller wants costs
-  // one small read, whatever its size claims.
-  const auto head = append_read(file.fd.get(), buffer, std::min(size, kHeadSize));
+  // one small read, whatever its size claims. A buffer that already has
+  // room for more, as one that reads many files has, takes as much in that
+  // read, which costs no memory and spares a call for each file; the check
+  // still sees the head alone.
+  const std::size_t first = std::max(kHeadSize, buffer.capacity() - rules.spare);
+  const auto head = append_read(file.fd.get(), buffer, std::min(size, first));
   if (!head) return std::unexpected(head.error());
-  if (rules.check != nullptr && !rules.check(buffer)) return ReadContent::HeadOnly;
+  if (rules.check != nullptr && !rules.check(std::string_view(buffer).substr(0, kHeadSize))) {
+    buffer.resize(std::min(buffer.size(), kHeadSize));
+    return ReadContent::HeadOnly;
+  }
   if (rules.stop_after_nul && holds_nul(buffer, 0)) return ReadContent::UpToNul;
   // A buffer that doubles leaves its smaller forerunners in the heap, which
   // the process keeps (see os/memory.h): a large file would cost twice its

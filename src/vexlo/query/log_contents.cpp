@@ -123,16 +123,16 @@ class ContentReader {
       if (request_.line == nullptr || !content.matches) return;
       matched_on_text = true;
     }
-    // The conditions and the fields need the document's index (unless the
-    // conditions were met on the text); a document only written out is
-    // cheaper without it.
-    const bool reads_keys = (!request_.where.empty() && !matched_on_text) || reads_fields;
+    // The fields need the document's index, and so do more conditions than
+    // a walk in the order of the text keeps apart; a document only matched
+    // and written out is cheaper without it.
+    const bool reads_keys = reads_fields || (!matched_on_text && request_.where.size() > kMaxStreamedConditions);
     if (turn) {
       const LogHolding holding{.indexed = reads_keys, .line = request_.line != nullptr};
       content.problem = refusal_for(buffer_, holding, kMemorySlack / 2);
       if (!content.problem.empty()) return;
     }
-    auto parsed = reads_keys ? parse_and_match(content) : parse_for_writing(content);
+    auto parsed = reads_keys ? parse_and_match(content) : parse_and_match_in_order(content, matched_on_text);
     if (!parsed) {
       content.problem = parsed.error().out_of_memory ? os::error_text(ENOMEM) : kNotOneValue;
       return;
@@ -144,10 +144,10 @@ class ContentReader {
     }
   }
 
-  std::expected<ReadLog, json::ParseError> parse_for_writing(LogContent& content) {
+  std::expected<ReadLog, json::ParseError> parse_and_match_in_order(LogContent& content, bool matched_on_text) {
     auto parsed = parser_.parse_for_writing(json::PaddedText(buffer_));
     if (!parsed) return std::unexpected(parsed.error());
-    content.matches = true;
+    content.matches = matched_on_text || matches_all(*parsed, request_.where);
     return ReadLog(*parsed);
   }
 

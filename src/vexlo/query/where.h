@@ -40,6 +40,9 @@ bool matches_all(json::Value root, std::span<const WhereCondition> conditions);
 // nesting and the conditions. For at most kMaxStreamedConditions.
 bool matches_all_in_text(std::string_view text, std::span<const WhereCondition> conditions);
 inline constexpr std::size_t kMaxStreamedConditions = 64;
+// The same for a document parsed without its index, read in the order of
+// its text; also for at most kMaxStreamedConditions.
+bool matches_all(json::ParsedText document, std::span<const WhereCondition> conditions);
 
 // The two rules of matching. Whether a key path `path` can lie on the way
 // to `key`: it is `key`, or a path whose members can extend it to `key`.

@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 
 namespace vexlo {
 namespace {
+
+// Matching on a document parsed without its index, in the order of its text.
+bool matches_in_order(std::string json, std::span<const WhereCondition> conditions) {
+  json::Parser parser;
+  auto parsed = parser.parse_for_writing(json::PaddedText(json));
+  return parsed && matches_all(*parsed, conditions);
+}
 
 // Each row reads KEY and VALUE off the text form of `json`, as show prints
 // it (in the comment), and says whether the condition holds.
@@ -47,13 +55,16 @@ TEST(WhereCondition, MatchesTheKeyAndValueLinesOfTheTextForm) {
     const WhereCondition condition = parse_where(c.condition);
     EXPECT_EQ(matches_all(document->root(), {&condition, 1}), c.holds) << c.condition;
     EXPECT_EQ(matches_all_in_text(json, {&condition, 1}), c.holds) << c.condition;
+    EXPECT_EQ(matches_in_order(json, {&condition, 1}), c.holds) << c.condition;
   }
   const WhereCondition both[] = {parse_where("list.type=cpu"), parse_where("list.type=kernel")};
   EXPECT_TRUE(matches_all(document->root(), both));
   EXPECT_TRUE(matches_all_in_text(json, both));
+  EXPECT_TRUE(matches_in_order(json, both));
   const WhereCondition one_fails[] = {parse_where("list.type=cpu"), parse_where("missing")};
   EXPECT_FALSE(matches_all(document->root(), one_fails));
   EXPECT_FALSE(matches_all_in_text(json, one_fails));
+  EXPECT_FALSE(matches_in_order(json, one_fails));
 }
 
 // What the text says and the document holds differ: a repeated name keeps
@@ -77,6 +88,7 @@ TEST(WhereCondition, MatchesOnTheTextWhatTheDocumentHolds) {
     const WhereCondition condition = parse_where(c.condition);
     EXPECT_EQ(matches_all(document->root(), {&condition, 1}), c.holds) << c.condition;
     EXPECT_EQ(matches_all_in_text(json, {&condition, 1}), c.holds) << c.condition;
+    EXPECT_EQ(matches_in_order(json, {&condition, 1}), c.holds) << c.condition;
   }
 }
 
