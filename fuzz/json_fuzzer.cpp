@@ -2,21 +2,24 @@
 // output forms; its pretty and compact texts parse back to an equal
 // document that prints the same again; the padded-text parse, the boot
 // timestamp reader, fresh and reused, and the streamed check that reads
-// large texts agree with the plain parse.
+// large texts agree with the plain parse, and --where with the document.
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_check.h"
 #include "testing/json_equal.h"
 #include "vexlo/json/json.h"
 #include "vexlo/json/streamed_check.h"
 #include "vexlo/query/show.h"
+#include "vexlo/query/where.h"
 
 namespace {
 
@@ -49,6 +52,30 @@ std::string text_form(json::Value value) {
 json::Parser& shared_parser() {
   static json::Parser parser;
   return parser;
+}
+
+// --where on the document, on the tape in the order of the text and on the
+// text itself gives one answer, for conditions on the paths of the first
+// members and of one member below each.
+void check_where_forms(json::Value root, json::ParsedText parsed, std::string_view text) {
+  if (root.kind() != json::Kind::Object || root.size() == 0) return;
+  std::vector<vexlo::WhereCondition> conditions;
+  for (std::size_t i = 0; i < root.size() && i < 3; ++i) {
+    const std::string name(root.member_name(i));
+    conditions.push_back({name, vexlo::WhereCondition::Test::Present, {}});
+    conditions.push_back({name, vexlo::WhereCondition::Test::Contains, name.substr(0, 1)});
+    const json::Value member = root.member_value(i);
+    if (member.kind() == json::Kind::Object && member.size() > 0) {
+      conditions.push_back({name + "." + std::string(member.member_name(0)), vexlo::WhereCondition::Test::Present, {}});
+    }
+  }
+  for (std::size_t i = 0; i <= conditions.size(); ++i) {
+    // Each condition alone, then all together.
+    const auto some = i < conditions.size() ? std::span(conditions).subspan(i, 1) : std::span(conditions);
+    const bool on_document = vexlo::matches_all(root, some);
+    require(vexlo::matches_all(parsed, some) == on_document, "--where on the tape differs", some[0].key);
+    require(vexlo::matches_all_in_text(text, some) == on_document, "--where on the text differs", some[0].key);
+  }
 }
 
 }  // namespace
@@ -108,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string compact_unindexed;
   json::append_compact(compact_unindexed, *parsed);
   require(compact_unindexed == compact, "the compact form written without the index differs", compact);
+  check_where_forms(root, *parsed, text);
   for (std::size_t i = 0; i < compact.size(); ++i) {
     const auto c = static_cast<unsigned char>(compact[i]);
     const bool c1 = c == 0xC2 && i + 1 < compact.size() && static_cast<unsigned char>(compact[i + 1]) <= 0x9F &&
