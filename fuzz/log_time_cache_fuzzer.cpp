@@ -65,7 +65,7 @@ vexlo::LogTimeCache cache_from(Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view raw(reinterpret_cast<const char*>(data), size);
-  if (const auto loaded = vexlo::decode_log_time_cache(raw)) {
+  if (const auto loaded = vexlo::decode_log_time_cache(std::string(raw))) {
     require(vexlo::encode_log_time_cache(*loaded) == raw, "a cache that loads is written back the same");
   }
 
@@ -75,10 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto reloaded = vexlo::decode_log_time_cache(file);
   require(reloaded.has_value(), "a written cache loads");
   require(reloaded->scanned_at() == made.scanned_at(), "the scan's start survives");
-  require(reloaded->records().size() == made.records().size(), "every entry survives");
-  for (std::size_t i = 0; i < made.records().size(); ++i) {
-    const auto& a = made.records()[i];
-    const auto& b = reloaded->records()[i];
+  const auto made_records = made.records();
+  const auto reloaded_records = reloaded->records();
+  require(reloaded_records.size() == made_records.size(), "every entry survives");
+  for (std::size_t i = 0; i < made_records.size(); ++i) {
+    const auto& a = made_records[i];
+    const auto& b = reloaded_records[i];
     require(a.path == b.path && a.identity == b.identity && a.time == b.time, "an entry changed", a.path);
   }
   return 0;

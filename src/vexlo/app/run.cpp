@@ -104,6 +104,7 @@ int run_command(const CommandKind& kind, const Database& database, const std::st
       query.above_id = cursor->above(database, err, terminals);
     }
     ListingScan listing;
+    listing.keep_paths = follower != nullptr;
     const PrintedLines printed = list_log_files(database, log_root, query, out, err, terminals, &listing);
     note_invalid_files(database, log_root, listing.unreadable, query, os::now_seconds(), err, terminals);
     if (cursor != nullptr) recorded = record_cursor(*cursor, printed.highest_id, out, err, terminals);

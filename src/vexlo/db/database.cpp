@@ -75,7 +75,7 @@ LogTimeCache load_log_time_cache(const os::Directory& directory, std::size_t dat
   std::string text;
   auto read = os::read_open_file(*file, text, {.max_size = max_log_time_cache_size(database_entries)});
   if (!read) return {};
-  auto cache = decode_log_time_cache(text);
+  auto cache = decode_log_time_cache(std::move(text));
   if (!cache) return {};
   return std::move(*cache);
 }

@@ -75,6 +75,11 @@ class OwnLayout {
       } while (literal(",\n"));
       if (!literal("\n  ]")) return std::nullopt;
     }
+    if (literal(",\n  \"instance\": ")) {
+      auto instance = plain_string();
+      if (!instance || !is_database_instance(*instance)) return std::nullopt;
+      content.instance = std::string(*instance);
+    }
     if (!literal(",\n  \"last_sync\": ") || !signed_number() || !literal(",\n  \"next_file_id\": ")) {
       return std::nullopt;
     }
@@ -124,6 +129,16 @@ class OwnLayout {
     const auto magnitude = unsigned_number();
     constexpr auto kLargestSigned = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     return magnitude && *magnitude <= kLargestSigned + (negative ? 1 : 0);
+  }
+
+  // A quoted string without escapes, as an instance is written.
+  std::optional<std::string_view> plain_string() {
+    if (!literal("\"")) return std::nullopt;
+    const std::size_t end = text_.find('"', at_);
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view text = text_.substr(at_, end - at_);
+    at_ = end + 1;
+    return text;
   }
 
   // A quoted string of valid UTF-8 without raw control characters, its

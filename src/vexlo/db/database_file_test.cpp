@@ -53,6 +53,19 @@ TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
   }
 }
 
+TEST(RenderDatabase, InstanceLoadsBackAndOnlyAsHexDigits) {
+  const struct {
+    std::string spelled, loaded;
+  } cases[] = {{"0af9", "0af9"}, {"0AF9", ""}, {R"(0a\u0066)", "0af"}, {std::string(65, 'a'), ""}};
+  for (const auto& c : cases) {
+    std::string text = render_database({{"p", 2, 0}}, 3, 0, "0af9");
+    text.replace(text.find("0af9"), 4, c.spelled);
+    const DatabaseContent loaded = load_database(text).content;
+    EXPECT_EQ(loaded.instance, c.loaded) << c.spelled;
+    EXPECT_EQ(loaded.files, (std::vector<FileEntry>{{"p", 2, 0}})) << c.spelled;
+  }
+}
+
 // The layout render_database writes, with one entry spelled as given.
 std::string own_layout(const std::string& id, const std::string& quoted_path, const std::string& last_sync = "0") {
   return "{\n  \"files\": [\n    {\n      \"id\": " + id + ",\n      \"path\": " + quoted_path +

@@ -128,7 +128,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   // many spares the copies a growing list makes, which on a large tree are
   // the peak of the run.
   std::vector<FoundFile> found;
-  found.reserve(cache.records().size());
+  found.reserve(cache.size());
   if (auto walked = walk_log_tree(directory, source, found, notes != nullptr ? &notes->passed_over : nullptr); !walked) {
     return walked;
   }

@@ -45,8 +45,18 @@ class LogTimeCache {
   // The records a scan that started at `scanned_at` left, as a later run
   // finds them: those that may have changed unseen are read again.
   static LogTimeCache restore(std::vector<Record> records, os::Timestamp scanned_at);
+  // The same from `count` records laid out as the cache file lays them,
+  // from `records_at` in `text` on, already checked to be whole and valid.
+  // The text is kept and read in place: a record costs no more than its
+  // bytes in the file.
+  static LogTimeCache restore_laid_out(std::string text, std::size_t records_at, std::size_t count,
+                                       os::Timestamp scanned_at);
 
-  const std::vector<Record>& records() const { return records_; }
+  std::size_t size() const { return count_; }
+  // The records copied out, in order.
+  std::vector<Record> records() const;
+  // The records as the cache file lays them out.
+  std::string_view laid_out() const { return std::string_view(text_).substr(records_at_); }
   os::Timestamp scanned_at() const { return scanned_at_; }
   // Whether the records differ from those restored or last saved.
   bool changed() const { return changed_; }
@@ -76,15 +86,34 @@ class LogTimeCache {
 
    private:
     std::optional<std::size_t> position(std::string_view path);
+    std::string_view path_at(std::size_t i);
 
     const LogTimeCache& cache_;
-    std::size_t next_ = 0;  // the record after the one met last
+    std::size_t next_ = 0;          // the record after the one met last
+    std::size_t next_offset_ = 0;   // where it starts in the laid-out records
     std::size_t answered_in_order_ = 0;
+    std::vector<std::size_t> offsets_;  // of every record, made with positions_
     PathIndex positions_;  // built only when a file is not met in order
   };
 
+  // One record's fields as laid out in the file, from `offset` on in
+  // checked records: the record and the offset of the next.
+  struct LaidOutRecord {
+    std::string_view path;
+    FileIdentity identity;
+    std::optional<std::int64_t> time;
+    std::size_t end;
+  };
+  static LaidOutRecord read_laid_out(std::string_view records, std::size_t offset);
+  // Appends `record` laid out as in the file.
+  static void lay_out(std::string& out, const Record& record);
+
  private:
-  std::vector<Record> records_;
+  void distrust_recent();
+
+  std::string text_;  // records_at_ on: the records laid out
+  std::size_t records_at_ = 0;
+  std::size_t count_ = 0;
   // Records that must not be trusted; same length as records_, or empty
   // when all are trusted.
   std::vector<bool> untrusted_;

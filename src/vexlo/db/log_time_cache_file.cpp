@@ -19,8 +19,7 @@ constexpr std::size_t kRecordFixedSize = 4 + 8 * 3 + 1 + 8 * 5;
 constexpr std::uint32_t kMaxPathLength = 1 << 16;
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
-constexpr std::uint8_t kHasModified = 1;
-constexpr std::uint8_t kHasTime = 2;
+constexpr std::uint8_t kKnownFlags = 1 | 2;  // a modification time, a log time
 
 void put_u64(std::string& out, std::uint64_t value) {
   std::array<char, 8> bytes;
@@ -59,23 +58,6 @@ std::uint64_t checksum(std::string_view bytes, std::uint64_t hash = 0x6a09e667f3
 // Of the header before the checksum and of the records after it.
 std::uint64_t checksum_of_file(std::string_view text) {
   return checksum(text.substr(kHeaderSize), checksum(text.substr(0, kHeaderSize - 8)));
-}
-
-void put_record(std::string& out, const LogTimeCache::Record& record) {
-  put_u32(out, static_cast<std::uint32_t>(record.path.size()));
-  out += record.path;
-  put_u64(out, record.identity.device);
-  put_u64(out, record.identity.inode);
-  put_u64(out, record.identity.size);
-  std::uint8_t flags = 0;
-  if (record.identity.modified) flags |= kHasModified;
-  if (record.time) flags |= kHasTime;
-  out += static_cast<char>(flags);
-  put_i64(out, record.identity.modified.value_or(0));
-  put_i64(out, record.identity.modified_nsec);
-  put_i64(out, record.identity.changed);
-  put_i64(out, record.identity.changed_nsec);
-  put_i64(out, record.time.value_or(0));
 }
 
 // Takes fields from the front of the text; any read past its end fails
@@ -118,52 +100,44 @@ class Reader {
 
 bool is_nanoseconds(std::int64_t value) { return value >= 0 && value < kNanosecondsPerSecond; }
 
-std::optional<LogTimeCache::Record> take_record(Reader& in) {
+// Takes one record, checking every field that the cache's reading in place
+// trusts; false when the record is not whole or not valid.
+bool take_record(Reader& in) {
   const std::uint32_t path_length = in.u32();
-  if (path_length == 0 || path_length > kMaxPathLength) return std::nullopt;
-  LogTimeCache::Record record;
-  record.path = in.bytes(path_length);
-  record.identity.device = in.u64();
-  record.identity.inode = in.u64();
-  record.identity.size = in.u64();
+  if (path_length == 0 || path_length > kMaxPathLength) return false;
+  in.bytes(path_length);
+  in.bytes(8 * 3);  // device, inode, size: any value
   const std::uint8_t flags = in.u8();
-  const std::int64_t modified = in.i64();
-  record.identity.modified_nsec = in.i64();
-  record.identity.changed = in.i64();
-  record.identity.changed_nsec = in.i64();
-  const std::int64_t time = in.i64();
-  if (!in.ok() || (flags & ~(kHasModified | kHasTime)) != 0) return std::nullopt;
-  if (!is_nanoseconds(record.identity.modified_nsec) || !is_nanoseconds(record.identity.changed_nsec)) {
-    return std::nullopt;
-  }
-  if (flags & kHasModified) record.identity.modified = modified;
-  if (flags & kHasTime) record.time = time;
-  return record;
+  in.i64();  // modified: any value
+  const std::int64_t modified_nsec = in.i64();
+  in.i64();  // changed: any value
+  const std::int64_t changed_nsec = in.i64();
+  in.i64();  // time: any value
+  return in.ok() && (flags & ~kKnownFlags) == 0 && is_nanoseconds(modified_nsec) && is_nanoseconds(changed_nsec);
 }
 
 }  // namespace
 
 std::string encode_log_time_cache(const LogTimeCache& cache) {
-  std::size_t size = kHeaderSize;
-  for (const auto& record : cache.records()) size += kRecordFixedSize + record.path.size();
+  const std::string_view records = cache.laid_out();
   std::string out;
-  out.reserve(size);
+  out.reserve(kHeaderSize + records.size());
   out += kMagic;
   put_u32(out, kVersion);
   put_u32(out, 0);
   put_i64(out, cache.scanned_at().seconds);
   put_i64(out, cache.scanned_at().nanoseconds);
-  put_u64(out, cache.records().size());
+  put_u64(out, cache.size());
   const std::size_t checksum_at = out.size();
   put_u64(out, 0);
-  for (const auto& record : cache.records()) put_record(out, record);
+  out += records;
   std::string sum;
   put_u64(sum, checksum_of_file(out));
   out.replace(checksum_at, sum.size(), sum);
   return out;
 }
 
-std::optional<LogTimeCache> decode_log_time_cache(std::string_view text) {
+std::optional<LogTimeCache> decode_log_time_cache(std::string text) {
   Reader in(text);
   if (in.bytes(kMagic.size()) != kMagic || in.u32() != kVersion || in.u32() != 0) return std::nullopt;
   const os::Timestamp scanned_at{in.i64(), in.i64()};
@@ -172,15 +146,11 @@ std::optional<LogTimeCache> decode_log_time_cache(std::string_view text) {
   if (!in.ok() || !is_nanoseconds(scanned_at.nanoseconds)) return std::nullopt;
   if (count > in.remaining() / kRecordFixedSize) return std::nullopt;
   if (checksum_of_file(text) != expected_checksum) return std::nullopt;
-  std::vector<LogTimeCache::Record> records;
-  records.reserve(count);
   for (std::uint64_t i = 0; i < count; ++i) {
-    auto record = take_record(in);
-    if (!record) return std::nullopt;
-    records.push_back(std::move(*record));
+    if (!take_record(in)) return std::nullopt;
   }
   if (in.remaining() != 0) return std::nullopt;
-  return LogTimeCache::restore(std::move(records), scanned_at);
+  return LogTimeCache::restore_laid_out(std::move(text), kHeaderSize, count, scanned_at);
 }
 
 }  // namespace vexlo

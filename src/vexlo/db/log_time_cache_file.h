@@ -25,6 +25,7 @@ std::string encode_log_time_cache(const LogTimeCache& cache);
 
 // The cache the text holds, or none when it is of another version, cut
 // short, damaged or otherwise not what encode_log_time_cache writes.
-std::optional<LogTimeCache> decode_log_time_cache(std::string_view text);
+// The cache keeps the text and reads its records in place.
+std::optional<LogTimeCache> decode_log_time_cache(std::string text);
 
 }  // namespace vexlo

@@ -32,17 +32,21 @@ class PathIndex {
   // clear() is called.
   template <class Item>
   std::optional<std::size_t> find(const std::vector<Item>& items, std::string_view path) {
-    const auto path_at = [&items](std::size_t i) -> std::string_view { return items[i].path; };
-    if (items.size() >= kNoItem) {
-      for (std::size_t i = 0; i < items.size(); ++i) {
+    return find(items.size(), [&items](std::size_t i) -> std::string_view { return items[i].path; }, path);
+  }
+  // The same over `count` items whose paths `path_at` gives by position.
+  template <class PathAt>
+  std::optional<std::size_t> find(std::size_t count, const PathAt& path_at, std::string_view path) {
+    if (count >= kNoItem) {
+      for (std::size_t i = 0; i < count; ++i) {
         if (path_at(i) == path) return i;
       }
       return std::nullopt;
     }
     if (!built_) {
-      reserve(items.size());
+      reserve(count);
       // A repeated path keeps the slot of its first position.
-      for (std::size_t i = 0; i < items.size(); ++i) {
+      for (std::size_t i = 0; i < count; ++i) {
         const std::size_t slot = slot_for(path_at(i), path_at);
         if (slots_[slot] == kNoItem) slots_[slot] = static_cast<std::uint32_t>(i);
       }
