@@ -8,11 +8,13 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "e2e/harness.h"
 #include "testing/machine.h"
+#include "testing/temp_dir.h"
 
 namespace vexlo::e2e {
 namespace {
@@ -131,6 +133,23 @@ TEST_F(BrowseInTmux, FieldsColourAndAStopSignal) {
   ASSERT_EQ(::kill(std::stoi(sandbox_.read("pid")), SIGTERM), 0);
   EXPECT_EQ(status(), "0\n");
   EXPECT_FALSE(screen().contains("q quit"));
+}
+
+// A terminal that goes away (its window closed, tmux gone) ends the view,
+// which must not spin on a terminal that reads as ready for ever.
+TEST_F(BrowseInTmux, AClosedTerminalEndsTheView) {
+  screen_with("q quit");
+  const std::string process = "/proc/" + sandbox_.read("pid").substr(0, sandbox_.read("pid").find('\n')) + "/stat";
+  tmux({"kill-server"});
+  started_ = false;
+  // Gone, or a zombie nobody reaps.
+  const auto ended = [&] {
+    const std::string stat = std::filesystem::exists(process) ? testing::read_file(process) : "";
+    return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+  };
+  for (int i = 0; i < 200 && !ended(); ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(ended()) << testing::read_file(process);
+  if (!ended()) ::kill(std::stoi(sandbox_.read("pid")), SIGKILL);
 }
 
 TEST(Browse, WithoutATerminalSaysSoAndEndsWithStatus2) {

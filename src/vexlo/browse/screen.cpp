@@ -266,6 +266,9 @@ Result<void> run_screen(const std::function<Browser(std::size_t rows, std::size_
     // A stop signal ends the view as `q` does, the terminal given back.
     const auto ready = os::wait_readable({os::kStandardInput, stop_fd}, kResizeCheck);
     if (ready && *ready == 1U) break;
+    // A terminal that has gone reads as ready for ever and gives no key;
+    // the view ends rather than spin.
+    if (ready && *ready == 0U && os::hung_up(os::kStandardInput)) break;
     if (take_news) take_news(browser);
     for (int code = getch(); running && code != ERR; code = getch()) {
       if (code == KEY_RESIZE) {

@@ -36,6 +36,11 @@ bool environment_has_value(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
+bool hung_up(int fd) {
+  pollfd looked{.fd = fd, .events = POLLIN, .revents = 0};
+  return ::poll(&looked, 1, 0) > 0 && (looked.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 bool wait_until_read(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode)) return true;

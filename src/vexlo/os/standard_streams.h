@@ -26,6 +26,10 @@ bool is_terminal(int fd);
 // empty, as NO_COLOR asks.
 bool environment_has_value(const char* name);
 
+// Whether the other end of `fd` has gone: a terminal closed (its window,
+// its multiplexer) or a pipe whose writer has ended. Never waits.
+bool hung_up(int fd);
+
 // When the descriptor is a pipe, waits until its reader has taken every
 // byte written to it, so that what was written is no longer lost with the
 // pipe when the reader dies. False when the reader has gone first; true

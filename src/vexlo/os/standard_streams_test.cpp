@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+
+#include "vexlo/os/file_descriptor.h"
 
 namespace vexlo::os {
 namespace {
@@ -46,6 +50,28 @@ TEST(ReserveStandardDescriptors, OpenOnesAreLeftAlone) {
     return ::read(fds[0], &c, 1) == 1 && c == 'y' ? 0 : 3;
   });
   EXPECT_EQ(code, 0);
+}
+
+// A terminal whose other side has closed, as a closed window leaves it, and
+// a pipe whose writer has ended are hung up; while the other side is there
+// they are not, read or not.
+TEST(HungUp, OnlyWhenTheOtherSideHasGone) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const FileDescriptor pipe_read(fds[0]);
+  FileDescriptor pipe_write(fds[1]);
+  FileDescriptor master(::posix_openpt(O_RDWR | O_NOCTTY));
+  if (!master.valid()) GTEST_SKIP() << "no pseudo-terminal: " << std::strerror(errno);
+  ASSERT_EQ(::grantpt(master.get()) | ::unlockpt(master.get()), 0);
+  const FileDescriptor terminal(::open(::ptsname(master.get()), O_RDWR | O_NOCTTY));
+  ASSERT_TRUE(terminal.valid());
+  ASSERT_EQ(::write(master.get(), "x", 1), 1);
+  EXPECT_FALSE(hung_up(pipe_read.get()));
+  EXPECT_FALSE(hung_up(terminal.get()));
+  pipe_write.reset();
+  master.reset();
+  EXPECT_TRUE(hung_up(pipe_read.get()));
+  EXPECT_TRUE(hung_up(terminal.get()));
 }
 
 }  // namespace
