@@ -2,6 +2,8 @@
 // Selecting logs by what they say: conditions on the key paths and values
 // of show's flat text form.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -40,6 +42,13 @@ bool matches_all(json::Value root, std::span<const WhereCondition> conditions);
 // nesting and the conditions. For at most kMaxStreamedConditions.
 bool matches_all_in_text(std::string_view text, std::span<const WhereCondition> conditions);
 inline constexpr std::size_t kMaxStreamedConditions = 64;
+// The conditions a matcher without a document has met so far: bit i for
+// condition i.
+using MetConditions = std::uint64_t;
+// Every bit of `count` conditions set.
+constexpr MetConditions all_conditions_met(std::size_t count) {
+  return count >= kMaxStreamedConditions ? ~MetConditions{0} : (MetConditions{1} << count) - 1;
+}
 // The same for a document parsed without its index, read in the order of
 // its text; also for at most kMaxStreamedConditions.
 bool matches_all(json::ParsedText document, std::span<const WhereCondition> conditions);

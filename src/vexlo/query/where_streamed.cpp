@@ -23,7 +23,7 @@
 namespace vexlo {
 namespace {
 
-using Met = std::uint64_t;  // bit i: condition i holds
+using Met = MetConditions;
 
 bool is_white_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -195,8 +195,7 @@ class TextMatcher {
 
 bool matches_all_in_text(std::string_view text, std::span<const WhereCondition> conditions) {
   if (conditions.empty()) return true;
-  const Met all = conditions.size() == kMaxStreamedConditions ? ~Met{0} : (Met{1} << conditions.size()) - 1;
-  return TextMatcher(text, conditions).met() == all;
+  return TextMatcher(text, conditions).met() == all_conditions_met(conditions.size());
 }
 
 }  // namespace vexlo

@@ -18,7 +18,7 @@
 namespace vexlo {
 namespace {
 
-using Met = std::uint64_t;  // bit i: condition i holds
+using Met = MetConditions;
 
 class TapeMatcher {
  public:
@@ -96,8 +96,7 @@ class TapeMatcher {
 
 bool matches_all(json::ParsedText document, std::span<const WhereCondition> conditions) {
   if (conditions.empty()) return true;
-  const Met all = conditions.size() == kMaxStreamedConditions ? ~Met{0} : (Met{1} << conditions.size()) - 1;
-  return TapeMatcher(document, conditions).met() == all;
+  return TapeMatcher(document, conditions).met() == all_conditions_met(conditions.size());
 }
 
 }  // namespace vexlo
