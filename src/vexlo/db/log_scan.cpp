@@ -27,34 +27,51 @@
 namespace vexlo {
 namespace {
 
-using LogTime = std::optional<std::int64_t>;
-
+constexpr char kReadFailed = 1;
 constexpr char kNoDescriptor = 2;
 
-// Reads the files at `positions` in `found` and puts each time in `times`
-// at its file's position, and in `failed` whether the file could not be
-// read at all (kNoDescriptor: not even opened, for lack of descriptors). The calling thread reads too; up to `threads` - 1
-// more join it, each with its own reader, taking the next unread file until
-// none is left, so that a thread holds one file at a time. An exception in
-// a helper (memory ran out other than for one file, see
-// common/out_of_memory.h) stops the others and is thrown again in the
+// What the scan learns of each found file, at the file's place: whether it
+// has a time (then in its entry's timestamp), and whether it could not be
+// read at all (kNoDescriptor: not even opened, for lack of descriptors).
+struct Outcomes {
+  explicit Outcomes(std::size_t count) : timed(count, 0), failed(count, 0) {}
+  std::vector<char> timed;
+  std::vector<char> failed;
+
+  void set_time(FileEntry& entry, std::size_t i, std::optional<std::int64_t> time) {
+    timed[i] = time.has_value();
+    entry.timestamp = time.value_or(0);
+  }
+  std::optional<std::int64_t> time(const FileEntry& entry, std::size_t i) const {
+    return timed[i] ? std::optional(entry.timestamp) : std::nullopt;
+  }
+};
+
+// Reads the files at `positions` in `found` and notes in `outcomes` what
+// was learned of each, at its place. The calling thread reads too; up to
+// `threads` - 1 more join it, each with its own reader, taking the next
+// unread file until none is left, so that a thread holds one file at a
+// time. An exception in a helper (memory ran out other than for one file,
+// see common/out_of_memory.h) stops the others and is thrown again in the
 // calling thread, as if it alone had read.
-void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::size_t>& positions,
-                    std::vector<LogTime>& times, std::vector<char>& failed, ScanSource& source,
-                    std::size_t threads) {
+void read_log_times(FoundFiles& found, const std::vector<std::size_t>& positions, Outcomes& outcomes,
+                    ScanSource& source, std::size_t threads) {
   std::atomic<std::size_t> next{0};
   std::mutex large_file_turn;
   const auto read_until_done = [&] {
     LogTimeReader reader;
     for (std::size_t i = next++; i < positions.size(); i = next++) {
-      const FoundFile& file = found[positions[i]];
+      const std::size_t at = positions[i];
+      FileEntry& entry = found.entries[at];
+      const os::FileVersion version = found.versions[at].unpacked();
       // A file that grew past the bound since the walk saw it small is
       // refused by the reader rather than read outside the turn.
-      const bool large = file.status.size > kLargeLogSize;
+      const bool large = version.size > kLargeLogSize;
       std::unique_lock turn(large_file_turn, std::defer_lock);
       if (large) turn.lock();
-      times[positions[i]] = source.log_time(file.path, file.status, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
-      failed[positions[i]] = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
+      outcomes.set_time(entry, at,
+                        source.log_time(entry.path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize));
+      outcomes.failed[at] = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
     }
   };
   std::mutex failure_mutex;
@@ -76,11 +93,6 @@ void read_log_times(const std::vector<FoundFile>& found, const std::vector<std::
   if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace
-
-
-namespace {
-
 // Turns the found paths into text in place, bytes that are not UTF-8
 // replaced, and says of each whether it is passed over because its text is
 // another file's. A text belongs to the file whose path it is byte for byte
@@ -89,7 +101,7 @@ namespace {
 // so a tree of UTF-8 names costs no more than the check. With
 // `system_paths`, the bytes of each replaced path that keeps its text are
 // added to it.
-std::vector<char> to_path_texts(std::vector<FoundFile>& found, SystemPaths* system_paths) {
+std::vector<char> to_path_texts(std::vector<FileEntry>& found, SystemPaths* system_paths) {
   std::vector<char> replaced(found.size(), 0);
   std::vector<std::string> bytes;  // of the replaced paths, in order
   std::unordered_set<std::string> replaced_texts;
@@ -121,56 +133,90 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash == 0 ? 1 : slash);
 }
 
+// The records of a completed scan laid out for the cache, in its order. A
+// file that could not be read is left out, so that the next run tries it
+// again.
+void teach(LogTimeCache& learned, const FoundFiles& found, const Outcomes& outcomes, os::Timestamp started) {
+  std::size_t size = 0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < found.entries.size(); ++i) {
+    if (outcomes.failed[i]) continue;
+    size += LogTimeCache::laid_out_size(found.entries[i].path.size());
+    ++count;
+  }
+  std::string text;
+  text.reserve(size);
+  for (std::size_t i = 0; i < found.entries.size(); ++i) {
+    if (outcomes.failed[i]) continue;
+    const FileEntry& entry = found.entries[i];
+    LogTimeCache::lay_out(text, entry.path, found.versions[i].unpacked(), outcomes.time(entry, i));
+  }
+  learned.replace_laid_out(std::move(text), count, started);
+}
+
+// Keeps in `found` the entries of the files with a time, in order, and
+// notes the others.
+void keep_timed(std::vector<FileEntry>& found, const Outcomes& outcomes, const std::vector<char>& repeated,
+                ScanNotes* notes) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (repeated[i]) {
+      if (notes != nullptr) notes->repeated_text_in.push_back(directory_of(found[i].path));
+    } else if (outcomes.timed[i]) {
+      if (kept != i) found[kept] = std::move(found[i]);
+      ++kept;
+    } else if (notes != nullptr) {
+      // A log that cannot be opened now is not absent without a word.
+      if (outcomes.failed[i] == kNoDescriptor) {
+        notes->passed_over.push_back({found[i].path, os::error_text(EMFILE), true});
+      }
+      notes->unreadable.push_back(std::move(found[i].path));
+    }
+  }
+  found.erase(found.begin() + static_cast<std::ptrdiff_t>(kept), found.end());
+}
+
 Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
                  const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes) {
   const os::Timestamp started = os::now();
   // A tree mostly holds what it held at the scan before: room for that
   // many spares the copies a growing list makes, which on a large tree are
   // the peak of the run.
-  std::vector<FoundFile> found;
-  found.reserve(cache.size());
-  if (auto walked = walk_log_tree(directory, source, found, notes != nullptr ? &notes->passed_over : nullptr); !walked) {
+  FoundFiles found;
+  found.entries.reserve(cache.size());
+  found.versions.reserve(cache.size());
+  if (auto walked = walk_log_tree(directory, source, found, notes != nullptr ? &notes->passed_over : nullptr);
+      !walked) {
     return walked;
   }
 
   // The identity is the one seen before reading: a file that changes while
   // it is read no longer matches it at the next scan and is read again.
-  std::vector<LogTime> times(found.size());
+  Outcomes outcomes(found.entries.size());
   std::vector<std::size_t> unknown;
   LogTimeCache::Lookup lookup(cache);
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    if (const auto known = lookup.find(found[i].path, found[i].status.version())) {
-      times[i] = *known;
+  for (std::size_t i = 0; i < found.entries.size(); ++i) {
+    FileEntry& entry = found.entries[i];
+    if (const auto known = lookup.find(entry.path, found.versions[i].unpacked())) {
+      outcomes.set_time(entry, i, *known);
     } else {
       unknown.push_back(i);
     }
   }
-  std::vector<char> failed(found.size(), 0);
-  read_log_times(found, unknown, times, failed, source, threads);
+  read_log_times(found, unknown, outcomes, source, threads);
 
-  // A scan that found what the cache holds leaves it as it is. A file that
-  // could not be read is left out, so that the next run tries it again.
-  if (learned != nullptr && (!unknown.empty() || !lookup.found_all_in_order(found.size()))) {
-    std::vector<LogTimeCache::Record> records;
-    records.reserve(found.size());
-    for (std::size_t i = 0; i < found.size(); ++i) {
-      if (failed[i]) continue;
-      records.push_back({found[i].path, found[i].status.version(), times[i]});
-    }
-    learned->replace(std::move(records), started);
+  // A scan that found what the cache holds leaves it as it is.
+  if (learned != nullptr && (!unknown.empty() || !lookup.found_all_in_order(found.entries.size()))) {
+    teach(*learned, found, outcomes, started);
   }
-  const std::vector<char> repeated = to_path_texts(found, notes != nullptr ? &notes->system_paths : nullptr);
-  entries.reserve(entries.size() + found.size());
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    if (repeated[i]) {
-      if (notes != nullptr) notes->repeated_text_in.push_back(directory_of(found[i].path));
-    } else if (times[i]) {
-      entries.push_back(FileEntry{std::move(found[i].path), 0, *times[i]});
-    } else if (notes != nullptr) {
-      // A log that cannot be opened now is not absent without a word.
-      if (failed[i] == kNoDescriptor) notes->passed_over.push_back({found[i].path, os::error_text(EMFILE), true});
-      notes->unreadable.push_back(std::move(found[i].path));
-    }
+  found.versions = {};
+  const std::vector<char> repeated = to_path_texts(found.entries, notes != nullptr ? &notes->system_paths : nullptr);
+  keep_timed(found.entries, outcomes, repeated, notes);
+  if (entries.empty()) {
+    entries = std::move(found.entries);
+  } else {
+    entries.insert(entries.end(), std::make_move_iterator(found.entries.begin()),
+                   std::make_move_iterator(found.entries.end()));
   }
   return {};
 }

@@ -33,20 +33,25 @@ std::uint64_t little_endian_at(std::string_view bytes, std::size_t at, std::size
 }  // namespace
 
 void LogTimeCache::lay_out(std::string& out, const Record& record) {
-  put_little_endian(out, record.path.size(), 4);
-  out += record.path;
-  put_little_endian(out, record.identity.device, 8);
-  put_little_endian(out, record.identity.inode, 8);
-  put_little_endian(out, record.identity.size, 8);
+  lay_out(out, record.path, record.identity, record.time);
+}
+
+void LogTimeCache::lay_out(std::string& out, std::string_view path, const FileIdentity& identity,
+                           std::optional<std::int64_t> time) {
+  put_little_endian(out, path.size(), 4);
+  out += path;
+  put_little_endian(out, identity.device, 8);
+  put_little_endian(out, identity.inode, 8);
+  put_little_endian(out, identity.size, 8);
   std::uint8_t flags = 0;
-  if (record.identity.modified) flags |= kHasModified;
-  if (record.time) flags |= kHasTime;
+  if (identity.modified) flags |= kHasModified;
+  if (time) flags |= kHasTime;
   out += static_cast<char>(flags);
-  put_little_endian(out, static_cast<std::uint64_t>(record.identity.modified.value_or(0)), 8);
-  put_little_endian(out, static_cast<std::uint64_t>(record.identity.modified_nsec), 8);
-  put_little_endian(out, static_cast<std::uint64_t>(record.identity.changed), 8);
-  put_little_endian(out, static_cast<std::uint64_t>(record.identity.changed_nsec), 8);
-  put_little_endian(out, static_cast<std::uint64_t>(record.time.value_or(0)), 8);
+  put_little_endian(out, static_cast<std::uint64_t>(identity.modified.value_or(0)), 8);
+  put_little_endian(out, static_cast<std::uint64_t>(identity.modified_nsec), 8);
+  put_little_endian(out, static_cast<std::uint64_t>(identity.changed), 8);
+  put_little_endian(out, static_cast<std::uint64_t>(identity.changed_nsec), 8);
+  put_little_endian(out, static_cast<std::uint64_t>(time.value_or(0)), 8);
 }
 
 LogTimeCache::LaidOutRecord LogTimeCache::read_laid_out(std::string_view records, std::size_t offset) {
@@ -119,15 +124,18 @@ std::vector<LogTimeCache::Record> LogTimeCache::records() const {
 }
 
 void LogTimeCache::replace(std::vector<Record> records, os::Timestamp scanned_at) {
-  constexpr std::size_t kFixedSize = 4 + 8 * 3 + 1 + 8 * 5;
   std::size_t size = 0;
-  for (const auto& record : records) size += kFixedSize + record.path.size();
-  text_.clear();
-  text_.shrink_to_fit();
-  text_.reserve(size);
-  for (const auto& record : records) lay_out(text_, record);
+  for (const auto& record : records) size += laid_out_size(record.path.size());
+  std::string text;
+  text.reserve(size);
+  for (const auto& record : records) lay_out(text, record);
+  replace_laid_out(std::move(text), records.size(), scanned_at);
+}
+
+void LogTimeCache::replace_laid_out(std::string text, std::size_t count, os::Timestamp scanned_at) {
+  text_ = std::move(text);
   records_at_ = 0;
-  count_ = records.size();
+  count_ = count;
   untrusted_.clear();
   scanned_at_ = scanned_at;
   changed_ = true;

@@ -65,6 +65,9 @@ class LogTimeCache {
   // Takes the records of a completed scan that started at `scanned_at`, in
   // its order, in place of records that differ from them.
   void replace(std::vector<Record> records, os::Timestamp scanned_at);
+  // The same from `count` records laid out (see lay_out) in `text`, which
+  // a scan writes without holding each record apart first.
+  void replace_laid_out(std::string text, std::size_t count, os::Timestamp scanned_at);
 
   // One scan's questions to the cache, in the scan's order. Scans of an
   // unchanged tree meet the files in the same order, so that the records
@@ -107,6 +110,10 @@ class LogTimeCache {
   static LaidOutRecord read_laid_out(std::string_view records, std::size_t offset);
   // Appends `record` laid out as in the file.
   static void lay_out(std::string& out, const Record& record);
+  static void lay_out(std::string& out, std::string_view path, const FileIdentity& identity,
+                      std::optional<std::int64_t> time);
+  // The bytes lay_out takes for a record with a path of `path_length`.
+  static constexpr std::size_t laid_out_size(std::size_t path_length) { return 4 + 8 * 3 + 1 + 8 * 5 + path_length; }
 
  private:
   void distrust_recent();

@@ -57,7 +57,7 @@ class FakeTree : public ScanSource {
     return it != statuses.end() ? it->second : some_status();
   }
   Result<std::vector<std::string>> list(const std::string&) override { return names; }
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus&, LogTimeReader&,
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion&, LogTimeReader&,
                                        std::uint64_t) override {
     const std::lock_guard lock(mutex_);
     ++reads[path.substr(6)];
@@ -188,10 +188,10 @@ TEST(LogTimeCache, ManyThreadsGiveTheOrderOfOne) {
 // Runs out of memory on one file, as a reader of a huge file might.
 class ExhaustingTree : public FakeTree {
  public:
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                        LogTimeReader& reader, std::uint64_t max_size) override {
     if (path == "/logs/17.json") throw std::bad_alloc();
-    return FakeTree::log_time(path, status, reader, max_size);
+    return FakeTree::log_time(path, version, reader, max_size);
   }
 };
 
@@ -297,10 +297,10 @@ TEST(LogTimeCacheFile, AnythingButAWholeIntactFileOfThisVersionIsNoCache) {
 class CountingSystemSource : public SystemScanSource {
  public:
   std::atomic<int> reads = 0;
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                        LogTimeReader& reader, std::uint64_t max_size) override {
     ++reads;
-    return SystemScanSource::log_time(path, status, reader, max_size);
+    return SystemScanSource::log_time(path, version, reader, max_size);
   }
 };
 

@@ -40,7 +40,7 @@ struct IdentityHash {
 
 class LogTreeWalker {
  public:
-  LogTreeWalker(std::vector<FoundFile>& found, ScanSource& source, std::vector<PassedOverDirectory>* passed_over)
+  LogTreeWalker(FoundFiles& found, ScanSource& source, std::vector<PassedOverDirectory>* passed_over)
       : found_(found), source_(source), passed_over_(passed_over) {}
 
   Status walk_root(const std::string& root) {
@@ -97,12 +97,13 @@ class LogTreeWalker {
       return walk_directory(path, depth + 1);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
-      found_.push_back(FoundFile{std::move(path), *status});
+      found_.entries.push_back(FileEntry{std::move(path), 0, 0});
+      found_.versions.emplace_back(status->version());
     }
     return {};
   }
 
-  std::vector<FoundFile>& found_;
+  FoundFiles& found_;
   ScanSource& source_;
   std::vector<PassedOverDirectory>* passed_over_;
   std::unordered_set<DirectoryIdentity, IdentityHash> entered_;
@@ -110,9 +111,31 @@ class LogTreeWalker {
 
 }  // namespace
 
-Status walk_log_tree(const std::string& root, ScanSource& source, std::vector<FoundFile>& found,
+Status walk_log_tree(const std::string& root, ScanSource& source, FoundFiles& found,
                      std::vector<PassedOverDirectory>* passed_over) {
   return LogTreeWalker(found, source, passed_over).walk_root(root);
+}
+
+PackedVersion::PackedVersion(const os::FileVersion& version)
+    : device_(version.device),
+      inode_(version.inode),
+      size_(version.size),
+      modified_(version.modified.value_or(0)),
+      changed_(version.changed),
+      modified_nsec_(static_cast<std::uint32_t>(version.modified_nsec)),
+      changed_nsec_(static_cast<std::uint32_t>(version.changed_nsec)),
+      has_modified_(version.modified.has_value()) {}
+
+os::FileVersion PackedVersion::unpacked() const {
+  os::FileVersion version;
+  version.device = device_;
+  version.inode = inode_;
+  version.size = size_;
+  if (has_modified_) version.modified = modified_;
+  version.modified_nsec = modified_nsec_;
+  version.changed = changed_;
+  version.changed_nsec = changed_nsec_;
+  return version;
 }
 
 bool has_json_extension(std::string_view name) {
@@ -263,16 +286,16 @@ Result<std::vector<std::string>> SystemScanSource::list(const std::string& direc
   return names;
 }
 
-std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileStatus& status,
+std::optional<std::int64_t> SystemScanSource::log_time(const std::string& path, const os::FileVersion& version,
                                                        LogTimeReader& reader, std::uint64_t max_size) {
   // Opened by its path once more: what stands there now must be the file
   // the walk saw and allowed, else it is passed over for this run.
   auto file = os::open_regular_file(AT_FDCWD, path, os::Links::Follow);
-  if (file && !same_file(file->status, status)) {
+  if (file && !same_file(file->status, version)) {
     file = std::unexpected(os::os_error(EACCES));
   }
   if (!file) return reader.unreadable(file.error().os_code);
-  return reader.read(*file, status.modified.value_or(0), max_size);
+  return reader.read(*file, version.modified.value_or(0), max_size);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/file_entry.h"
 #include "vexlo/db/log_time_reader.h"
 #include "vexlo/os/directory.h"
 #include "vexlo/os/directory_trail.h"
@@ -31,7 +32,7 @@ class ScanSource {
   // The time of the log file at `path` (see LogTimeReader::read), or none
   // when it is no log file. Called from several threads at once, each with
   // its own reader; a file larger than `max_size` when opened is refused.
-  virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+  virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                                LogTimeReader& reader, std::uint64_t max_size) = 0;
 };
 
@@ -47,7 +48,7 @@ class SystemScanSource : public ScanSource {
  public:
   Result<os::FileStatus> status(const std::string& path) override;
   Result<std::vector<std::string>> list(const std::string& directory) override;
-  std::optional<std::int64_t> log_time(const std::string& path, const os::FileStatus& status,
+  std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                        LogTimeReader& reader, std::uint64_t max_size) override;
 
  private:
@@ -77,17 +78,37 @@ struct PassedOverDirectory {
   bool is_file = false;
 };
 
-// A regular file with the extension "json" that the walk found.
-struct FoundFile {
-  std::string path;
-  os::FileStatus status;
+// os::FileVersion as a large tree holds one per file: 48 bytes rather than
+// 72. The nanoseconds the system gives are below a second.
+class PackedVersion {
+ public:
+  explicit PackedVersion(const os::FileVersion& version);
+  os::FileVersion unpacked() const;
+
+ private:
+  std::uint64_t device_;
+  std::uint64_t inode_;
+  std::uint64_t size_;
+  std::int64_t modified_;
+  std::int64_t changed_;
+  std::uint32_t modified_nsec_;
+  std::uint32_t changed_nsec_ : 31;
+  std::uint32_t has_modified_ : 1;
+};
+
+// The regular "json" files a walk found, in discovery order: each path as
+// an entry with no ID and no time yet and, at the same place, the file's
+// version as the walk saw it.
+struct FoundFiles {
+  std::vector<FileEntry> entries;
+  std::vector<PackedVersion> versions;
 };
 
 // Appends to `found`, in discovery order, the regular "json" files below
 // `root`, outside ".config", and to `passed_over` (when given) the
 // directories it could not enter. Only a log root that cannot be listed
 // is an error.
-Status walk_log_tree(const std::string& root, ScanSource& source, std::vector<FoundFile>& found,
+Status walk_log_tree(const std::string& root, ScanSource& source, FoundFiles& found,
                      std::vector<PassedOverDirectory>* passed_over);
 
 // Whether the scan follows a symbolic link with the status `link` to a file
