@@ -208,8 +208,14 @@ Status Database::save() {
     return std::unexpected(*read_error_);
   }
   Status written = damaged_ ? keep_damaged_database_file() : Status{};
-  // The text goes before the cache's is made: one file's text at a time.
-  if (written) written = write_database_file(render_database(files_, next_file_id_, os::now_seconds(), instance_));
+  // Written as it is made, and before the cache's text is made: a large
+  // database is never held twice.
+  if (written) {
+    const std::int64_t now = os::now_seconds();
+    written = write_database_file([&](const auto& write) {
+      return render_database(files_, next_file_id_, now, instance_, write);
+    });
+  }
   if (written) instance_saved_ = !instance_.empty();
   write_log_time_cache();
   lock_.release();
@@ -234,7 +240,7 @@ Status Database::keep_damaged_database_file() {
   return {};
 }
 
-Status Database::write_database_file(std::string_view text) {
+Status Database::write_database_file(const os::ContentPieces& text) {
   // Without the lock a temporary file may belong to a run still writing.
   if (lock_.held()) {
     os::remove_temporary_files(*config_dir_, kDatabaseFileName);
@@ -246,8 +252,12 @@ Status Database::write_database_file(std::string_view text) {
 void Database::write_log_time_cache() {
   if (cache_distrust_ || !log_times_.changed()) return;
   // A cache that cannot be written only costs the next run a full read.
-  if (os::replace_file(*config_dir_, kCacheFile, encode_log_time_cache(log_times_),
-                       os::Permissions::OwnerOnly)) {
+  // The records are written from where they are held, not copied first.
+  const auto pieces = [this](const auto& write) -> Status {
+    if (auto written = write(log_time_cache_header(log_times_)); !written) return written;
+    return write(log_times_.laid_out());
+  };
+  if (os::replace_file(*config_dir_, kCacheFile, pieces, os::Permissions::OwnerOnly)) {
     log_times_.mark_saved();
   }
 }

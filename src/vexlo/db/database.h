@@ -16,6 +16,7 @@
 #include "vexlo/db/root_spelling.h"
 #include "vexlo/os/directory.h"
 #include "vexlo/os/file_lock.h"
+#include "vexlo/os/temporary_file.h"
 
 namespace vexlo {
 
@@ -127,11 +128,14 @@ class Database {
 
  private:
   Database() = default;
-  Status write_database_file(std::string_view text);
+  Status write_database_file(const os::ContentPieces& text);
   void load(const std::string& log_root);
   Status keep_damaged_database_file();
   void write_log_time_cache();
   void forget_ids_from(std::uint64_t first_new_id);
+  // The entries after a completed scan found `entries`: IDs kept for known
+  // paths, new ones given, unreadable and passed-over files kept.
+  std::vector<FileEntry> entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes);
 
   std::optional<os::Directory> config_dir_;  // none only when opened read-only without one
   std::string db_path_;

@@ -271,6 +271,18 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
   for (const auto& entry : files) length += kEntryLength + digits_of(entry.id) + entry.path.size();
   std::string out;
   out.reserve(length);
+  (void)render_database(files, next_file_id, last_sync, instance, [&out](std::string_view piece) -> Status {
+    out += piece;
+    return {};
+  });
+  return out;
+}
+
+Status render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id, std::int64_t last_sync,
+                       std::string_view instance, const std::function<Status(std::string_view)>& write) {
+  constexpr std::size_t kPieceSize = 64 * 1024;
+  std::string out;
+  out.reserve(2 * kPieceSize);
   out += "{\n  \"files\": ";
   if (files.empty()) {
     out += "[]";
@@ -279,6 +291,9 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
     for (std::size_t i = 0; i < files.size(); ++i) {
       append_entry(out, files[i]);
       out += i + 1 < files.size() ? ",\n" : "\n";
+      if (out.size() < kPieceSize) continue;
+      if (auto written = write(out); !written) return written;
+      out.clear();
     }
     out += "  ]";
   }
@@ -292,7 +307,7 @@ std::string render_database(const std::vector<FileEntry>& files, std::uint64_t n
   out += ",\n  \"next_file_id\": ";
   out += std::to_string(next_file_id);
   out += "\n}";
-  return out;
+  return write(out);
 }
 
 LoadedDatabase load_database(std::string_view text) {

@@ -3,10 +3,12 @@
 // accepts whatever the file holds.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "vexlo/common/error.h"
 #include "vexlo/db/file_entry.h"
 
 namespace vexlo {
@@ -25,6 +27,11 @@ struct DatabaseContent {
 // closing brace.
 std::string render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id,
                             std::int64_t last_sync, std::string_view instance = {});
+// The same text handed to `write` in pieces of some tens of kilobytes, so
+// that a large database is written without being held whole; stops at the
+// first error `write` returns.
+Status render_database(const std::vector<FileEntry>& files, std::uint64_t next_file_id, std::int64_t last_sync,
+                       std::string_view instance, const std::function<Status(std::string_view)>& write);
 
 // Whether `text` can be the "instance" of a database: 1 to 64 lowercase
 // hexadecimal digits. Another value loads as none.

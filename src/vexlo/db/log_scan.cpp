@@ -27,14 +27,60 @@
 namespace vexlo {
 namespace {
 
-constexpr char kReadFailed = 1;
 constexpr char kNoDescriptor = 2;
+
+// os::FileVersion as a scan holds one per file it must read: 48 bytes
+// rather than 72. The nanoseconds the system gives are below a second.
+class PackedVersion {
+ public:
+  explicit PackedVersion(const os::FileVersion& version)
+      : device_(version.device),
+        inode_(version.inode),
+        size_(version.size),
+        modified_(version.modified.value_or(0)),
+        changed_(version.changed),
+        modified_nsec_(static_cast<std::uint32_t>(version.modified_nsec)),
+        changed_nsec_(static_cast<std::uint32_t>(version.changed_nsec)),
+        has_modified_(version.modified.has_value()) {}
+
+  os::FileVersion unpacked() const {
+    os::FileVersion version;
+    version.device = device_;
+    version.inode = inode_;
+    version.size = size_;
+    if (has_modified_) version.modified = modified_;
+    version.modified_nsec = modified_nsec_;
+    version.changed = changed_;
+    version.changed_nsec = changed_nsec_;
+    return version;
+  }
+
+ private:
+  std::uint64_t device_;
+  std::uint64_t inode_;
+  std::uint64_t size_;
+  std::int64_t modified_;
+  std::int64_t changed_;
+  std::uint32_t modified_nsec_;
+  std::uint32_t changed_nsec_ : 31;
+  std::uint32_t has_modified_ : 1;
+};
+
+// The regular "json" files the walk found, in discovery order, each path
+// as an entry with no ID and its time when the cache knew it; the version
+// is kept only of the files that must be read, since that of every other
+// is the one its cache record holds.
+struct FoundFiles {
+  std::vector<FileEntry> entries;
+  std::vector<std::size_t> unknown;  // positions in entries
+  std::vector<PackedVersion> unknown_versions;  // at the same places as unknown
+};
 
 // What the scan learns of each found file, at the file's place: whether it
 // has a time (then in its entry's timestamp), and whether it could not be
 // read at all (kNoDescriptor: not even opened, for lack of descriptors).
 struct Outcomes {
-  explicit Outcomes(std::size_t count) : timed(count, 0), failed(count, 0) {}
+  explicit Outcomes(std::vector<char> timed_by_cache) : timed(std::move(timed_by_cache)), failed(timed.size(), 0) {}
   std::vector<char> timed;
   std::vector<char> failed;
 
@@ -47,15 +93,15 @@ struct Outcomes {
   }
 };
 
-// Reads the files at `positions` in `found` and notes in `outcomes` what
+// Reads the unknown files in `found` and notes in `outcomes` what
 // was learned of each, at its place. The calling thread reads too; up to
 // `threads` - 1 more join it, each with its own reader, taking the next
 // unread file until none is left, so that a thread holds one file at a
 // time. An exception in a helper (memory ran out other than for one file,
 // see common/out_of_memory.h) stops the others and is thrown again in the
 // calling thread, as if it alone had read.
-void read_log_times(FoundFiles& found, const std::vector<std::size_t>& positions, Outcomes& outcomes,
-                    ScanSource& source, std::size_t threads) {
+void read_log_times(FoundFiles& found, Outcomes& outcomes, ScanSource& source, std::size_t threads) {
+  const std::vector<std::size_t>& positions = found.unknown;
   std::atomic<std::size_t> next{0};
   std::mutex large_file_turn;
   const auto read_until_done = [&] {
@@ -63,7 +109,7 @@ void read_log_times(FoundFiles& found, const std::vector<std::size_t>& positions
     for (std::size_t i = next++; i < positions.size(); i = next++) {
       const std::size_t at = positions[i];
       FileEntry& entry = found.entries[at];
-      const os::FileVersion version = found.versions[at].unpacked();
+      const os::FileVersion version = found.unknown_versions[i].unpacked();
       // A file that grew past the bound since the walk saw it small is
       // refused by the reader rather than read outside the turn.
       const bool large = version.size > kLargeLogSize;
@@ -136,20 +182,25 @@ std::string directory_of(const std::string& path) {
 // The records of a completed scan laid out for the cache, in its order. A
 // file that could not be read is left out, so that the next run tries it
 // again.
-void teach(LogTimeCache& learned, const FoundFiles& found, const Outcomes& outcomes, os::Timestamp started) {
+void teach(LogTimeCache& learned, const LogTimeCache& asked, const FoundFiles& found, const Outcomes& outcomes,
+           os::Timestamp started) {
   std::size_t size = 0;
-  std::size_t count = 0;
   for (std::size_t i = 0; i < found.entries.size(); ++i) {
-    if (outcomes.failed[i]) continue;
-    size += LogTimeCache::laid_out_size(found.entries[i].path.size());
-    ++count;
+    if (!outcomes.failed[i]) size += LogTimeCache::laid_out_size(found.entries[i].path.size());
   }
   std::string text;
   text.reserve(size);
+  std::size_t count = 0;
+  LogTimeCache::Lookup lookup(asked);
+  auto unknown = found.unknown.begin();
   for (std::size_t i = 0; i < found.entries.size(); ++i) {
-    if (outcomes.failed[i]) continue;
-    const FileEntry& entry = found.entries[i];
-    LogTimeCache::lay_out(text, entry.path, found.versions[i].unpacked(), outcomes.time(entry, i));
+    const bool read = unknown != found.unknown.end() && *unknown == i;
+    const auto version = read ? std::optional(found.unknown_versions[unknown - found.unknown.begin()].unpacked())
+                              : lookup.identity(found.entries[i].path);
+    if (read) ++unknown;
+    if (outcomes.failed[i] || !version) continue;
+    LogTimeCache::lay_out(text, found.entries[i].path, *version, outcomes.time(found.entries[i], i));
+    ++count;
   }
   learned.replace_laid_out(std::move(text), count, started);
 }
@@ -184,32 +235,33 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   // the peak of the run.
   FoundFiles found;
   found.entries.reserve(cache.size());
-  found.versions.reserve(cache.size());
-  if (auto walked = walk_log_tree(directory, source, found, notes != nullptr ? &notes->passed_over : nullptr);
+  std::vector<char> timed;  // of each file, whether it has a time
+  LogTimeCache::Lookup lookup(cache);
+  // Each file is asked about as the walk finds it, so that only the
+  // versions of those that must be read are kept. The identity is the one
+  // seen before reading: a file that changes while it is read no longer
+  // matches it at the next scan and is read again.
+  const auto on_found = [&](std::string path, const os::FileStatus& status) {
+    const auto known = lookup.find(path, status.version());
+    found.entries.push_back(FileEntry{std::move(path), 0, known && *known ? **known : 0});
+    timed.push_back(known && *known);
+    if (known) return;
+    found.unknown.push_back(found.entries.size() - 1);
+    found.unknown_versions.emplace_back(status.version());
+  };
+  if (auto walked = walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
       !walked) {
     return walked;
   }
-
-  // The identity is the one seen before reading: a file that changes while
-  // it is read no longer matches it at the next scan and is read again.
-  Outcomes outcomes(found.entries.size());
-  std::vector<std::size_t> unknown;
-  LogTimeCache::Lookup lookup(cache);
-  for (std::size_t i = 0; i < found.entries.size(); ++i) {
-    FileEntry& entry = found.entries[i];
-    if (const auto known = lookup.find(entry.path, found.versions[i].unpacked())) {
-      outcomes.set_time(entry, i, *known);
-    } else {
-      unknown.push_back(i);
-    }
-  }
-  read_log_times(found, unknown, outcomes, source, threads);
+  Outcomes outcomes(std::move(timed));
+  read_log_times(found, outcomes, source, threads);
 
   // A scan that found what the cache holds leaves it as it is.
-  if (learned != nullptr && (!unknown.empty() || !lookup.found_all_in_order(found.entries.size()))) {
-    teach(*learned, found, outcomes, started);
+  if (learned != nullptr && (!found.unknown.empty() || !lookup.found_all_in_order(found.entries.size()))) {
+    teach(*learned, cache, found, outcomes, started);
   }
-  found.versions = {};
+  found.unknown = {};
+  found.unknown_versions = {};
   const std::vector<char> repeated = to_path_texts(found.entries, notes != nullptr ? &notes->system_paths : nullptr);
   keep_timed(found.entries, outcomes, repeated, notes);
   if (entries.empty()) {

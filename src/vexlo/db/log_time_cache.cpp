@@ -158,19 +158,30 @@ std::optional<std::size_t> LogTimeCache::Lookup::position(std::string_view path)
   return positions_.find(cache_.count_, [this](std::size_t i) { return path_at(i); }, path);
 }
 
+LogTimeCache::LaidOutRecord LogTimeCache::Lookup::meet(std::size_t position) {
+  const bool in_order = position == next_;
+  const LaidOutRecord record = read_laid_out(cache_.laid_out(), in_order ? next_offset_ : offsets_[position]);
+  next_ = position + 1;
+  next_offset_ = record.end;
+  return record;
+}
+
 std::optional<std::optional<std::int64_t>> LogTimeCache::Lookup::find(std::string_view path,
                                                                       const FileIdentity& identity) {
   const auto found = position(path);
   if (!found) return std::nullopt;
   const bool in_order = *found == next_;
-  const LaidOutRecord record =
-      read_laid_out(cache_.laid_out(), in_order ? next_offset_ : offsets_[*found]);
-  next_ = *found + 1;
-  next_offset_ = record.end;
+  const LaidOutRecord record = meet(*found);
   const bool trusted = cache_.untrusted_.empty() || !cache_.untrusted_[*found];
   if (!trusted || record.identity != identity) return std::nullopt;
   if (in_order && answered_in_order_ == *found) ++answered_in_order_;
   return record.time;
+}
+
+std::optional<FileIdentity> LogTimeCache::Lookup::identity(std::string_view path) {
+  const auto found = position(path);
+  if (!found) return std::nullopt;
+  return meet(*found).identity;
 }
 
 bool LogTimeCache::Lookup::found_all_in_order(std::size_t count) const {

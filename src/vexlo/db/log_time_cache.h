@@ -69,6 +69,15 @@ class LogTimeCache {
   // a scan writes without holding each record apart first.
   void replace_laid_out(std::string text, std::size_t count, os::Timestamp scanned_at);
 
+  // One record's fields as laid out in the file, with the offset of the
+  // next record.
+  struct LaidOutRecord {
+    std::string_view path;
+    FileIdentity identity;
+    std::optional<std::int64_t> time;
+    std::size_t end;
+  };
+
   // One scan's questions to the cache, in the scan's order. Scans of an
   // unchanged tree meet the files in the same order, so that the records
   // are met one after another without a search.
@@ -82,6 +91,9 @@ class LogTimeCache {
     // in the state `identity` describes: a value that is itself empty for a
     // file that is no log file.
     std::optional<std::optional<std::int64_t>> find(std::string_view path, const FileIdentity& identity);
+    // The identity recorded for the file at `path`, asked in the same
+    // order: what a scan learns again of the files it found known.
+    std::optional<FileIdentity> identity(std::string_view path);
     // True when every one of `count` files asked about was answered, one
     // after another in the records' order, and there are no other records:
     // the scan found what the cache holds.
@@ -89,6 +101,8 @@ class LogTimeCache {
 
    private:
     std::optional<std::size_t> position(std::string_view path);
+    // The record at `position`, which becomes the one met last.
+    LaidOutRecord meet(std::size_t position);
     std::string_view path_at(std::size_t i);
 
     const LogTimeCache& cache_;
@@ -99,14 +113,7 @@ class LogTimeCache {
     PathIndex positions_;  // built only when a file is not met in order
   };
 
-  // One record's fields as laid out in the file, from `offset` on in
-  // checked records: the record and the offset of the next.
-  struct LaidOutRecord {
-    std::string_view path;
-    FileIdentity identity;
-    std::optional<std::int64_t> time;
-    std::size_t end;
-  };
+  // The record from `offset` on in checked records.
   static LaidOutRecord read_laid_out(std::string_view records, std::size_t offset);
   // Appends `record` laid out as in the file.
   static void lay_out(std::string& out, const Record& record);

@@ -118,22 +118,22 @@ bool take_record(Reader& in) {
 
 }  // namespace
 
-std::string encode_log_time_cache(const LogTimeCache& cache) {
-  const std::string_view records = cache.laid_out();
+std::string log_time_cache_header(const LogTimeCache& cache) {
   std::string out;
-  out.reserve(kHeaderSize + records.size());
+  out.reserve(kHeaderSize);
   out += kMagic;
   put_u32(out, kVersion);
   put_u32(out, 0);
   put_i64(out, cache.scanned_at().seconds);
   put_i64(out, cache.scanned_at().nanoseconds);
   put_u64(out, cache.size());
-  const std::size_t checksum_at = out.size();
-  put_u64(out, 0);
-  out += records;
-  std::string sum;
-  put_u64(sum, checksum_of_file(out));
-  out.replace(checksum_at, sum.size(), sum);
+  put_u64(out, checksum(cache.laid_out(), checksum(out)));
+  return out;
+}
+
+std::string encode_log_time_cache(const LogTimeCache& cache) {
+  std::string out = log_time_cache_header(cache);
+  out += cache.laid_out();
   return out;
 }
 

@@ -22,6 +22,9 @@ constexpr std::uint64_t max_log_time_cache_size(std::size_t entries) {
 }
 
 std::string encode_log_time_cache(const LogTimeCache& cache);
+// The part of that file before the records, which follow it as
+// LogTimeCache::laid_out() gives them.
+std::string log_time_cache_header(const LogTimeCache& cache);
 
 // The cache the text holds, or none when it is of another version, cut
 // short, damaged or otherwise not what encode_log_time_cache writes.

@@ -40,7 +40,7 @@ struct IdentityHash {
 
 class LogTreeWalker {
  public:
-  LogTreeWalker(FoundFiles& found, ScanSource& source, std::vector<PassedOverDirectory>* passed_over)
+  LogTreeWalker(const FoundFileVisitor& found, ScanSource& source, std::vector<PassedOverDirectory>* passed_over)
       : found_(found), source_(source), passed_over_(passed_over) {}
 
   Status walk_root(const std::string& root) {
@@ -97,13 +97,12 @@ class LogTreeWalker {
       return walk_directory(path, depth + 1);
     }
     if (status->type == os::FileType::Regular && has_json_extension(name)) {
-      found_.entries.push_back(FileEntry{std::move(path), 0, 0});
-      found_.versions.emplace_back(status->version());
+      found_(std::move(path), *status);
     }
     return {};
   }
 
-  FoundFiles& found_;
+  const FoundFileVisitor& found_;
   ScanSource& source_;
   std::vector<PassedOverDirectory>* passed_over_;
   std::unordered_set<DirectoryIdentity, IdentityHash> entered_;
@@ -111,31 +110,9 @@ class LogTreeWalker {
 
 }  // namespace
 
-Status walk_log_tree(const std::string& root, ScanSource& source, FoundFiles& found,
+Status walk_log_tree(const std::string& root, ScanSource& source, const FoundFileVisitor& found,
                      std::vector<PassedOverDirectory>* passed_over) {
   return LogTreeWalker(found, source, passed_over).walk_root(root);
-}
-
-PackedVersion::PackedVersion(const os::FileVersion& version)
-    : device_(version.device),
-      inode_(version.inode),
-      size_(version.size),
-      modified_(version.modified.value_or(0)),
-      changed_(version.changed),
-      modified_nsec_(static_cast<std::uint32_t>(version.modified_nsec)),
-      changed_nsec_(static_cast<std::uint32_t>(version.changed_nsec)),
-      has_modified_(version.modified.has_value()) {}
-
-os::FileVersion PackedVersion::unpacked() const {
-  os::FileVersion version;
-  version.device = device_;
-  version.inode = inode_;
-  version.size = size_;
-  if (has_modified_) version.modified = modified_;
-  version.modified_nsec = modified_nsec_;
-  version.changed = changed_;
-  version.changed_nsec = changed_nsec_;
-  return version;
 }
 
 bool has_json_extension(std::string_view name) {

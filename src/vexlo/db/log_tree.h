@@ -5,13 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "vexlo/common/error.h"
-#include "vexlo/db/file_entry.h"
 #include "vexlo/db/log_time_reader.h"
 #include "vexlo/os/directory.h"
 #include "vexlo/os/directory_trail.h"
@@ -78,37 +78,15 @@ struct PassedOverDirectory {
   bool is_file = false;
 };
 
-// os::FileVersion as a large tree holds one per file: 48 bytes rather than
-// 72. The nanoseconds the system gives are below a second.
-class PackedVersion {
- public:
-  explicit PackedVersion(const os::FileVersion& version);
-  os::FileVersion unpacked() const;
+// Called with each regular "json" file a walk finds, in discovery order:
+// its path and its status.
+using FoundFileVisitor = std::function<void(std::string path, const os::FileStatus& status)>;
 
- private:
-  std::uint64_t device_;
-  std::uint64_t inode_;
-  std::uint64_t size_;
-  std::int64_t modified_;
-  std::int64_t changed_;
-  std::uint32_t modified_nsec_;
-  std::uint32_t changed_nsec_ : 31;
-  std::uint32_t has_modified_ : 1;
-};
-
-// The regular "json" files a walk found, in discovery order: each path as
-// an entry with no ID and no time yet and, at the same place, the file's
-// version as the walk saw it.
-struct FoundFiles {
-  std::vector<FileEntry> entries;
-  std::vector<PackedVersion> versions;
-};
-
-// Appends to `found`, in discovery order, the regular "json" files below
-// `root`, outside ".config", and to `passed_over` (when given) the
+// Hands to `found`, in discovery order, the regular "json" files below
+// `root`, outside ".config", and appends to `passed_over` (when given) the
 // directories it could not enter. Only a log root that cannot be listed
 // is an error.
-Status walk_log_tree(const std::string& root, ScanSource& source, FoundFiles& found,
+Status walk_log_tree(const std::string& root, ScanSource& source, const FoundFileVisitor& found,
                      std::vector<PassedOverDirectory>* passed_over);
 
 // Whether the scan follows a symbolic link with the status `link` to a file

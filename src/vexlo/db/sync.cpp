@@ -1,6 +1,7 @@
 // Bringing the database in line with the log files on disk.
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -73,6 +74,18 @@ Status Database::sync(const std::string& log_root) {
     for (auto& entry : scanned) entry.path = spelling_.stored(entry.path);
     for (auto& path : notes.unreadable) path = spelling_.stored(path);
   }
+  // The scanned list goes as the new one is made, the old entries once it
+  // is: no more than two lists are held.
+  files_ = entries_after_scan(std::move(scanned), notes);
+  passed_over_ = std::move(notes.passed_over);
+  path_index_.clear();
+  if (read_only_) return {};
+  auto saved = save();
+  if (!saved) forget_ids_from(first_new_id);
+  return saved;
+}
+
+std::vector<FileEntry> Database::entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes) {
   const IdOwners owners(files_);
   const auto known_id = [&](const std::string& path) -> std::uint64_t {
     const FileEntry* known = find_by_path(path);
@@ -80,41 +93,33 @@ Status Database::sync(const std::string& log_root) {
   };
   // Known paths keep their IDs; new files are numbered in time order, so
   // IDs count arrivals. A read-only database numbers nothing: an ID that is
-  // not saved would name another file in the next run.
-  std::vector<FileEntry> kept;
-  kept.reserve(scanned.size());
-  for (auto& entry : scanned) {
-    const std::uint64_t id = known_id(entry.path);
-    if (id != 0) {
-      entry.id = id;
-    } else if (read_only_) {
-      continue;
-    } else {
-      entry.id = take_next_id(next_file_id_);
-      // A file left without an ID (the counter is used up) gets no entry.
-      if (entry.id == 0) continue;
-    }
-    kept.push_back(std::move(entry));
+  // not saved would name another file in the next run. Numbered in place:
+  // on a large tree a second list would be the peak.
+  std::size_t kept = 0;
+  for (auto& entry : entries) {
+    entry.id = known_id(entry.path);
+    if (entry.id == 0 && !read_only_) entry.id = take_next_id(next_file_id_);
+    // A file left without an ID (the counter is used up) gets no entry.
+    if (entry.id == 0) continue;
+    if (&entries[kept] != &entry) entries[kept] = std::move(entry);
+    ++kept;
   }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
   // A file that is there but cannot be read or parsed right now (being
   // rewritten, say) keeps its ID, so that it comes back under it; only a
   // path that no longer names a file loses its entry.
   for (auto& path : notes.unreadable) {
-    if (const std::uint64_t id = known_id(path); id != 0) kept.push_back(FileEntry{std::move(path), id, 0});
+    if (const std::uint64_t id = known_id(path); id != 0) entries.push_back(FileEntry{std::move(path), id, 0});
   }
   // So do the files below a directory that could not be entered this time.
   for (const auto& directory : notes.passed_over) {
     for (const FileEntry& entry : files_) {
-      if (owners.owns(entry) && path_below(directory.path, entry.path)) kept.push_back(FileEntry{entry.path, entry.id, 0});
+      if (owners.owns(entry) && path_below(directory.path, entry.path)) {
+        entries.push_back(FileEntry{entry.path, entry.id, 0});
+      }
     }
   }
-  passed_over_ = std::move(notes.passed_over);
-  files_ = std::move(kept);
-  path_index_.clear();
-  if (read_only_) return {};
-  auto saved = save();
-  if (!saved) forget_ids_from(first_new_id);
-  return saved;
+  return entries;
 }
 
 void Database::forget_ids_from(std::uint64_t first_new_id) {

@@ -109,9 +109,16 @@ Status TemporaryFile::commit(const std::string& target) {
 
 Status replace_file(const Directory& directory, const std::string& name, std::string_view content,
                     Permissions permissions) {
+  return replace_file(
+      directory, name, [content](const auto& write) { return write(content); }, permissions);
+}
+
+Status replace_file(const Directory& directory, const std::string& name, const ContentPieces& content,
+                    Permissions permissions) {
   auto temporary = TemporaryFile::create(directory, temporary_prefix(name), permissions);
   if (!temporary) return std::unexpected(temporary.error());
-  if (auto written = temporary->write_all(content); !written) return written;
+  const auto write = [&temporary](std::string_view piece) { return temporary->write_all(piece); };
+  if (auto written = content(write); !written) return written;
   if (auto synced = temporary->sync(); !synced) return synced;
   return temporary->commit(name);
 }

@@ -6,6 +6,7 @@
 // did not exist before: the old file (or whatever stands at its name) is
 // never opened, followed or changed, only replaced.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,15 @@ enum class Permissions {
 // `directory` and renames it to `name`. On failure nothing is left behind
 // and the old file stays as it was.
 Status replace_file(const Directory& directory, const std::string& name, std::string_view content,
+                    Permissions permissions = Permissions::LikeReplaced);
+
+// Hands each piece of a file's content to the function it is given and
+// stops at the first error that returns.
+using ContentPieces = std::function<Status(const std::function<Status(std::string_view)>& write)>;
+
+// The same with content made piece by piece as it is written, so that a
+// large file is never held whole.
+Status replace_file(const Directory& directory, const std::string& name, const ContentPieces& content,
                     Permissions permissions = Permissions::LikeReplaced);
 
 // Removes the temporary files of replace_file for `name` that runs killed
