@@ -293,6 +293,18 @@ const FileEntry* Database::find_by_path(std::string_view path) const {
   return index ? &files_[*index] : nullptr;
 }
 
+const FileEntry* Database::PathsInTurn::find(std::string_view path) {
+  const std::vector<FileEntry>& files = database_.files_;
+  in_turn_ = in_turn_ && next_ < files.size() && files[next_].path == path;
+  if (in_turn_) return &files[next_++];
+  return database_.find_by_path(path);
+}
+
+const FileEntry* Database::PathsInTurn::find_run_path(std::string_view path) {
+  if (database_.spelling_.same()) return find(path);
+  return find(database_.spelling_.stored(path));
+}
+
 const FileEntry* Database::find_by_run_path(std::string_view path) const {
   if (spelling_.same()) return find_by_path(path);
   return find_by_path(spelling_.stored(path));

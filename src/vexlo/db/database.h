@@ -80,6 +80,25 @@ class Database {
   // The entry of the file at `path`, as this run's scan spells it, whose
   // entry may spell the log root otherwise (see RootSpelling).
   const FileEntry* find_by_run_path(std::string_view path) const;
+
+  // Finds, one after another, the entries of distinct paths. While each
+  // path is that of the entry after the one found before, from the first
+  // on, no other entry can hold it first and no index is needed: a scan of
+  // a tree that has not changed, asked in time order, meets the entries in
+  // the order they were saved. After the first other path, it is
+  // find_by_path.
+  class PathsInTurn {
+   public:
+    explicit PathsInTurn(const Database& database) : database_(database) {}
+    const FileEntry* find(std::string_view path);
+    // The same for a path as this run's scan spells it.
+    const FileEntry* find_run_path(std::string_view path);
+
+   private:
+    const Database& database_;
+    std::size_t next_ = 0;
+    bool in_turn_ = true;
+  };
   // The entry's path as this run spells the log root.
   std::string path_for_run(const FileEntry& entry) const { return spelling_.for_run(entry.path); }
 

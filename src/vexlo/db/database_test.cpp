@@ -179,6 +179,15 @@ TEST(DatabaseLookup, FirstMatchWins) {
     EXPECT_EQ(found ? found->id : 0, c.id) << c.path;
   }
   EXPECT_EQ(db->find_by_path("b"), &db->files()[1]);
+  // Paths asked in turn are found where the last one was only while every
+  // one so far was: once "b" is out of turn, the "a" after it is not the
+  // first.
+  Database::PathsInTurn in_turn(*db);
+  EXPECT_EQ(in_turn.find("a"), &db->files()[0]);
+  EXPECT_EQ(in_turn.find("b"), &db->files()[1]);
+  Database::PathsInTurn out_of_turn(*db);
+  EXPECT_EQ(out_of_turn.find("b"), &db->files()[1]);
+  EXPECT_EQ(out_of_turn.find("a"), &db->files()[0]);
   // The index follows the database when it is moved.
   Database moved = std::move(*db);
   EXPECT_EQ(moved.find_by_path("b"), &moved.files()[1]);

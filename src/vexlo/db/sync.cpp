@@ -87,8 +87,9 @@ Status Database::sync(const std::string& log_root) {
 
 std::vector<FileEntry> Database::entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes) {
   const IdOwners owners(files_);
+  PathsInTurn paths(*this);  // each path is asked about once
   const auto known_id = [&](const std::string& path) -> std::uint64_t {
-    const FileEntry* known = find_by_path(path);
+    const FileEntry* known = paths.find(path);
     return known != nullptr && owners.owns(*known) ? known->id : 0;
   };
   // Known paths keep their IDs; new files are numbered in time order, so

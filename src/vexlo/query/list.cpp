@@ -4,6 +4,7 @@
 #include "vexlo/query/list.h"
 
 #include <algorithm>
+#include <numeric>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -22,13 +23,22 @@ namespace {
 // that all warnings come before the first listing line.
 void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::ostream& err,
                 bool err_is_terminal) {
-  for (FileEntry& entry : entries) {
-    if (const FileEntry* known = database.find_by_run_path(entry.path)) {
-      entry.id = known->id;
-    } else {
-      entry.id = 0;
-      err << "Warning: File " << Shown{entry.path, err_is_terminal} << " not found in database\n";
-    }
+  // Asked in time order, the order in which the database keeps its
+  // entries, so that on a tree that has not changed since the
+  // synchronisation each ID is found where the last one was; the warnings
+  // still come in scan order.
+  std::vector<std::size_t> order(entries.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::ranges::stable_sort(order, {}, [&entries](std::size_t i) { return entries[i].timestamp; });
+  std::vector<char> missing(entries.size(), 0);
+  Database::PathsInTurn paths(database);
+  for (const std::size_t i : order) {
+    const FileEntry* known = paths.find_run_path(entries[i].path);
+    entries[i].id = known != nullptr ? known->id : 0;
+    missing[i] = known == nullptr;
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (missing[i]) err << "Warning: File " << Shown{entries[i].path, err_is_terminal} << " not found in database\n";
   }
 }
 
