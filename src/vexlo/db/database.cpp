@@ -37,6 +37,7 @@
 #include "vexlo/db/log_scan.h"
 #include "vexlo/db/log_time_cache_file.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/os/memory.h"
 #include "vexlo/os/random.h"
 #include "vexlo/os/temporary_file.h"
 
@@ -197,6 +198,10 @@ void Database::load(const std::string& log_root) {
   } else if (names_unloadable_file(bytes.error())) {
     read_error_ = bytes.error();
   }
+  // The database file's text is gone; its room goes back to the system,
+  // since the cache's text, which is longer, would not fit it, and the two
+  // would count at once at the peak of a large run.
+  os::release_freed_memory();
   if (!cache_distrust_) log_times_ = load_log_time_cache(*config_dir_, files_.size(), cache_distrust_);
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "vexlo/db/database.h"
@@ -67,8 +68,11 @@ Status Database::sync(const std::string& log_root) {
   }
   scan_completed_ = true;
   const std::uint64_t first_new_id = next_file_id_;
-  std::stable_sort(scanned.begin(), scanned.end(),
-                   [](const FileEntry& a, const FileEntry& b) { return a.timestamp < b.timestamp; });
+  // Files of equal time stay in scan order. The IDs, not given yet, hold
+  // the scan order meanwhile: a stable sort would take a buffer of half the
+  // list, at the peak of a large run.
+  for (std::size_t i = 0; i < scanned.size(); ++i) scanned[i].id = i;
+  std::ranges::sort(scanned, {}, [](const FileEntry& entry) { return std::pair(entry.timestamp, entry.id); });
   // The database keeps its own spelling of the log root.
   if (!spelling_.same()) {
     for (auto& entry : scanned) entry.path = spelling_.stored(entry.path);
