@@ -234,10 +234,11 @@ Result<const os::Directory*> SystemScanSource::holder_of(const std::string& path
 }
 
 Result<os::FileStatus> SystemScanSource::status(const std::string& path) {
-  std::string name;
-  const auto holder = holder_of(path, name);
+  // One name's room for every entry: a tree of a million files would
+  // otherwise take and give back a million names.
+  const auto holder = holder_of(path, entry_name_);
   if (!holder) return std::unexpected(holder.error());
-  if (*holder != nullptr) return allowed_status(**holder, name);
+  if (*holder != nullptr) return allowed_status(**holder, entry_name_);
   // The log root, as the caller names it; nothing else is looked at by path.
   if (root_ && *root_ != path) return std::unexpected(os::os_error(ENOENT));
   root_ = path;

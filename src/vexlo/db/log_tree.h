@@ -59,6 +59,7 @@ class SystemScanSource : public ScanSource {
   Result<const os::Directory*> holder_of(const std::string& path, std::string& name);
 
   std::optional<std::string> root_;            // the first path asked about
+  std::string entry_name_;                     // of the entry status() looks at
   os::DirectoryTrail trail_{enter_directory};  // on the way down, the log root first
 };
 

@@ -4,7 +4,7 @@
 #include "vexlo/query/list.h"
 
 #include <algorithm>
-#include <numeric>
+#include <ranges>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -27,12 +27,13 @@ void assign_ids(const Database& database, std::vector<FileEntry>& entries, std::
   // entries, so that on a tree that has not changed since the
   // synchronisation each ID is found where the last one was; the warnings
   // still come in scan order.
-  std::vector<std::size_t> order(entries.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::ranges::stable_sort(order, {}, [&entries](std::size_t i) { return entries[i].timestamp; });
+  std::vector<std::pair<std::int64_t, std::size_t>> order;  // time, place
+  order.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) order.emplace_back(entries[i].timestamp, i);
+  std::ranges::sort(order);
   std::vector<char> missing(entries.size(), 0);
   Database::PathsInTurn paths(database);
-  for (const std::size_t i : order) {
+  for (const std::size_t i : std::views::values(order)) {
     const FileEntry* known = paths.find_run_path(entries[i].path);
     entries[i].id = known != nullptr ? known->id : 0;
     missing[i] = known == nullptr;
