@@ -257,10 +257,10 @@ Status Database::write_database_file(const os::ContentPieces& text) {
 void Database::write_log_time_cache() {
   if (cache_distrust_ || !log_times_.changed()) return;
   // A cache that cannot be written only costs the next run a full read.
-  // The records are written from where they are held, not copied first.
-  const auto pieces = [this](const auto& write) -> Status {
-    if (auto written = write(log_time_cache_header(log_times_)); !written) return written;
-    return write(log_times_.laid_out());
+  const std::string records = log_times_.laid_out();
+  const auto pieces = [&](const auto& write) -> Status {
+    if (auto written = write(log_time_cache_header(log_times_, records)); !written) return written;
+    return write(records);
   };
   if (os::replace_file(*config_dir_, kCacheFile, pieces, os::Permissions::OwnerOnly)) {
     log_times_.mark_saved();

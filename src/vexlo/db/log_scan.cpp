@@ -184,25 +184,20 @@ std::string directory_of(const std::string& path) {
 // again.
 void teach(LogTimeCache& learned, const LogTimeCache& asked, const FoundFiles& found, const Outcomes& outcomes,
            os::Timestamp started) {
-  std::size_t size = 0;
-  for (std::size_t i = 0; i < found.entries.size(); ++i) {
-    if (!outcomes.failed[i]) size += LogTimeCache::laid_out_size(found.entries[i].path.size());
-  }
-  std::string text;
-  text.reserve(size);
-  std::size_t count = 0;
-  LogTimeCache::Lookup lookup(asked);
-  auto unknown = found.unknown.begin();
-  for (std::size_t i = 0; i < found.entries.size(); ++i) {
-    const bool read = unknown != found.unknown.end() && *unknown == i;
-    const auto version = read ? std::optional(found.unknown_versions[unknown - found.unknown.begin()].unpacked())
-                              : lookup.identity(found.entries[i].path);
-    if (read) ++unknown;
-    if (outcomes.failed[i] || !version) continue;
-    LogTimeCache::lay_out(text, found.entries[i].path, *version, outcomes.time(found.entries[i], i));
-    ++count;
-  }
-  learned.replace_laid_out(std::move(text), count, started);
+  learned.replace(LogTimeCache::write([&](LogTimeCache::Writer& records) {
+                    LogTimeCache::Lookup lookup(asked);
+                    auto unknown = found.unknown.begin();
+                    for (std::size_t i = 0; i < found.entries.size(); ++i) {
+                      const bool read = unknown != found.unknown.end() && *unknown == i;
+                      const auto version =
+                          read ? std::optional(found.unknown_versions[unknown - found.unknown.begin()].unpacked())
+                               : lookup.identity(found.entries[i].path);
+                      if (read) ++unknown;
+                      if (outcomes.failed[i] || !version) continue;
+                      records.add(found.entries[i].path, *version, outcomes.time(found.entries[i], i));
+                    }
+                  }),
+                  started);
 }
 
 // Keeps in `found` the entries of the files with a time, in order, and

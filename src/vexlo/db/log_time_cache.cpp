@@ -1,5 +1,7 @@
 #include "vexlo/db/log_time_cache.h"
 
+#include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace vexlo {
@@ -7,6 +9,9 @@ namespace {
 
 constexpr std::uint8_t kHasModified = 1;
 constexpr std::uint8_t kHasTime = 2;
+// The fields after the path, in the file and in memory alike.
+constexpr std::size_t kFieldsSize = 8 * 3 + 1 + 8 * 5;
+constexpr std::size_t kRestartEvery = 64;
 
 // Whether the file may have changed again within the time step of its last
 // change, after the scan that read it had begun: the same race git guards
@@ -30,16 +35,28 @@ std::uint64_t little_endian_at(std::string_view bytes, std::size_t at, std::size
   return value;
 }
 
-}  // namespace
-
-void LogTimeCache::lay_out(std::string& out, const Record& record) {
-  lay_out(out, record.path, record.identity, record.time);
+// Seven bits a byte, the lowest first; the high bit marks a byte to follow.
+void put_count(std::string& out, std::size_t value) {
+  for (; value >= 0x80; value >>= 7) out += static_cast<char>((value & 0x7F) | 0x80);
+  out += static_cast<char>(value);
 }
 
-void LogTimeCache::lay_out(std::string& out, std::string_view path, const FileIdentity& identity,
-                           std::optional<std::int64_t> time) {
-  put_little_endian(out, path.size(), 4);
-  out += path;
+std::size_t count_size(std::size_t value) {
+  std::size_t size = 1;
+  for (; value >= 0x80; value >>= 7) ++size;
+  return size;
+}
+
+std::size_t count_at(std::string_view bytes, std::size_t& at) {
+  std::size_t value = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(bytes[at++]);
+    value |= std::size_t{byte & 0x7FU} << shift;
+    if ((byte & 0x80) == 0) return value;
+  }
+}
+
+void put_fields(std::string& out, const FileIdentity& identity, std::optional<std::int64_t> time) {
   put_little_endian(out, identity.device, 8);
   put_little_endian(out, identity.inode, 8);
   put_little_endian(out, identity.size, 8);
@@ -54,17 +71,15 @@ void LogTimeCache::lay_out(std::string& out, std::string_view path, const FileId
   put_little_endian(out, static_cast<std::uint64_t>(time.value_or(0)), 8);
 }
 
-LogTimeCache::LaidOutRecord LogTimeCache::read_laid_out(std::string_view records, std::size_t offset) {
+// The fields from `at` on, with the offset after them.
+LogTimeCache::HeldRecord fields_at(std::string_view bytes, std::size_t at) {
   const auto field = [&](std::size_t width) {
-    const std::uint64_t value = little_endian_at(records, offset, width);
-    offset += width;
+    const std::uint64_t value = little_endian_at(bytes, at, width);
+    at += width;
     return value;
   };
   const auto signed_field = [&] { return static_cast<std::int64_t>(field(8)); };
-  LaidOutRecord record;
-  const std::size_t path_length = field(4);
-  record.path = records.substr(offset, path_length);
-  offset += path_length;
+  LogTimeCache::HeldRecord record;
   record.identity.device = field(8);
   record.identity.inode = field(8);
   record.identity.size = field(8);
@@ -76,8 +91,63 @@ LogTimeCache::LaidOutRecord LogTimeCache::read_laid_out(std::string_view records
   const std::int64_t time = signed_field();
   if (flags & kHasModified) record.identity.modified = modified;
   if (flags & kHasTime) record.time = time;
-  record.end = offset;
+  record.end = at;
   return record;
+}
+
+void lay_out_record(std::string& out, std::string_view path, const FileIdentity& identity,
+                    std::optional<std::int64_t> time) {
+  put_little_endian(out, path.size(), 4);
+  out += path;
+  put_fields(out, identity, time);
+}
+
+}  // namespace
+
+LogTimeCache::Writer LogTimeCache::Writer::counting() {
+  Writer writer;
+  writer.counting_ = true;
+  return writer;
+}
+
+void LogTimeCache::Writer::add(std::string_view path, const FileIdentity& identity,
+                               std::optional<std::int64_t> time) {
+  std::size_t shared = 0;
+  if (count_ % kRestartEvery != 0) {
+    shared = static_cast<std::size_t>(std::ranges::mismatch(path, last_path_).in1 - path.begin());
+  }
+  const std::string_view rest = path.substr(shared);
+  if (counting_) {
+    counted_ += count_size(shared) + count_size(rest.size()) + rest.size() + kFieldsSize;
+  } else {
+    put_count(text_, shared);
+    put_count(text_, rest.size());
+    text_.append(rest);
+    put_fields(text_, identity, time);
+  }
+  last_path_.assign(path);
+  ++count_;
+}
+
+void LogTimeCache::lay_out(std::string& out, const Record& record) {
+  lay_out_record(out, record.path, record.identity, record.time);
+}
+
+LogTimeCache::LaidOutRecord LogTimeCache::read_laid_out(std::string_view records, std::size_t offset) {
+  const auto path_length = static_cast<std::size_t>(little_endian_at(records, offset, 4));
+  const std::string_view path = records.substr(offset + 4, path_length);
+  const HeldRecord fields = fields_at(records, offset + 4 + path_length);
+  return {path, fields.identity, fields.time, fields.end};
+}
+
+LogTimeCache::HeldRecord LogTimeCache::read_held(std::size_t offset, std::string* path) const {
+  const std::size_t shared = count_at(text_, offset);
+  const std::size_t rest = count_at(text_, offset);
+  if (path != nullptr) {
+    path->resize(shared);
+    path->append(text_, offset, rest);
+  }
+  return fields_at(text_, offset + rest);
 }
 
 LogTimeCache LogTimeCache::restore(std::vector<Record> records, os::Timestamp scanned_at) {
@@ -88,22 +158,27 @@ LogTimeCache LogTimeCache::restore(std::vector<Record> records, os::Timestamp sc
   return cache;
 }
 
-LogTimeCache LogTimeCache::restore_laid_out(std::string text, std::size_t records_at, std::size_t count,
+LogTimeCache LogTimeCache::restore_laid_out(std::string_view text, std::size_t records_at, std::size_t count,
                                             os::Timestamp scanned_at) {
+  const std::string_view laid_out = text.substr(records_at);
   LogTimeCache cache;
-  cache.text_ = std::move(text);
-  cache.records_at_ = records_at;
-  cache.count_ = count;
-  cache.scanned_at_ = scanned_at;
+  cache.replace(write([&](Writer& records) {
+                  for (std::size_t i = 0, offset = 0; i < count; ++i) {
+                    const LaidOutRecord record = read_laid_out(laid_out, offset);
+                    records.add(record.path, record.identity, record.time);
+                    offset = record.end;
+                  }
+                }),
+                scanned_at);
+  cache.changed_ = false;
   cache.distrust_recent();
   return cache;
 }
 
 void LogTimeCache::distrust_recent() {
-  const std::string_view records = laid_out();
   std::size_t offset = 0;
   for (std::size_t i = 0; i < count_; ++i) {
-    const LaidOutRecord record = read_laid_out(records, offset);
+    const HeldRecord record = read_held(offset, nullptr);
     offset = record.end;
     if (!may_have_changed_unseen(record.identity, scanned_at_)) continue;
     untrusted_.resize(count_);
@@ -114,55 +189,91 @@ void LogTimeCache::distrust_recent() {
 std::vector<LogTimeCache::Record> LogTimeCache::records() const {
   std::vector<Record> records;
   records.reserve(count_);
-  std::size_t offset = 0;
-  for (std::size_t i = 0; i < count_; ++i) {
-    LaidOutRecord record = read_laid_out(laid_out(), offset);
+  std::string path;
+  for (std::size_t i = 0, offset = 0; i < count_; ++i) {
+    const HeldRecord record = read_held(offset, &path);
     offset = record.end;
-    records.push_back({std::string(record.path), record.identity, record.time});
+    records.push_back({path, record.identity, record.time});
   }
   return records;
 }
 
-void LogTimeCache::replace(std::vector<Record> records, os::Timestamp scanned_at) {
+std::string LogTimeCache::laid_out() const {
   std::size_t size = 0;
-  for (const auto& record : records) size += laid_out_size(record.path.size());
-  std::string text;
-  text.reserve(size);
-  for (const auto& record : records) lay_out(text, record);
-  replace_laid_out(std::move(text), records.size(), scanned_at);
+  for (std::size_t i = 0, offset = 0; i < count_; ++i) {
+    const std::size_t shared = count_at(text_, offset);
+    const std::size_t rest = count_at(text_, offset);
+    size += 4 + shared + rest + kFieldsSize;
+    offset += rest + kFieldsSize;
+  }
+  std::string out;
+  out.reserve(size);
+  std::string path;
+  for (std::size_t i = 0, offset = 0; i < count_; ++i) {
+    const HeldRecord record = read_held(offset, &path);
+    offset = record.end;
+    lay_out_record(out, path, record.identity, record.time);
+  }
+  return out;
 }
 
-void LogTimeCache::replace_laid_out(std::string text, std::size_t count, os::Timestamp scanned_at) {
-  text_ = std::move(text);
-  records_at_ = 0;
-  count_ = count;
+void LogTimeCache::replace(std::vector<Record> records, os::Timestamp scanned_at) {
+  replace(write([&records](Writer& writer) {
+            for (const auto& record : records) writer.add(record.path, record.identity, record.time);
+          }),
+          scanned_at);
+}
+
+void LogTimeCache::replace(Writer records, os::Timestamp scanned_at) {
+  text_ = std::move(records.text_);
+  count_ = records.count_;
   untrusted_.clear();
   scanned_at_ = scanned_at;
   changed_ = true;
 }
 
-std::string_view LogTimeCache::Lookup::path_at(std::size_t i) {
-  return read_laid_out(cache_.laid_out(), offsets_[i]).path;
+void LogTimeCache::Lookup::read_path_at(std::size_t position) {
+  const std::size_t restart = position - position % kRestartEvery;
+  path_.clear();
+  for (std::size_t i = restart, offset = offsets_[restart]; i <= position; ++i) {
+    offset = cache_.read_held(offset, &path_).end;
+  }
 }
 
 std::optional<std::size_t> LogTimeCache::Lookup::position(std::string_view path) {
-  const std::string_view records = cache_.laid_out();
-  if (next_ < cache_.count_ && read_laid_out(records, next_offset_).path == path) return next_;
+  if (next_ < cache_.count_) {
+    path_ = last_path_;
+    (void)cache_.read_held(next_offset_, &path_);
+    if (path_ == path) return next_;
+  }
+  const std::hash<std::string_view> hash;
   if (offsets_.empty() && cache_.count_ != 0) {
     offsets_.reserve(cache_.count_);
+    by_hash_.reserve(cache_.count_);
+    std::string each;
     for (std::size_t i = 0, offset = 0; i < cache_.count_; ++i) {
       offsets_.push_back(offset);
-      offset = read_laid_out(records, offset).end;
+      offset = cache_.read_held(offset, &each).end;
+      by_hash_.emplace_back(hash(each), i);
     }
+    std::ranges::sort(by_hash_);
   }
-  return positions_.find(cache_.count_, [this](std::size_t i) { return path_at(i); }, path);
+  // Of the records whose path has the hash, the first whose path it is.
+  const std::uint64_t wanted = hash(path);
+  for (auto it = std::ranges::lower_bound(by_hash_, std::pair(wanted, std::size_t{0}));
+       it != by_hash_.end() && it->first == wanted; ++it) {
+    read_path_at(it->second);
+    if (path_ == path) return it->second;
+  }
+  return std::nullopt;
 }
 
-LogTimeCache::LaidOutRecord LogTimeCache::Lookup::meet(std::size_t position) {
+LogTimeCache::HeldRecord LogTimeCache::Lookup::meet(std::size_t position) {
   const bool in_order = position == next_;
-  const LaidOutRecord record = read_laid_out(cache_.laid_out(), in_order ? next_offset_ : offsets_[position]);
+  const HeldRecord record = cache_.read_held(in_order ? next_offset_ : offsets_[position], nullptr);
   next_ = position + 1;
   next_offset_ = record.end;
+  last_path_.swap(path_);  // position() left the record's path there
   return record;
 }
 
@@ -171,7 +282,7 @@ std::optional<std::optional<std::int64_t>> LogTimeCache::Lookup::find(std::strin
   const auto found = position(path);
   if (!found) return std::nullopt;
   const bool in_order = *found == next_;
-  const LaidOutRecord record = meet(*found);
+  const HeldRecord record = meet(*found);
   const bool trusted = cache_.untrusted_.empty() || !cache_.untrusted_[*found];
   if (!trusted || record.identity != identity) return std::nullopt;
   if (in_order && answered_in_order_ == *found) ++answered_in_order_;

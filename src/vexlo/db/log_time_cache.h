@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "vexlo/db/path_index.h"
 #include "vexlo/os/file_system.h"
 
 namespace vexlo {
@@ -41,22 +41,49 @@ class LogTimeCache {
     std::optional<std::int64_t> time;  // none: no log file
   };
 
+  // Records held as the cache holds them, added in a scan's order.
+  class Writer {
+   public:
+    // A writer that only counts the bytes the records would take, so that
+    // another can take room for them at once.
+    static Writer counting();
+    std::size_t bytes() const { return counting_ ? counted_ : text_.size(); }
+    void reserve(std::size_t bytes) { text_.reserve(bytes); }
+    void add(std::string_view path, const FileIdentity& identity, std::optional<std::int64_t> time);
+
+   private:
+    friend class LogTimeCache;
+    std::string text_;
+    std::string last_path_;
+    std::size_t count_ = 0;
+    bool counting_ = false;
+    std::size_t counted_ = 0;
+  };
+  // The records `add_all` hands a writer, in room taken for them at once.
+  template <class AddAll>
+  static Writer write(const AddAll& add_all) {
+    Writer counter = Writer::counting();
+    add_all(counter);
+    Writer writer;
+    writer.reserve(counter.bytes());
+    add_all(writer);
+    return writer;
+  }
+
   LogTimeCache() = default;
   // The records a scan that started at `scanned_at` left, as a later run
   // finds them: those that may have changed unseen are read again.
   static LogTimeCache restore(std::vector<Record> records, os::Timestamp scanned_at);
   // The same from `count` records laid out as the cache file lays them,
   // from `records_at` in `text` on, already checked to be whole and valid.
-  // The text is kept and read in place: a record costs no more than its
-  // bytes in the file.
-  static LogTimeCache restore_laid_out(std::string text, std::size_t records_at, std::size_t count,
+  static LogTimeCache restore_laid_out(std::string_view text, std::size_t records_at, std::size_t count,
                                        os::Timestamp scanned_at);
 
   std::size_t size() const { return count_; }
   // The records copied out, in order.
   std::vector<Record> records() const;
   // The records as the cache file lays them out.
-  std::string_view laid_out() const { return std::string_view(text_).substr(records_at_); }
+  std::string laid_out() const;
   os::Timestamp scanned_at() const { return scanned_at_; }
   // Whether the records differ from those restored or last saved.
   bool changed() const { return changed_; }
@@ -65,14 +92,11 @@ class LogTimeCache {
   // Takes the records of a completed scan that started at `scanned_at`, in
   // its order, in place of records that differ from them.
   void replace(std::vector<Record> records, os::Timestamp scanned_at);
-  // The same from `count` records laid out (see lay_out) in `text`, which
-  // a scan writes without holding each record apart first.
-  void replace_laid_out(std::string text, std::size_t count, os::Timestamp scanned_at);
+  // The same from the records a scan wrote.
+  void replace(Writer records, os::Timestamp scanned_at);
 
-  // One record's fields as laid out in the file, with the offset of the
-  // next record.
-  struct LaidOutRecord {
-    std::string_view path;
+  // One record's fields, with the offset of the next record.
+  struct HeldRecord {
     FileIdentity identity;
     std::optional<std::int64_t> time;
     std::size_t end;
@@ -102,31 +126,48 @@ class LogTimeCache {
    private:
     std::optional<std::size_t> position(std::string_view path);
     // The record at `position`, which becomes the one met last.
-    LaidOutRecord meet(std::size_t position);
-    std::string_view path_at(std::size_t i);
+    HeldRecord meet(std::size_t position);
+    // The path of the record at `position`, in path_.
+    void read_path_at(std::size_t position);
 
     const LogTimeCache& cache_;
     std::size_t next_ = 0;          // the record after the one met last
-    std::size_t next_offset_ = 0;   // where it starts in the laid-out records
+    std::size_t next_offset_ = 0;   // where it starts in the held records
+    std::string last_path_;         // of the record met last
+    std::string path_;              // of a record looked at
     std::size_t answered_in_order_ = 0;
-    std::vector<std::size_t> offsets_;  // of every record, made with positions_
-    PathIndex positions_;  // built only when a file is not met in order
+    // Made only when a file is not met in order: where every record
+    // starts, and the records by the hash of their path.
+    std::vector<std::size_t> offsets_;
+    std::vector<std::pair<std::uint64_t, std::size_t>> by_hash_;
   };
 
-  // The record from `offset` on in checked records.
+  // The record laid out as the cache file lays it, from `offset` on in
+  // checked records: its path, its fields and the offset of the next.
+  struct LaidOutRecord {
+    std::string_view path;
+    FileIdentity identity;
+    std::optional<std::int64_t> time;
+    std::size_t end;
+  };
   static LaidOutRecord read_laid_out(std::string_view records, std::size_t offset);
   // Appends `record` laid out as in the file.
   static void lay_out(std::string& out, const Record& record);
-  static void lay_out(std::string& out, std::string_view path, const FileIdentity& identity,
-                      std::optional<std::int64_t> time);
-  // The bytes lay_out takes for a record with a path of `path_length`.
-  static constexpr std::size_t laid_out_size(std::size_t path_length) { return 4 + 8 * 3 + 1 + 8 * 5 + path_length; }
 
  private:
   void distrust_recent();
+  // The record held from `offset` on. With `path`, which holds the path of
+  // the record before (any text before a record that holds its whole
+  // path), the record's path is put there.
+  HeldRecord read_held(std::size_t offset, std::string* path) const;
 
-  std::string text_;  // records_at_ on: the records laid out
-  std::size_t records_at_ = 0;
+  // The records as the file lays them out, but for each path: the bytes
+  // it shares with the path before, as a count, then the rest. A scan
+  // meets the files of a directory together, so that a path mostly
+  // differs from the one before only in its name. Every 64th record holds
+  // its whole path, so that any record can be read from at most 63 before
+  // it.
+  std::string text_;
   std::size_t count_ = 0;
   // Records that must not be trusted; same length as records_, or empty
   // when all are trusted.

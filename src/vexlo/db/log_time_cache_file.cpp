@@ -118,7 +118,7 @@ bool take_record(Reader& in) {
 
 }  // namespace
 
-std::string log_time_cache_header(const LogTimeCache& cache) {
+std::string log_time_cache_header(const LogTimeCache& cache, std::string_view records) {
   std::string out;
   out.reserve(kHeaderSize);
   out += kMagic;
@@ -127,14 +127,13 @@ std::string log_time_cache_header(const LogTimeCache& cache) {
   put_i64(out, cache.scanned_at().seconds);
   put_i64(out, cache.scanned_at().nanoseconds);
   put_u64(out, cache.size());
-  put_u64(out, checksum(cache.laid_out(), checksum(out)));
+  put_u64(out, checksum(records, checksum(out)));
   return out;
 }
 
 std::string encode_log_time_cache(const LogTimeCache& cache) {
-  std::string out = log_time_cache_header(cache);
-  out += cache.laid_out();
-  return out;
+  const std::string records = cache.laid_out();
+  return log_time_cache_header(cache, records) + records;
 }
 
 std::optional<LogTimeCache> decode_log_time_cache(std::string text) {
@@ -150,7 +149,7 @@ std::optional<LogTimeCache> decode_log_time_cache(std::string text) {
     if (!take_record(in)) return std::nullopt;
   }
   if (in.remaining() != 0) return std::nullopt;
-  return LogTimeCache::restore_laid_out(std::move(text), kHeaderSize, count, scanned_at);
+  return LogTimeCache::restore_laid_out(text, kHeaderSize, count, scanned_at);
 }
 
 }  // namespace vexlo

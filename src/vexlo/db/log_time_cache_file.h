@@ -22,9 +22,9 @@ constexpr std::uint64_t max_log_time_cache_size(std::size_t entries) {
 }
 
 std::string encode_log_time_cache(const LogTimeCache& cache);
-// The part of that file before the records, which follow it as
+// The part of that file before `records`, the cache's records as
 // LogTimeCache::laid_out() gives them.
-std::string log_time_cache_header(const LogTimeCache& cache);
+std::string log_time_cache_header(const LogTimeCache& cache, std::string_view records);
 
 // The cache the text holds, or none when it is of another version, cut
 // short, damaged or otherwise not what encode_log_time_cache writes.

@@ -257,6 +257,35 @@ LogTimeCache sample_cache() {
   return LogTimeCache::restore(std::move(records), {1800000000, 999999999});
 }
 
+// Paths that share more or less with the one before, some longer than a
+// count of one byte, in more records than one run of records that share.
+LogTimeCache shared_prefix_cache() {
+  std::vector<LogTimeCache::Record> records;
+  for (int i = 0; i < 150; ++i) {
+    std::string path = "/logs/" + std::string(static_cast<std::size_t>(i % 7) * 40, 'd') + "/" + std::to_string(i);
+    if (i % 5 == 0) path.resize(path.size() / 2);  // shares all it has with a path before
+    path += "." + std::to_string(i);
+    auto identity = some_status().version();
+    identity.inode = static_cast<std::uint64_t>(i);
+    records.push_back({path + ".json", identity, i});
+  }
+  return LogTimeCache::restore(std::move(records), {1800000000, 0});
+}
+
+TEST(LogTimeCache, EveryRecordIsFoundInAnyOrder) {
+  const LogTimeCache cache = shared_prefix_cache();
+  const std::vector<LogTimeCache::Record> records = cache.records();
+  ASSERT_EQ(records.size(), 150u);
+  for (const bool backwards : {false, true}) {
+    LogTimeCache::Lookup lookup(cache);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+      const auto& record = records[backwards ? records.size() - 1 - k : k];
+      EXPECT_EQ(lookup.find(record.path, record.identity), std::optional(record.time)) << record.path;
+    }
+    EXPECT_EQ(lookup.found_all_in_order(records.size()), !backwards);
+  }
+}
+
 void expect_same(const LogTimeCache& a, const LogTimeCache& b) {
   EXPECT_EQ(a.scanned_at(), b.scanned_at());
   ASSERT_EQ(a.records().size(), b.records().size());
@@ -268,7 +297,7 @@ void expect_same(const LogTimeCache& a, const LogTimeCache& b) {
 }
 
 TEST(LogTimeCacheFile, WhatIsWrittenReadsBack) {
-  for (const LogTimeCache& cache : {LogTimeCache(), sample_cache()}) {
+  for (const LogTimeCache& cache : {LogTimeCache(), sample_cache(), shared_prefix_cache()}) {
     const auto decoded = decode_log_time_cache(encode_log_time_cache(cache));
     ASSERT_TRUE(decoded);
     expect_same(*decoded, cache);
