@@ -53,6 +53,38 @@ TEST(RenderDatabase, EscapesPathsAndLoadsThemBack) {
   }
 }
 
+// A large database is written in pieces: together they load back whole,
+// and the first piece that cannot be written ends the writing with its
+// error.
+TEST(RenderDatabase, PiecesOfALargeDatabase) {
+  std::vector<FileEntry> files;
+  for (std::uint64_t id = 1; id <= 3000; ++id) files.push_back({"/var/log/events/" + std::to_string(id) + ".json", id, 0});
+  for (const std::size_t failing_piece : {std::size_t{0}, std::size_t{2}}) {
+    std::vector<std::string> pieces;
+    const Status written =
+        render_database(files, 3001, 0, "0af9", [&](std::string_view piece) -> Status {
+          pieces.emplace_back(piece);
+          if (pieces.size() == failing_piece) return std::unexpected(Error{"disk full", 28});
+          return {};
+        });
+    if (failing_piece != 0) {
+      ASSERT_FALSE(written);
+      EXPECT_EQ(written.error().text, "disk full");
+      EXPECT_EQ(pieces.size(), failing_piece);
+      continue;
+    }
+    ASSERT_TRUE(written);
+    EXPECT_GT(pieces.size(), 1u);
+    std::string text;
+    for (const auto& piece : pieces) text += piece;
+    const LoadedDatabase loaded = load_database(text);
+    EXPECT_FALSE(loaded.damaged);
+    EXPECT_EQ(loaded.content.files, files);
+    EXPECT_EQ(loaded.content.next_file_id, 3001u);
+    EXPECT_EQ(loaded.content.instance, "0af9");
+  }
+}
+
 TEST(RenderDatabase, InstanceLoadsBackAndOnlyAsHexDigits) {
   const struct {
     std::string spelled, loaded;
