@@ -188,11 +188,13 @@ void teach(LogTimeCache& learned, const LogTimeCache& asked, const FoundFiles& f
                     LogTimeCache::Lookup lookup(asked);
                     auto unknown = found.unknown.begin();
                     for (std::size_t i = 0; i < found.entries.size(); ++i) {
-                      const bool read = unknown != found.unknown.end() && *unknown == i;
-                      const auto version =
-                          read ? std::optional(found.unknown_versions[unknown - found.unknown.begin()].unpacked())
-                               : lookup.identity(found.entries[i].path);
-                      if (read) ++unknown;
+                      // Every path is asked, as the scan asked, so that each
+                      // meets the record the scan's question met.
+                      auto version = lookup.identity(found.entries[i].path);
+                      if (unknown != found.unknown.end() && *unknown == i) {
+                        version = found.unknown_versions[unknown - found.unknown.begin()].unpacked();
+                        ++unknown;
+                      }
                       if (outcomes.failed[i] || !version) continue;
                       records.add(found.entries[i].path, *version, outcomes.time(found.entries[i], i));
                     }
@@ -231,13 +233,13 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   FoundFiles found;
   found.entries.reserve(cache.size());
   std::vector<char> timed;  // of each file, whether it has a time
-  LogTimeCache::Lookup lookup(cache);
+  std::optional<LogTimeCache::Lookup> lookup(std::in_place, cache);
   // Each file is asked about as the walk finds it, so that only the
   // versions of those that must be read are kept. The identity is the one
   // seen before reading: a file that changes while it is read no longer
   // matches it at the next scan and is read again.
   const auto on_found = [&](std::string path, const os::FileStatus& status) {
-    const auto known = lookup.find(path, status.version());
+    const auto known = lookup->find(path, status.version());
     found.entries.push_back(FileEntry{std::move(path), 0, known && *known ? **known : 0});
     timed.push_back(known && *known);
     if (known) return;
@@ -251,10 +253,11 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   Outcomes outcomes(std::move(timed));
   read_log_times(found, outcomes, source, threads);
 
-  // A scan that found what the cache holds leaves it as it is.
-  if (learned != nullptr && (!found.unknown.empty() || !lookup.found_all_in_order(found.entries.size()))) {
-    teach(*learned, cache, found, outcomes, started);
-  }
+  // A scan that found what the cache holds leaves it as it is. The
+  // lookup's index, if it made one, goes before teaching makes another.
+  const bool found_the_cache = found.unknown.empty() && lookup->found_all_in_order(found.entries.size());
+  lookup.reset();
+  if (learned != nullptr && !found_the_cache) teach(*learned, cache, found, outcomes, started);
   found.unknown = {};
   found.unknown_versions = {};
   const std::vector<char> repeated = to_path_texts(found.entries, notes != nullptr ? &notes->system_paths : nullptr);

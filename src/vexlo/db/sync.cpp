@@ -81,6 +81,10 @@ Status Database::sync(const std::string& log_root) {
   // The scanned list goes as the new one is made, the old entries once it
   // is: no more than two lists are held.
   files_ = entries_after_scan(std::move(scanned), notes);
+  // The scan's list was reserved for the files of the scan before and
+  // grew by doubling: the database keeps no more room than it needs for
+  // the rest of the run.
+  if (files_.capacity() - files_.size() > files_.size() / 8) files_.shrink_to_fit();
   passed_over_ = std::move(notes.passed_over);
   path_index_.clear();
   if (read_only_) return {};
