@@ -102,6 +102,22 @@ void lay_out_record(std::string& out, std::string_view path, const FileIdentity&
   put_fields(out, identity, time);
 }
 
+// A record as the cache file lays it out, from `offset` on in checked
+// records: its path, its fields and the offset of the next.
+struct LaidOutRecord {
+  std::string_view path;
+  FileIdentity identity;
+  std::optional<std::int64_t> time;
+  std::size_t end;
+};
+
+LaidOutRecord read_laid_out(std::string_view records, std::size_t offset) {
+  const auto path_length = static_cast<std::size_t>(little_endian_at(records, offset, 4));
+  const std::string_view path = records.substr(offset + 4, path_length);
+  const LogTimeCache::HeldRecord fields = fields_at(records, offset + 4 + path_length);
+  return {path, fields.identity, fields.time, fields.end};
+}
+
 }  // namespace
 
 LogTimeCache::Writer LogTimeCache::Writer::counting() {
@@ -127,17 +143,6 @@ void LogTimeCache::Writer::add(std::string_view path, const FileIdentity& identi
   }
   last_path_.assign(path);
   ++count_;
-}
-
-void LogTimeCache::lay_out(std::string& out, const Record& record) {
-  lay_out_record(out, record.path, record.identity, record.time);
-}
-
-LogTimeCache::LaidOutRecord LogTimeCache::read_laid_out(std::string_view records, std::size_t offset) {
-  const auto path_length = static_cast<std::size_t>(little_endian_at(records, offset, 4));
-  const std::string_view path = records.substr(offset + 4, path_length);
-  const HeldRecord fields = fields_at(records, offset + 4 + path_length);
-  return {path, fields.identity, fields.time, fields.end};
 }
 
 LogTimeCache::HeldRecord LogTimeCache::read_held(std::size_t offset, std::string* path) const {

@@ -142,17 +142,6 @@ class LogTimeCache {
     std::vector<std::pair<std::uint64_t, std::size_t>> by_hash_;
   };
 
-  // The record laid out as the cache file lays it, from `offset` on in
-  // checked records: its path, its fields and the offset of the next.
-  struct LaidOutRecord {
-    std::string_view path;
-    FileIdentity identity;
-    std::optional<std::int64_t> time;
-    std::size_t end;
-  };
-  static LaidOutRecord read_laid_out(std::string_view records, std::size_t offset);
-  // Appends `record` laid out as in the file.
-  static void lay_out(std::string& out, const Record& record);
 
  private:
   void distrust_recent();
