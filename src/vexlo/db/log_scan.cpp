@@ -1,15 +1,16 @@
-// The scan of the log root: the walk (see log_tree.h) comes first and only
-// finds the JSON files with their status; then the files the cache cannot
-// answer are read, by several threads at once, each result in the place of
+// The scan of the log root: the walk (see log_tree.h) finds the JSON files
+// with their status; the files the cache cannot answer are read as the
+// walk goes on, by several threads at once, each result in the place of
 // its file, so that the entries come out in discovery order whatever
 // thread read which file. Reading never ends the scan (a file that cannot
-// be read is skipped), so reading after the walk rather than during it
-// changes nothing but the speed.
+// be read is skipped), so reading while the walk goes on rather than after
+// it changes nothing but the speed.
 
 #include "vexlo/db/log_scan.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <cerrno>
 #include <exception>
 #include <functional>
@@ -66,14 +67,72 @@ class PackedVersion {
   std::uint32_t has_modified_ : 1;
 };
 
+// A file the walk found that the cache cannot answer: its path while it is
+// read (its entry's is empty until then), the version the walk saw, and
+// what reading it learned.
+struct ReadJob {
+  ReadJob(std::size_t place, std::string file_path, const os::FileVersion& seen)
+      : at(place), path(std::move(file_path)), version(seen) {}
+  std::size_t at;  // the place of its entry
+  std::string path;
+  PackedVersion version;
+  std::optional<std::int64_t> time;
+  char failed = 0;  // 1: it could not be read; kNoDescriptor: not even opened
+};
+
+// The files to read, handed from the walk to the readers as it finds them,
+// so that reading goes on while the walk does. A job keeps its place once
+// added (a deque moves no element as it grows), so a reader works on one
+// without the lock while the walk adds others.
+class ReadQueue {
+ public:
+  void add(std::size_t at, std::string path, const os::FileVersion& version) {
+    {
+      const std::lock_guard lock(mutex_);
+      jobs_.emplace_back(at, std::move(path), version);
+    }
+    more_.notify_one();
+  }
+  // The next job not taken, waiting for one while the walk goes on; null
+  // once the walk is over and every job taken, or after stop().
+  ReadJob* take() {
+    std::unique_lock lock(mutex_);
+    more_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
+    return next_ < jobs_.size() ? &jobs_[next_++] : nullptr;
+  }
+  // No job comes after those added.
+  void close() { end(false); }
+  // No job is handed out any more.
+  void stop() { end(true); }
+  // Every job, in the order added; for when no reader is left.
+  std::deque<ReadJob>& jobs() { return jobs_; }
+  void drop() { std::deque<ReadJob>().swap(jobs_); }
+
+ private:
+  void end(bool skip_the_rest) {
+    {
+      const std::lock_guard lock(mutex_);
+      closed_ = true;
+      if (skip_the_rest) next_ = jobs_.size();
+    }
+    more_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable more_;
+  std::deque<ReadJob> jobs_;
+  std::size_t next_ = 0;
+  bool closed_ = false;
+};
+
 // The regular "json" files the walk found, in discovery order, each path
-// as an entry with no ID and its time when the cache knew it; the version
-// is kept only of the files that must be read, since that of every other
-// is the one its cache record holds.
+// as an entry with no ID and its time when the cache knew it, and those it
+// did not know as jobs to read. The version is kept only of the files that
+// must be read, since that of every other is the one its cache record
+// holds.
 struct FoundFiles {
   std::vector<FileEntry> entries;
-  std::vector<std::size_t> unknown;  // positions in entries
-  std::vector<PackedVersion> unknown_versions;  // at the same places as unknown
+  ReadQueue to_read;
 };
 
 // What the scan learns of each found file, at the file's place: whether it
@@ -93,50 +152,71 @@ struct Outcomes {
   }
 };
 
-// Reads the unknown files in `found` and notes in `outcomes` what
-// was learned of each, at its place. The calling thread reads too; up to
-// `threads` - 1 more join it, each with its own reader, taking the next
-// unread file until none is left, so that a thread holds one file at a
-// time. An exception in a helper (memory ran out other than for one file,
-// see common/out_of_memory.h) stops the others and is thrown again in the
-// calling thread, as if it alone had read.
-void read_log_times(FoundFiles& found, Outcomes& outcomes, ScanSource& source, std::size_t threads) {
-  const std::vector<std::size_t>& positions = found.unknown;
-  std::atomic<std::size_t> next{0};
+// Reads the files of the jobs `queue` hands out until it hands out none,
+// with one reader, so that a thread holds one file at a time. A file
+// larger than kLargeLogSize waits for its turn.
+void read_jobs(ReadQueue& queue, ScanSource& source, std::mutex& large_file_turn) {
+  LogTimeReader reader;
+  while (ReadJob* job = queue.take()) {
+    const os::FileVersion version = job->version.unpacked();
+    // A file that grew past the bound since the walk saw it small is
+    // refused by the reader rather than read outside the turn.
+    const bool large = version.size > kLargeLogSize;
+    std::unique_lock turn(large_file_turn, std::defer_lock);
+    if (large) turn.lock();
+    job->time = source.log_time(job->path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
+    job->failed = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
+  }
+}
+
+// Runs `walk`, which adds to `queue` the files it finds that must be read,
+// while up to `threads` - 1 helpers read them; the calling thread reads
+// too once the walk is over. An exception in a helper (memory ran out
+// other than for one file, see common/out_of_memory.h) stops the others
+// and is thrown again in the calling thread, as if it alone had read. A
+// walk that fails stops the reading: its findings are not used.
+template <class Walk>
+Status walk_and_read(Walk walk, ReadQueue& queue, ScanSource& source, std::size_t threads) {
   std::mutex large_file_turn;
-  const auto read_until_done = [&] {
-    LogTimeReader reader;
-    for (std::size_t i = next++; i < positions.size(); i = next++) {
-      const std::size_t at = positions[i];
-      FileEntry& entry = found.entries[at];
-      const os::FileVersion version = found.unknown_versions[i].unpacked();
-      // A file that grew past the bound since the walk saw it small is
-      // refused by the reader rather than read outside the turn.
-      const bool large = version.size > kLargeLogSize;
-      std::unique_lock turn(large_file_turn, std::defer_lock);
-      if (large) turn.lock();
-      outcomes.set_time(entry, at,
-                        source.log_time(entry.path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize));
-      outcomes.failed[at] = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
-    }
-  };
   std::mutex failure_mutex;
   std::exception_ptr failure;
   const auto help = [&] {
     try {
-      read_until_done();
+      read_jobs(queue, source, large_file_turn);
     } catch (...) {
-      next = positions.size();
+      queue.stop();
       const std::lock_guard lock(failure_mutex);
       if (!failure) failure = std::current_exception();
     }
   };
-  const std::size_t helpers = std::max<std::size_t>(std::min(threads, positions.size()), 1) - 1;
+  Status walked;
   {
-    const auto pool = start_threads(helpers, help);
+    const auto pool = start_threads(std::max<std::size_t>(threads, 1) - 1, help);
+    // Whatever ends the walk, the helpers must not wait for more.
+    struct Closer {
+      ReadQueue& queue;
+      ~Closer() { queue.close(); }
+    } closer{queue};
+    walked = walk();
+    if (!walked) {
+      queue.stop();
+      return walked;
+    }
+    queue.close();
     help();
   }  // the helpers are joined here
   if (failure) std::rethrow_exception(failure);
+  return walked;
+}
+
+// Puts what the jobs learned in the places of their files.
+void take_results(FoundFiles& found, Outcomes& outcomes) {
+  for (ReadJob& job : found.to_read.jobs()) {
+    FileEntry& entry = found.entries[job.at];
+    entry.path = std::move(job.path);
+    outcomes.set_time(entry, job.at, job.time);
+    outcomes.failed[job.at] = job.failed;
+  }
 }
 
 // Turns the found paths into text in place, bytes that are not UTF-8
@@ -182,18 +262,18 @@ std::string directory_of(const std::string& path) {
 // The records of a completed scan laid out for the cache, in its order. A
 // file that could not be read is left out, so that the next run tries it
 // again.
-void teach(LogTimeCache& learned, const LogTimeCache& asked, const FoundFiles& found, const Outcomes& outcomes,
+void teach(LogTimeCache& learned, const LogTimeCache& asked, FoundFiles& found, const Outcomes& outcomes,
            os::Timestamp started) {
   learned.replace(LogTimeCache::write([&](LogTimeCache::Writer& records) {
                     LogTimeCache::Lookup lookup(asked);
-                    auto unknown = found.unknown.begin();
+                    auto read = found.to_read.jobs().begin();
                     for (std::size_t i = 0; i < found.entries.size(); ++i) {
                       // Every path is asked, as the scan asked, so that each
                       // meets the record the scan's question met.
                       auto version = lookup.identity(found.entries[i].path);
-                      if (unknown != found.unknown.end() && *unknown == i) {
-                        version = found.unknown_versions[unknown - found.unknown.begin()].unpacked();
-                        ++unknown;
+                      if (read != found.to_read.jobs().end() && read->at == i) {
+                        version = read->version.unpacked();
+                        ++read;
                       }
                       if (outcomes.failed[i] || !version) continue;
                       records.add(found.entries[i].path, *version, outcomes.time(found.entries[i], i));
@@ -240,26 +320,27 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   // matches it at the next scan and is read again.
   const auto on_found = [&](std::string path, const os::FileStatus& status) {
     const auto known = lookup->find(path, status.version());
-    found.entries.push_back(FileEntry{std::move(path), 0, known && *known ? **known : 0});
     timed.push_back(known && *known);
-    if (known) return;
-    found.unknown.push_back(found.entries.size() - 1);
-    found.unknown_versions.emplace_back(status.version());
+    if (known) {
+      found.entries.push_back(FileEntry{std::move(path), 0, *known ? **known : 0});
+      return;
+    }
+    found.entries.emplace_back();
+    found.to_read.add(found.entries.size() - 1, std::move(path), status.version());
   };
-  if (auto walked = walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
-      !walked) {
-    return walked;
-  }
+  const auto walk = [&] {
+    return walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
+  };
+  if (auto walked = walk_and_read(walk, found.to_read, source, threads); !walked) return walked;
   Outcomes outcomes(std::move(timed));
-  read_log_times(found, outcomes, source, threads);
+  take_results(found, outcomes);
 
   // A scan that found what the cache holds leaves it as it is. The
   // lookup's index, if it made one, goes before teaching makes another.
-  const bool found_the_cache = found.unknown.empty() && lookup->found_all_in_order(found.entries.size());
+  const bool found_the_cache = found.to_read.jobs().empty() && lookup->found_all_in_order(found.entries.size());
   lookup.reset();
   if (learned != nullptr && !found_the_cache) teach(*learned, cache, found, outcomes, started);
-  found.unknown = {};
-  found.unknown_versions = {};
+  found.to_read.drop();
   const std::vector<char> repeated = to_path_texts(found.entries, notes != nullptr ? &notes->system_paths : nullptr);
   keep_timed(found.entries, outcomes, repeated, notes);
   if (entries.empty()) {

@@ -185,27 +185,37 @@ TEST(LogTimeCache, ManyThreadsGiveTheOrderOfOne) {
   }
 }
 
-// Runs out of memory on one file, as a reader of a huge file might.
+// Runs out of memory on one file, as a reader of a huge file might, or, in
+// the walk, on looking at one while others are being read.
 class ExhaustingTree : public FakeTree {
  public:
+  bool in_walk = false;
+  Result<os::FileStatus> status(const std::string& path) override {
+    if (in_walk && path == "/logs/50.json") throw std::bad_alloc();
+    return FakeTree::status(path);
+  }
   std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                        LogTimeReader& reader, std::uint64_t max_size) override {
-    if (path == "/logs/17.json") throw std::bad_alloc();
+    if (!in_walk && path == "/logs/17.json") throw std::bad_alloc();
     return FakeTree::log_time(path, version, reader, max_size);
   }
 };
 
 TEST(LogTimeCache, MemoryRunningOutInAnyThreadReachesTheCaller) {
-  for (std::size_t threads : {1u, 2u, 8u}) {
-    ExhaustingTree tree;
-    for (int i = 0; i < 100; ++i) {
-      tree.names.push_back(std::to_string(i) + ".json");
-      tree.times[tree.names.back()] = i;
+  for (const bool in_walk : {false, true}) {
+    for (std::size_t threads : {1u, 2u, 8u}) {
+      ExhaustingTree tree;
+      tree.in_walk = in_walk;
+      for (int i = 0; i < 100; ++i) {
+        tree.names.push_back(std::to_string(i) + ".json");
+        tree.times[tree.names.back()] = i;
+      }
+      LogTimeCache cache;
+      std::vector<FileEntry> entries;
+      EXPECT_THROW((void)scan_log_files("/logs", entries, tree, cache, threads), std::bad_alloc)
+          << threads << in_walk;
+      EXPECT_TRUE(cache.records().empty()) << threads << in_walk;
     }
-    LogTimeCache cache;
-    std::vector<FileEntry> entries;
-    EXPECT_THROW((void)scan_log_files("/logs", entries, tree, cache, threads), std::bad_alloc) << threads;
-    EXPECT_TRUE(cache.records().empty()) << threads;
   }
 }
 

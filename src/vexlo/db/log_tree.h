@@ -31,7 +31,8 @@ class ScanSource {
   virtual Result<std::vector<std::string>> list(const std::string& directory) = 0;
   // The time of the log file at `path` (see LogTimeReader::read), or none
   // when it is no log file. Called from several threads at once, each with
-  // its own reader; a file larger than `max_size` when opened is refused.
+  // its own reader, while the walk goes on in another; a file larger than
+  // `max_size` when opened is refused.
   virtual std::optional<std::int64_t> log_time(const std::string& path, const os::FileVersion& version,
                                                LogTimeReader& reader, std::uint64_t max_size) = 0;
 };
