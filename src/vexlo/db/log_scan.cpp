@@ -9,9 +9,9 @@
 #include "vexlo/db/log_scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <cerrno>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -192,16 +192,15 @@ Status walk_and_read(Walk walk, ReadQueue& queue, ScanSource& source, std::size_
   Status walked;
   {
     const auto pool = start_threads(std::max<std::size_t>(threads, 1) - 1, help);
-    // Whatever ends the walk, the helpers must not wait for more.
-    struct Closer {
+    // However this ends (a failed walk, an exception), the helpers wait for
+    // no more jobs and take none that are left; after the reading below,
+    // none are.
+    struct Stopper {
       ReadQueue& queue;
-      ~Closer() { queue.close(); }
-    } closer{queue};
+      ~Stopper() { queue.stop(); }
+    } stopper{queue};
     walked = walk();
-    if (!walked) {
-      queue.stop();
-      return walked;
-    }
+    if (!walked) return walked;
     queue.close();
     help();
   }  // the helpers are joined here
