@@ -2,7 +2,6 @@
 // Starting the helper threads of a parallel read.
 
 #include <cstddef>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -16,9 +15,12 @@ std::vector<std::jthread> start_threads(std::size_t count, const Work& work) {
   std::vector<std::jthread> threads;
   threads.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
+    // A thread the system refuses, or memory for one that runs out, leaves
+    // the work to the threads already started: throwing would join them
+    // while they may wait for work their caller has yet to give.
     try {
       threads.emplace_back(work);
-    } catch (const std::system_error&) {
+    } catch (...) {
       break;
     }
   }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -24,6 +25,7 @@
 #include "vexlo/db/log_time_cache.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/os/process_resources.h"
 
 namespace vexlo {
 namespace {
@@ -76,53 +78,125 @@ struct ReadJob {
   std::size_t at;  // the place of its entry
   std::string path;
   PackedVersion version;
-  std::optional<std::int64_t> time;
+  std::int64_t time = 0;
+  bool timed = false;
   char failed = 0;  // 1: it could not be read; kNoDescriptor: not even opened
 };
 
-// The files to read, handed from the walk to the readers as it finds them,
-// so that reading goes on while the walk does. A job keeps its place once
-// added (a deque moves no element as it grows), so a reader works on one
-// without the lock while the walk adds others.
-class ReadQueue {
+// Below this many descriptors a process may hold, files are read only
+// once the walk is over: the walk keeps up to 32 directories open and
+// opens more to check links, and each reader holds two, so a reader could
+// take the descriptor that would let the walk enter a directory.
+constexpr std::uint64_t kDescriptorsToReadWhileWalking = 1024;
+
+// The reading of the files the walk hands over as it finds them: by up to
+// `threads` - 1 helpers, started with the first file so that reading goes
+// on while the walk does, and by the walking thread once its walk is over.
+// A job keeps its place once added (a deque moves no element as it grows),
+// so a reader works on one without the lock while the walk adds others.
+// Each reader takes the next job until none is left, so that a thread holds
+// one file at a time. An exception in a reader (memory ran out other than
+// for one file, see common/out_of_memory.h) stops the reading and is thrown
+// again by finish(), as if one thread alone had read. However the scan
+// ends, the helpers are stopped before they are joined.
+class ParallelReading {
  public:
+  ParallelReading(ScanSource& source, std::size_t threads)
+      : source_(source),
+        helpers_(std::max<std::size_t>(threads, 1) - 1),
+        while_walking_(os::open_file_limit() >= kDescriptorsToReadWhileWalking) {}
+  ParallelReading(const ParallelReading&) = delete;
+  ParallelReading& operator=(const ParallelReading&) = delete;
+  ~ParallelReading() { end(Ending::Stop); }  // the helpers are joined after this
+
+  // Called by the walking thread only.
   void add(std::size_t at, std::string path, const os::FileVersion& version) {
     {
       const std::lock_guard lock(mutex_);
+      if (stopped_) return;  // a reader failed: what the scan finds is not used
       jobs_.emplace_back(at, std::move(path), version);
     }
+    if (while_walking_) start_helpers();
     more_.notify_one();
   }
-  // The next job not taken, waiting for one while the walk goes on; null
-  // once the walk is over and every job taken, or after stop().
-  ReadJob* take() {
-    std::unique_lock lock(mutex_);
-    more_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
-    return next_ < jobs_.size() ? &jobs_[next_++] : nullptr;
+
+  // After the walk: reads what is left in the calling thread too, waits for
+  // the helpers and throws again what a reader threw.
+  void finish() {
+    end(Ending::NoMoreJobs);
+    start_helpers();
+    read_jobs();
+    helpers_running_.clear();  // joins them
+    if (failure_) std::rethrow_exception(failure_);
   }
-  // No job comes after those added.
-  void close() { end(false); }
-  // No job is handed out any more.
-  void stop() { end(true); }
-  // Every job, in the order added; for when no reader is left.
+
+  // Every job, in the order added; once finish() has returned.
   std::deque<ReadJob>& jobs() { return jobs_; }
   void drop() { std::deque<ReadJob>().swap(jobs_); }
 
  private:
-  void end(bool skip_the_rest) {
+  enum class Ending { NoMoreJobs, Stop };
+
+  void start_helpers() {
+    if (started_ || jobs_.empty()) return;
+    started_ = true;
+    helpers_running_ = start_threads(helpers_, [this] { read_jobs(); });
+  }
+
+  void end(Ending ending) {
     {
       const std::lock_guard lock(mutex_);
       closed_ = true;
-      if (skip_the_rest) next_ = jobs_.size();
+      stopped_ = stopped_ || ending == Ending::Stop;
     }
     more_.notify_all();
   }
 
+  // The next job not taken, waiting for one while the walk goes on; null
+  // once the walk is over and every job taken, or once stopped.
+  ReadJob* take() {
+    std::unique_lock lock(mutex_);
+    more_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
+    return !stopped_ && next_ < jobs_.size() ? &jobs_[next_++] : nullptr;
+  }
+
+  void read_jobs() {
+    try {
+      LogTimeReader reader;
+      while (ReadJob* job = take()) read(*job, reader);
+    } catch (...) {
+      end(Ending::Stop);
+      const std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+    }
+  }
+
+  void read(ReadJob& job, LogTimeReader& reader) {
+    const os::FileVersion version = job.version.unpacked();
+    // A file that grew past the bound since the walk saw it small is
+    // refused by the reader rather than read outside the turn.
+    const bool large = version.size > kLargeLogSize;
+    std::unique_lock turn(large_file_turn_, std::defer_lock);
+    if (large) turn.lock();
+    const auto time = source_.log_time(job.path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
+    job.time = time.value_or(0);
+    job.timed = time.has_value();
+    job.failed = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
+  }
+
+  ScanSource& source_;
+  const std::size_t helpers_;
+  const bool while_walking_;
+  bool started_ = false;
   std::mutex mutex_;
   std::condition_variable more_;
   std::deque<ReadJob> jobs_;
   std::size_t next_ = 0;
-  bool closed_ = false;
+  bool closed_ = false;   // no job comes after those added
+  bool stopped_ = false;  // no job is handed out any more
+  std::exception_ptr failure_;
+  std::mutex large_file_turn_;
+  std::vector<std::jthread> helpers_running_;  // last, so joined first
 };
 
 // The regular "json" files the walk found, in discovery order, each path
@@ -131,8 +205,9 @@ class ReadQueue {
 // must be read, since that of every other is the one its cache record
 // holds.
 struct FoundFiles {
+  FoundFiles(ScanSource& source, std::size_t threads) : to_read(source, threads) {}
   std::vector<FileEntry> entries;
-  ReadQueue to_read;
+  ParallelReading to_read;
 };
 
 // What the scan learns of each found file, at the file's place: whether it
@@ -143,77 +218,18 @@ struct Outcomes {
   std::vector<char> timed;
   std::vector<char> failed;
 
-  void set_time(FileEntry& entry, std::size_t i, std::optional<std::int64_t> time) {
-    timed[i] = time.has_value();
-    entry.timestamp = time.value_or(0);
-  }
   std::optional<std::int64_t> time(const FileEntry& entry, std::size_t i) const {
     return timed[i] ? std::optional(entry.timestamp) : std::nullopt;
   }
 };
-
-// Reads the files of the jobs `queue` hands out until it hands out none,
-// with one reader, so that a thread holds one file at a time. A file
-// larger than kLargeLogSize waits for its turn.
-void read_jobs(ReadQueue& queue, ScanSource& source, std::mutex& large_file_turn) {
-  LogTimeReader reader;
-  while (ReadJob* job = queue.take()) {
-    const os::FileVersion version = job->version.unpacked();
-    // A file that grew past the bound since the walk saw it small is
-    // refused by the reader rather than read outside the turn.
-    const bool large = version.size > kLargeLogSize;
-    std::unique_lock turn(large_file_turn, std::defer_lock);
-    if (large) turn.lock();
-    job->time = source.log_time(job->path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
-    job->failed = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
-  }
-}
-
-// Runs `walk`, which adds to `queue` the files it finds that must be read,
-// while up to `threads` - 1 helpers read them; the calling thread reads
-// too once the walk is over. An exception in a helper (memory ran out
-// other than for one file, see common/out_of_memory.h) stops the others
-// and is thrown again in the calling thread, as if it alone had read. A
-// walk that fails stops the reading: its findings are not used.
-template <class Walk>
-Status walk_and_read(Walk walk, ReadQueue& queue, ScanSource& source, std::size_t threads) {
-  std::mutex large_file_turn;
-  std::mutex failure_mutex;
-  std::exception_ptr failure;
-  const auto help = [&] {
-    try {
-      read_jobs(queue, source, large_file_turn);
-    } catch (...) {
-      queue.stop();
-      const std::lock_guard lock(failure_mutex);
-      if (!failure) failure = std::current_exception();
-    }
-  };
-  Status walked;
-  {
-    const auto pool = start_threads(std::max<std::size_t>(threads, 1) - 1, help);
-    // However this ends (a failed walk, an exception), the helpers wait for
-    // no more jobs and take none that are left; after the reading below,
-    // none are.
-    struct Stopper {
-      ReadQueue& queue;
-      ~Stopper() { queue.stop(); }
-    } stopper{queue};
-    walked = walk();
-    if (!walked) return walked;
-    queue.close();
-    help();
-  }  // the helpers are joined here
-  if (failure) std::rethrow_exception(failure);
-  return walked;
-}
 
 // Puts what the jobs learned in the places of their files.
 void take_results(FoundFiles& found, Outcomes& outcomes) {
   for (ReadJob& job : found.to_read.jobs()) {
     FileEntry& entry = found.entries[job.at];
     entry.path = std::move(job.path);
-    outcomes.set_time(entry, job.at, job.time);
+    entry.timestamp = job.time;
+    outcomes.timed[job.at] = job.timed;
     outcomes.failed[job.at] = job.failed;
   }
 }
@@ -309,7 +325,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   // A tree mostly holds what it held at the scan before: room for that
   // many spares the copies a growing list makes, which on a large tree are
   // the peak of the run.
-  FoundFiles found;
+  FoundFiles found(source, threads);
   found.entries.reserve(cache.size());
   std::vector<char> timed;  // of each file, whether it has a time
   std::optional<LogTimeCache::Lookup> lookup(std::in_place, cache);
@@ -327,10 +343,11 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
     found.entries.emplace_back();
     found.to_read.add(found.entries.size() - 1, std::move(path), status.version());
   };
-  const auto walk = [&] {
-    return walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
-  };
-  if (auto walked = walk_and_read(walk, found.to_read, source, threads); !walked) return walked;
+  if (auto walked = walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
+      !walked) {
+    return walked;
+  }
+  found.to_read.finish();
   Outcomes outcomes(std::move(timed));
   take_results(found, outcomes);
 
