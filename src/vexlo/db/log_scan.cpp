@@ -90,8 +90,9 @@ struct ReadJob {
 constexpr std::uint64_t kDescriptorsToReadWhileWalking = 1024;
 
 // The reading of the files the walk hands over as it finds them: by up to
-// `threads` - 1 helpers, started with the first file so that reading goes
-// on while the walk does, and by the walking thread once its walk is over.
+// `threads` - 1 helpers, started as files to read are found (no more than
+// there are files) so that reading goes on while the walk does, and by the
+// walking thread once its walk is over.
 // A job keeps its place once added (a deque moves no element as it grows),
 // so a reader works on one without the lock while the walk adds others.
 // Each reader takes the next job until none is left, so that a thread holds
@@ -137,10 +138,20 @@ class ParallelReading {
  private:
   enum class Ending { NoMoreJobs, Stop };
 
+  // One helper more for each file to read, up to the number wanted or as
+  // many as the system gives. Room for all is taken before the first
+  // starts: a running helper must not be joined by a failed move while it
+  // waits for work.
   void start_helpers() {
-    if (started_ || jobs_.empty()) return;
-    started_ = true;
-    helpers_running_ = start_threads(helpers_, [this] { read_jobs(); });
+    if (helpers_running_.capacity() < helpers_) helpers_running_.reserve(helpers_);
+    while (!refused_ && helpers_running_.size() < std::min(helpers_, jobs_.size())) {
+      auto started = start_threads(1, [this] { read_jobs(); });
+      if (started.empty()) {
+        refused_ = true;
+      } else {
+        helpers_running_.push_back(std::move(started.front()));
+      }
+    }
   }
 
   void end(Ending ending) {
@@ -187,7 +198,7 @@ class ParallelReading {
   ScanSource& source_;
   const std::size_t helpers_;
   const bool while_walking_;
-  bool started_ = false;
+  bool refused_ = false;  // the system gave no more threads
   std::mutex mutex_;
   std::condition_variable more_;
   std::deque<ReadJob> jobs_;
