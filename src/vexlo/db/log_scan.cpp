@@ -10,205 +10,20 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <new>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 
-#include "vexlo/common/threads.h"
 #include "vexlo/common/utf8.h"
 #include "vexlo/db/log_time_cache.h"
+#include "vexlo/db/parallel_reading.h"
 #include "vexlo/json/json.h"
 #include "vexlo/os/file_system.h"
-#include "vexlo/os/process_resources.h"
 
 namespace vexlo {
 namespace {
-
-constexpr char kNoDescriptor = 2;
-
-// os::FileVersion as a scan holds one per file it must read: 48 bytes
-// rather than 72. The nanoseconds the system gives are below a second.
-class PackedVersion {
- public:
-  explicit PackedVersion(const os::FileVersion& version)
-      : device_(version.device),
-        inode_(version.inode),
-        size_(version.size),
-        modified_(version.modified.value_or(0)),
-        changed_(version.changed),
-        modified_nsec_(static_cast<std::uint32_t>(version.modified_nsec)),
-        changed_nsec_(static_cast<std::uint32_t>(version.changed_nsec)),
-        has_modified_(version.modified.has_value()) {}
-
-  os::FileVersion unpacked() const {
-    os::FileVersion version;
-    version.device = device_;
-    version.inode = inode_;
-    version.size = size_;
-    if (has_modified_) version.modified = modified_;
-    version.modified_nsec = modified_nsec_;
-    version.changed = changed_;
-    version.changed_nsec = changed_nsec_;
-    return version;
-  }
-
- private:
-  std::uint64_t device_;
-  std::uint64_t inode_;
-  std::uint64_t size_;
-  std::int64_t modified_;
-  std::int64_t changed_;
-  std::uint32_t modified_nsec_;
-  std::uint32_t changed_nsec_ : 31;
-  std::uint32_t has_modified_ : 1;
-};
-
-// A file the walk found that the cache cannot answer: its path while it is
-// read (its entry's is empty until then), the version the walk saw, and
-// what reading it learned.
-struct ReadJob {
-  ReadJob(std::size_t place, std::string file_path, const os::FileVersion& seen)
-      : at(place), path(std::move(file_path)), version(seen) {}
-  std::size_t at;  // the place of its entry
-  std::string path;
-  PackedVersion version;
-  std::int64_t time = 0;
-  bool timed = false;
-  char failed = 0;  // 1: it could not be read; kNoDescriptor: not even opened
-};
-
-// Below this many descriptors a process may hold, files are read only
-// once the walk is over: the walk keeps up to 32 directories open and
-// opens more to check links, and each reader holds two, so a reader could
-// take the descriptor that would let the walk enter a directory.
-constexpr std::uint64_t kDescriptorsToReadWhileWalking = 1024;
-
-// The reading of the files the walk hands over as it finds them: by up to
-// `threads` - 1 helpers, started as files to read are found (no more than
-// there are files) so that reading goes on while the walk does, and by the
-// walking thread once its walk is over.
-// A job keeps its place once added (a deque moves no element as it grows),
-// so a reader works on one without the lock while the walk adds others.
-// Each reader takes the next job until none is left, so that a thread holds
-// one file at a time. An exception in a reader (memory ran out other than
-// for one file, see common/out_of_memory.h) stops the reading and is thrown
-// again by finish(), as if one thread alone had read. However the scan
-// ends, the helpers are stopped before they are joined.
-class ParallelReading {
- public:
-  ParallelReading(ScanSource& source, std::size_t threads)
-      : source_(source),
-        helpers_(std::max<std::size_t>(threads, 1) - 1),
-        while_walking_(os::open_file_limit() >= kDescriptorsToReadWhileWalking) {}
-  ParallelReading(const ParallelReading&) = delete;
-  ParallelReading& operator=(const ParallelReading&) = delete;
-  ~ParallelReading() { end(Ending::Stop); }  // the helpers are joined after this
-
-  // Called by the walking thread only.
-  void add(std::size_t at, std::string path, const os::FileVersion& version) {
-    {
-      const std::lock_guard lock(mutex_);
-      if (stopped_) return;  // a reader failed: what the scan finds is not used
-      jobs_.emplace_back(at, std::move(path), version);
-    }
-    if (while_walking_) start_helpers();
-    more_.notify_one();
-  }
-
-  // After the walk: reads what is left in the calling thread too, waits for
-  // the helpers and throws again what a reader threw.
-  void finish() {
-    end(Ending::NoMoreJobs);
-    start_helpers();
-    read_jobs();
-    helpers_running_.clear();  // joins them
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
-  // Every job, in the order added; once finish() has returned.
-  std::deque<ReadJob>& jobs() { return jobs_; }
-  void drop() { std::deque<ReadJob>().swap(jobs_); }
-
- private:
-  enum class Ending { NoMoreJobs, Stop };
-
-  // One helper more for each file to read, up to the number wanted or as
-  // many as the system gives. Room for all is taken before the first
-  // starts: a running helper must not be joined by a failed move while it
-  // waits for work.
-  void start_helpers() {
-    if (helpers_running_.capacity() < helpers_) helpers_running_.reserve(helpers_);
-    while (!refused_ && helpers_running_.size() < std::min(helpers_, jobs_.size())) {
-      auto started = start_threads(1, [this] { read_jobs(); });
-      if (started.empty()) {
-        refused_ = true;
-      } else {
-        helpers_running_.push_back(std::move(started.front()));
-      }
-    }
-  }
-
-  void end(Ending ending) {
-    {
-      const std::lock_guard lock(mutex_);
-      closed_ = true;
-      stopped_ = stopped_ || ending == Ending::Stop;
-    }
-    more_.notify_all();
-  }
-
-  // The next job not taken, waiting for one while the walk goes on; null
-  // once the walk is over and every job taken, or once stopped.
-  ReadJob* take() {
-    std::unique_lock lock(mutex_);
-    more_.wait(lock, [&] { return next_ < jobs_.size() || closed_; });
-    return !stopped_ && next_ < jobs_.size() ? &jobs_[next_++] : nullptr;
-  }
-
-  void read_jobs() {
-    try {
-      LogTimeReader reader;
-      while (ReadJob* job = take()) read(*job, reader);
-    } catch (...) {
-      end(Ending::Stop);
-      const std::lock_guard lock(mutex_);
-      if (!failure_) failure_ = std::current_exception();
-    }
-  }
-
-  void read(ReadJob& job, LogTimeReader& reader) {
-    const os::FileVersion version = job.version.unpacked();
-    // A file that grew past the bound since the walk saw it small is
-    // refused by the reader rather than read outside the turn.
-    const bool large = version.size > kLargeLogSize;
-    std::unique_lock turn(large_file_turn_, std::defer_lock);
-    if (large) turn.lock();
-    const auto time = source_.log_time(job.path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
-    job.time = time.value_or(0);
-    job.timed = time.has_value();
-    job.failed = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();
-  }
-
-  ScanSource& source_;
-  const std::size_t helpers_;
-  const bool while_walking_;
-  bool refused_ = false;  // the system gave no more threads
-  std::mutex mutex_;
-  std::condition_variable more_;
-  std::deque<ReadJob> jobs_;
-  std::size_t next_ = 0;
-  bool closed_ = false;   // no job comes after those added
-  bool stopped_ = false;  // no job is handed out any more
-  std::exception_ptr failure_;
-  std::mutex large_file_turn_;
-  std::vector<std::jthread> helpers_running_;  // last, so joined first
-};
 
 // The regular "json" files the walk found, in discovery order, each path
 // as an entry with no ID and its time when the cache knew it, and those it
