@@ -42,7 +42,7 @@ void write_database(std::string_view text) {
 
 std::string describe(const std::vector<vexlo::FileEntry>& files, std::uint64_t next_file_id) {
   std::string text = "next_file_id " + std::to_string(next_file_id) + "\n";
-  for (const auto& entry : files) text += std::to_string(entry.id) + " " + entry.path + "\n";
+  for (const auto& entry : files) text += std::to_string(entry.id) + " " + entry.path.str() + "\n";
   return text;
 }
 

@@ -33,7 +33,7 @@ inline std::vector<FileEntry> scan(const std::string& root) {
 
 inline std::vector<std::string> sorted_paths(const std::vector<FileEntry>& entries) {
   std::vector<std::string> paths;
-  for (const auto& entry : entries) paths.push_back(entry.path);
+  for (const auto& entry : entries) paths.push_back(entry.path.str());
   std::sort(paths.begin(), paths.end());
   return paths;
 }

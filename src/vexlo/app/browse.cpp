@@ -48,7 +48,7 @@ browse::Listing list_logs(const Database& database, const std::string& log_root,
 std::string preview(const std::string& log_root, const FileEntry& entry, bool colour) {
   std::ostringstream out;
   std::ostringstream err;
-  show_log_at(log_root, entry.path, ShowFormat::Pretty, out, err, kTerminal, colour);
+  show_log_at(log_root, entry.path.str(), ShowFormat::Pretty, out, err, kTerminal, colour);
   return err.str().empty() ? out.str() : err.str();
 }
 

@@ -73,10 +73,11 @@ LogTimeCache load_log_time_cache(const os::Directory& directory, std::size_t dat
   if (!file) return {};
   distrust = distrust_of(file->status, os::join_path(directory.path(), kCacheFile));
   if (distrust) return {};
-  std::string text;
-  auto read = os::read_open_file(*file, text, {.max_size = max_log_time_cache_size(database_entries)});
-  if (!read) return {};
-  auto cache = decode_log_time_cache(std::move(text));
+  if (file->status.size > max_log_time_cache_size(database_entries)) return {};
+  const ReadFileAt read_at = [&file](std::uint64_t offset, std::span<char> into) {
+    return os::read_open_file_at(*file, offset, into);
+  };
+  auto cache = decode_log_time_cache(file->status.size, read_at);
   if (!cache) return {};
   return std::move(*cache);
 }
@@ -198,11 +199,12 @@ void Database::load(const std::string& log_root) {
   } else if (names_unloadable_file(bytes.error())) {
     read_error_ = bytes.error();
   }
-  // The database file's text is gone; its room goes back to the system,
-  // since the cache's text, which is longer, would not fit it, and the two
-  // would count at once at the peak of a large run.
+  // The database file's text is gone, and so, once the cache is read, is
+  // the room its records had while they were read: both go back to the
+  // system, where in the heap they would count at the peak of a large run.
   os::release_freed_memory();
   if (!cache_distrust_) log_times_ = load_log_time_cache(*config_dir_, files_.size(), cache_distrust_);
+  os::release_freed_memory();
 }
 
 Status Database::save() {

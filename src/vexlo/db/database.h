@@ -152,6 +152,8 @@ class Database {
   Status keep_damaged_database_file();
   void write_log_time_cache();
   void forget_ids_from(std::uint64_t first_new_id);
+  // The entries' paths, for a scan to share rather than copy.
+  KnownPathTexts held_path_texts() const;
   // The entries after a completed scan found `entries`: IDs kept for known
   // paths, new ones given, unreadable and passed-over files kept.
   std::vector<FileEntry> entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes);
@@ -159,6 +161,7 @@ class Database {
   std::optional<os::Directory> config_dir_;  // none only when opened read-only without one
   std::string db_path_;
   std::vector<FileEntry> files_;
+  std::vector<SharedText> scan_order_;  // the paths the last sync's scan found, in its order
   std::uint64_t next_file_id_ = 1;
   std::string instance_;
   bool instance_saved_ = false;

@@ -53,7 +53,6 @@ struct Outcomes {
 void take_results(FoundFiles& found, Outcomes& outcomes) {
   for (ReadJob& job : found.to_read.jobs()) {
     FileEntry& entry = found.entries[job.at];
-    entry.path = std::move(job.path);
     entry.timestamp = job.time;
     outcomes.timed[job.at] = job.timed;
     outcomes.failed[job.at] = job.failed;
@@ -74,30 +73,31 @@ std::vector<char> to_path_texts(std::vector<FileEntry>& found, SystemPaths* syst
   std::unordered_set<std::string> replaced_texts;
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (is_valid_utf8(found[i].path)) continue;
-    bytes.push_back(std::exchange(found[i].path, to_utf8_lossy(found[i].path)));
+    bytes.push_back(found[i].path.str());
+    found[i].path = to_utf8_lossy(bytes.back());
     replaced[i] = 1;
-    replaced_texts.insert(found[i].path);
+    replaced_texts.insert(found[i].path.str());
   }
   std::vector<char> passed_over(found.size(), 0);
   if (replaced_texts.empty()) return passed_over;
   std::unordered_set<std::string_view> given;
   for (std::size_t i = 0; i < found.size(); ++i) {
-    if (!replaced[i] && replaced_texts.contains(found[i].path)) given.insert(found[i].path);
+    if (!replaced[i] && replaced_texts.contains(found[i].path.str())) given.insert(found[i].path);
   }
   auto next_bytes = bytes.begin();
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (!replaced[i]) continue;
     passed_over[i] = !given.insert(found[i].path).second;
-    if (!passed_over[i] && system_paths != nullptr) system_paths->emplace(found[i].path, std::move(*next_bytes));
+    if (!passed_over[i] && system_paths != nullptr) system_paths->emplace(found[i].path.str(), std::move(*next_bytes));
     ++next_bytes;
   }
   return passed_over;
 }
 
-std::string directory_of(const std::string& path) {
+std::string directory_of(std::string_view path) {
   const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash == 0 ? 1 : slash);
+  if (slash == std::string_view::npos) return ".";
+  return std::string(path.substr(0, slash == 0 ? 1 : slash));
 }
 
 // The records of a completed scan laid out for the cache, in its order. A
@@ -137,16 +137,17 @@ void keep_timed(std::vector<FileEntry>& found, const Outcomes& outcomes, const s
     } else if (notes != nullptr) {
       // A log that cannot be opened now is not absent without a word.
       if (outcomes.failed[i] == kNoDescriptor) {
-        notes->passed_over.push_back({found[i].path, os::error_text(EMFILE), true});
+        notes->passed_over.push_back({found[i].path.str(), os::error_text(EMFILE), true});
       }
-      notes->unreadable.push_back(std::move(found[i].path));
+      notes->unreadable.push_back(found[i].path.str());
     }
   }
   found.erase(found.begin() + static_cast<std::ptrdiff_t>(kept), found.end());
 }
 
 Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                 const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes) {
+                 const LogTimeCache& cache, LogTimeCache* learned, std::size_t threads, ScanNotes* notes,
+                 const KnownPathTexts& known) {
   const os::Timestamp started = os::now();
   // A tree mostly holds what it held at the scan before: room for that
   // many spares the copies a growing list makes, which on a large tree are
@@ -155,19 +156,25 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   found.entries.reserve(cache.size());
   std::vector<char> timed;  // of each file, whether it has a time
   std::optional<LogTimeCache::Lookup> lookup(std::in_place, cache);
+  // A path that is already held is not held again.
+  const auto text_of = [&known](const std::string& path) {
+    const SharedText* held = known ? known(path) : nullptr;
+    return held != nullptr ? *held : SharedText(path);
+  };
   // Each file is asked about as the walk finds it, so that only the
   // versions of those that must be read are kept. The identity is the one
   // seen before reading: a file that changes while it is read no longer
   // matches it at the next scan and is read again.
   const auto on_found = [&](std::string path, const os::FileStatus& status) {
-    const auto known = lookup->find(path, status.version());
-    timed.push_back(known && *known);
-    if (known) {
-      found.entries.push_back(FileEntry{std::move(path), 0, *known ? **known : 0});
+    const auto cached = lookup->find(path, status.version());
+    timed.push_back(cached && *cached);
+    if (cached) {
+      found.entries.push_back(FileEntry{text_of(path), 0, *cached ? **cached : 0});
       return;
     }
-    found.entries.emplace_back();
-    found.to_read.add(found.entries.size() - 1, std::move(path), status.version());
+    SharedText text = text_of(path);
+    found.entries.push_back(FileEntry{text, 0, 0});
+    found.to_read.add(found.entries.size() - 1, std::move(text), status.version());
   };
   if (auto walked = walk_log_tree(directory, source, on_found, notes != nullptr ? &notes->passed_over : nullptr);
       !walked) {
@@ -197,13 +204,14 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
 }  // namespace
 
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes) {
-  return scan_into(directory, entries, source, cache, &cache, threads, notes);
+                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes, const KnownPathTexts& known) {
+  return scan_into(directory, entries, source, cache, &cache, threads, notes, known);
 }
 
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes) {
-  return scan_into(directory, entries, source, cache, nullptr, threads, notes);
+                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes,
+                      const KnownPathTexts& known) {
+  return scan_into(directory, entries, source, cache, nullptr, threads, notes, known);
 }
 
 }  // namespace vexlo

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ struct ScanNotes {
   SystemPaths system_paths;
 };
 
+// For a path a scan found, an equal text already held elsewhere (in the
+// database's entries), or null: the entry then shares that text rather than
+// hold a copy.
+using KnownPathTexts = std::function<const SharedText*(std::string_view path)>;
+
 // Appends one entry per JSON log file found below `directory`, in
 // discovery order, or returns the error that ended the scan. Files that
 // `cache` knows in their present state are not read; the others are read
@@ -53,10 +59,12 @@ struct ScanNotes {
 // one whose path it is byte for byte, else the first whose path gives it.
 // With `notes`, what was passed over is appended to it.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr);
+                      LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr,
+                      const KnownPathTexts& known = {});
 // The same scan asking `cache` but leaving it as it is, for a scan whose
 // findings no one would save.
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
-                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr);
+                      const LogTimeCache& cache, std::size_t threads, ScanNotes* notes = nullptr,
+                      const KnownPathTexts& known = {});
 
 }  // namespace vexlo

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::uint8_t kHasModified = 1;
 constexpr std::uint8_t kHasTime = 2;
-// The fields after the path, in the file and in memory alike.
+// The fields after the path in the file.
 constexpr std::size_t kFieldsSize = 8 * 3 + 1 + 8 * 5;
 constexpr std::size_t kRestartEvery = 64;
 
@@ -36,24 +36,59 @@ std::uint64_t little_endian_at(std::string_view bytes, std::size_t at, std::size
 }
 
 // Seven bits a byte, the lowest first; the high bit marks a byte to follow.
-void put_count(std::string& out, std::size_t value) {
+void put_count(std::string& out, std::uint64_t value) {
   for (; value >= 0x80; value >>= 7) out += static_cast<char>((value & 0x7F) | 0x80);
   out += static_cast<char>(value);
 }
 
-std::size_t count_size(std::size_t value) {
+std::size_t count_size(std::uint64_t value) {
   std::size_t size = 1;
   for (; value >= 0x80; value >>= 7) ++size;
   return size;
 }
 
-std::size_t count_at(std::string_view bytes, std::size_t& at) {
-  std::size_t value = 0;
+std::uint64_t count_at(std::string_view bytes, std::size_t& at) {
+  std::uint64_t value = 0;
   for (unsigned shift = 0;; shift += 7) {
     const auto byte = static_cast<unsigned char>(bytes[at++]);
-    value |= std::size_t{byte & 0x7FU} << shift;
+    value |= std::uint64_t{byte & 0x7FU} << shift;
     if ((byte & 0x80) == 0) return value;
   }
+}
+
+// Signed values as counts, small ones of either sign short.
+std::uint64_t zigzag(std::int64_t value) {
+  return (static_cast<std::uint64_t>(value) << 1) ^ static_cast<std::uint64_t>(value >> 63);
+}
+
+std::int64_t unzigzag(std::uint64_t value) {
+  return static_cast<std::int64_t>(value >> 1) ^ -static_cast<std::int64_t>(value & 1);
+}
+
+// In memory a record's fields are counts (see put_count), the optional
+// ones only when present: about half the fixed layout of the file, which
+// on a tree of a million logs is 30 MB.
+template <class Put>
+void each_held_field(const FileIdentity& identity, std::optional<std::int64_t> time, const Put& put) {
+  put(std::uint64_t{(identity.modified ? kHasModified : 0U) | (time ? kHasTime : 0U)});
+  put(identity.device);
+  put(identity.inode);
+  put(identity.size);
+  if (identity.modified) put(zigzag(*identity.modified));
+  put(zigzag(identity.modified_nsec));
+  put(zigzag(identity.changed));
+  put(zigzag(identity.changed_nsec));
+  if (time) put(zigzag(*time));
+}
+
+void put_held_fields(std::string& out, const FileIdentity& identity, std::optional<std::int64_t> time) {
+  each_held_field(identity, time, [&out](std::uint64_t value) { put_count(out, value); });
+}
+
+std::size_t held_fields_size(const FileIdentity& identity, std::optional<std::int64_t> time) {
+  std::size_t size = 0;
+  each_held_field(identity, time, [&size](std::uint64_t value) { size += count_size(value); });
+  return size;
 }
 
 void put_fields(std::string& out, const FileIdentity& identity, std::optional<std::int64_t> time) {
@@ -134,47 +169,47 @@ void LogTimeCache::Writer::add(std::string_view path, const FileIdentity& identi
   }
   const std::string_view rest = path.substr(shared);
   if (counting_) {
-    counted_ += count_size(shared) + count_size(rest.size()) + rest.size() + kFieldsSize;
+    counted_ += count_size(shared) + count_size(rest.size()) + rest.size() + held_fields_size(identity, time);
   } else {
     put_count(text_, shared);
     put_count(text_, rest.size());
     text_.append(rest);
-    put_fields(text_, identity, time);
+    put_held_fields(text_, identity, time);
   }
   last_path_.assign(path);
   ++count_;
 }
 
+void LogTimeCache::Writer::add_laid_out(std::string_view record) {
+  const LaidOutRecord laid_out = read_laid_out(record, 0);
+  add(laid_out.path, laid_out.identity, laid_out.time);
+}
+
 LogTimeCache::HeldRecord LogTimeCache::read_held(std::size_t offset, std::string* path) const {
-  const std::size_t shared = count_at(text_, offset);
-  const std::size_t rest = count_at(text_, offset);
+  const auto shared = static_cast<std::size_t>(count_at(text_, offset));
+  const auto rest = static_cast<std::size_t>(count_at(text_, offset));
   if (path != nullptr) {
     path->resize(shared);
     path->append(text_, offset, rest);
   }
-  return fields_at(text_, offset + rest);
+  offset += rest;
+  HeldRecord record;
+  const auto flags = count_at(text_, offset);
+  record.identity.device = count_at(text_, offset);
+  record.identity.inode = count_at(text_, offset);
+  record.identity.size = count_at(text_, offset);
+  if (flags & kHasModified) record.identity.modified = unzigzag(count_at(text_, offset));
+  record.identity.modified_nsec = unzigzag(count_at(text_, offset));
+  record.identity.changed = unzigzag(count_at(text_, offset));
+  record.identity.changed_nsec = unzigzag(count_at(text_, offset));
+  if (flags & kHasTime) record.time = unzigzag(count_at(text_, offset));
+  record.end = offset;
+  return record;
 }
 
 LogTimeCache LogTimeCache::restore(std::vector<Record> records, os::Timestamp scanned_at) {
   LogTimeCache cache;
   cache.replace(std::move(records), scanned_at);
-  cache.changed_ = false;
-  cache.distrust_recent();
-  return cache;
-}
-
-LogTimeCache LogTimeCache::restore_laid_out(std::string_view text, std::size_t records_at, std::size_t count,
-                                            os::Timestamp scanned_at) {
-  const std::string_view laid_out = text.substr(records_at);
-  LogTimeCache cache;
-  cache.replace(write([&](Writer& records) {
-                  for (std::size_t i = 0, offset = 0; i < count; ++i) {
-                    const LaidOutRecord record = read_laid_out(laid_out, offset);
-                    records.add(record.path, record.identity, record.time);
-                    offset = record.end;
-                  }
-                }),
-                scanned_at);
   cache.changed_ = false;
   cache.distrust_recent();
   return cache;
@@ -206,10 +241,11 @@ std::vector<LogTimeCache::Record> LogTimeCache::records() const {
 std::string LogTimeCache::laid_out() const {
   std::size_t size = 0;
   for (std::size_t i = 0, offset = 0; i < count_; ++i) {
-    const std::size_t shared = count_at(text_, offset);
-    const std::size_t rest = count_at(text_, offset);
+    std::size_t path_offset = offset;
+    const auto shared = static_cast<std::size_t>(count_at(text_, path_offset));
+    const auto rest = static_cast<std::size_t>(count_at(text_, path_offset));
     size += 4 + shared + rest + kFieldsSize;
-    offset += rest + kFieldsSize;
+    offset = read_held(offset, nullptr).end;
   }
   std::string out;
   out.reserve(size);

@@ -50,6 +50,9 @@ class LogTimeCache {
     std::size_t bytes() const { return counting_ ? counted_ : text_.size(); }
     void reserve(std::size_t bytes) { text_.reserve(bytes); }
     void add(std::string_view path, const FileIdentity& identity, std::optional<std::int64_t> time);
+    // Adds one record laid out as the cache file lays it out, already
+    // checked to be whole and valid.
+    void add_laid_out(std::string_view record);
 
    private:
     friend class LogTimeCache;
@@ -74,10 +77,21 @@ class LogTimeCache {
   // The records a scan that started at `scanned_at` left, as a later run
   // finds them: those that may have changed unseen are read again.
   static LogTimeCache restore(std::vector<Record> records, os::Timestamp scanned_at);
-  // The same from `count` records laid out as the cache file lays them,
-  // from `records_at` in `text` on, already checked to be whole and valid.
-  static LogTimeCache restore_laid_out(std::string_view text, std::size_t records_at, std::size_t count,
-                                       os::Timestamp scanned_at);
+  // The same from the records `add_all` hands, in one call, to a writer
+  // with room for `room` bytes, which it leaves no larger than they need.
+  // Room taken but never written is address space, not memory.
+  template <class AddAll>
+  static LogTimeCache restore_written(const AddAll& add_all, std::size_t room, os::Timestamp scanned_at) {
+    Writer writer;
+    writer.reserve(room);
+    add_all(writer);
+    writer.text_.shrink_to_fit();
+    LogTimeCache cache;
+    cache.replace(std::move(writer), scanned_at);
+    cache.changed_ = false;
+    cache.distrust_recent();
+    return cache;
+  }
 
   std::size_t size() const { return count_; }
   // The records copied out, in order.

@@ -6,10 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "vexlo/common/error.h"
 #include "vexlo/db/log_time_cache.h"
 
 namespace vexlo {
@@ -26,9 +29,20 @@ std::string encode_log_time_cache(const LogTimeCache& cache);
 // LogTimeCache::laid_out() gives them.
 std::string log_time_cache_header(const LogTimeCache& cache, std::string_view records);
 
-// The cache the text holds, or none when it is of another version, cut
-// short, damaged or otherwise not what encode_log_time_cache writes.
-// The cache keeps the text and reads its records in place.
-std::optional<LogTimeCache> decode_log_time_cache(std::string text);
+// Reads up to `into.size()` bytes of a file from `offset` on: how many were
+// read, 0 at its end.
+using ReadFileAt = std::function<Result<std::size_t>(std::uint64_t offset, std::span<char> into)>;
+
+// Bytes of a cache file read at once.
+inline constexpr std::size_t kCachePieceSize = std::size_t{1} << 18;
+
+// The cache a file of `size` bytes holds, read through `read_at` in pieces
+// of `piece` bytes, so that the file is never held whole; none when it is
+// of another version, cut short, damaged or otherwise not what
+// encode_log_time_cache writes.
+std::optional<LogTimeCache> decode_log_time_cache(std::uint64_t size, const ReadFileAt& read_at,
+                                                  std::size_t piece = kCachePieceSize);
+// The same of a file's text.
+std::optional<LogTimeCache> decode_log_time_cache(std::string_view text, std::size_t piece = kCachePieceSize);
 
 }  // namespace vexlo

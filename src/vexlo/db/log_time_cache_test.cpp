@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <new>
+#include <span>
 #include <thread>
 
 #include "testing/log_scan.h"
@@ -264,6 +267,11 @@ LogTimeCache sample_cache() {
   odd.identity.changed = -3;
   records.push_back(odd);
   records.push_back({"/logs/c.json", some_status().version(), -9223372036854775807 - 1});
+  LogTimeCache::Record extreme{"/logs/d.json", some_status().version(), 9223372036854775807};
+  extreme.identity.inode = extreme.identity.size = ~std::uint64_t{0};
+  extreme.identity.modified = 9223372036854775807;
+  extreme.identity.changed = -9223372036854775807 - 1;
+  records.push_back(extreme);
   return LogTimeCache::restore(std::move(records), {1800000000, 999999999});
 }
 
@@ -306,20 +314,34 @@ void expect_same(const LogTimeCache& a, const LogTimeCache& b) {
   }
 }
 
+// Read in pieces of any size, records cut by the end of a piece included.
+constexpr std::size_t kPieceSizes[] = {1, 7, 100, kCachePieceSize};
+
 TEST(LogTimeCacheFile, WhatIsWrittenReadsBack) {
   for (const LogTimeCache& cache : {LogTimeCache(), sample_cache(), shared_prefix_cache()}) {
-    const auto decoded = decode_log_time_cache(encode_log_time_cache(cache));
-    ASSERT_TRUE(decoded);
-    expect_same(*decoded, cache);
-    EXPECT_FALSE(decoded->changed());
+    for (const std::size_t piece : kPieceSizes) {
+      const auto decoded = decode_log_time_cache(encode_log_time_cache(cache), piece);
+      ASSERT_TRUE(decoded) << piece;
+      expect_same(*decoded, cache);
+      EXPECT_FALSE(decoded->changed());
+    }
   }
 }
 
 TEST(LogTimeCacheFile, AnythingButAWholeIntactFileOfThisVersionIsNoCache) {
   const std::string text = encode_log_time_cache(sample_cache());
   for (std::size_t length = 0; length < text.size(); ++length) {
-    EXPECT_FALSE(decode_log_time_cache(text.substr(0, length))) << "cut at " << length;
+    for (const std::size_t piece : kPieceSizes) {
+      EXPECT_FALSE(decode_log_time_cache(text.substr(0, length), piece)) << "cut at " << length << " in " << piece;
+    }
   }
+  // A file that cannot be read to its end.
+  const ReadFileAt failing = [&text](std::uint64_t offset, std::span<char> into) -> Result<std::size_t> {
+    if (offset + into.size() >= text.size()) return std::unexpected(Error{"Input/output error", EIO});
+    std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(offset), into.size(), into.begin());
+    return into.size();
+  };
+  EXPECT_FALSE(decode_log_time_cache(text.size(), failing, 16));
   for (std::size_t at = 0; at < text.size(); ++at) {
     for (const unsigned char flip : {0x01, 0x80}) {
       std::string damaged = text;

@@ -87,7 +87,7 @@ TEST(ScanLogFiles, DiscoveryOrderIsListingOrderDepthFirst) {
     for (const auto& inner : inner_names) expected.push_back(dir / ("sub/" + inner));
   }
   std::vector<std::string> found;
-  for (const auto& entry : scan(dir.path())) found.push_back(entry.path);
+  for (const auto& entry : scan(dir.path())) found.push_back(entry.path.str());
   EXPECT_EQ(found, expected);
 }
 

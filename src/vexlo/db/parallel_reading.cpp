@@ -22,7 +22,7 @@ ParallelReading::ParallelReading(ScanSource& source, std::size_t threads)
       helpers_(std::max<std::size_t>(threads, 1) - 1),
       while_walking_(os::open_file_limit() >= kDescriptorsToReadWhileWalking) {}
 
-void ParallelReading::add(std::size_t at, std::string path, const os::FileVersion& version) {
+void ParallelReading::add(std::size_t at, SharedText path, const os::FileVersion& version) {
   {
     const std::lock_guard lock(mutex_);
     if (stopped_) return;  // a reader failed: what the scan finds is not used
@@ -85,7 +85,7 @@ void ParallelReading::read(ReadJob& job, LogTimeReader& reader) {
   const bool large = version.size > kLargeLogSize;
   std::unique_lock turn(large_file_turn_, std::defer_lock);
   if (large) turn.lock();
-  const auto time = source_.log_time(job.path, version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
+  const auto time = source_.log_time(job.path.str(), version, reader, large ? os::kMaxReadSize - 1 : kLargeLogSize);
   job.time = time.value_or(0);
   job.timed = time.has_value();
   job.failed = reader.last_open_short_of_descriptors() ? kNoDescriptor : reader.last_read_failed();

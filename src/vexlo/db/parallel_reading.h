@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "vexlo/common/shared_text.h"
 #include "vexlo/db/log_time_reader.h"
 #include "vexlo/db/log_tree.h"
 #include "vexlo/os/file_system.h"
@@ -59,14 +60,13 @@ class PackedVersion {
   std::uint32_t has_modified_ : 1;
 };
 
-// A file the walk found that the cache cannot answer: its path while it is
-// read (its entry's is empty until then), the version the walk saw, and
-// what reading it learned.
+// A file the walk found that the cache cannot answer: its path (its
+// entry's), the version the walk saw, and what reading it learned.
 struct ReadJob {
-  ReadJob(std::size_t place, std::string file_path, const os::FileVersion& seen)
+  ReadJob(std::size_t place, SharedText file_path, const os::FileVersion& seen)
       : at(place), path(std::move(file_path)), version(seen) {}
   std::size_t at;  // the place of its entry
-  std::string path;
+  SharedText path;
   PackedVersion version;
   std::int64_t time = 0;
   bool timed = false;
@@ -91,7 +91,7 @@ class ParallelReading {
   ~ParallelReading() { end(Ending::Stop); }  // the helpers are joined after this
 
   // Called by the walking thread only.
-  void add(std::size_t at, std::string path, const os::FileVersion& version);
+  void add(std::size_t at, SharedText path, const os::FileVersion& version);
 
   // After the walk: reads what is left in the calling thread too, waits for
   // the helpers and throws again what a reader threw.

@@ -41,7 +41,7 @@ bool all_below(const std::vector<FileEntry>& files, std::string_view prefix) {
 std::string_view shared_start(const std::vector<FileEntry>& files) {
   std::string_view shared = files.front().path;
   for (const FileEntry& entry : files) {
-    const auto [end, ignored] = std::ranges::mismatch(shared, entry.path);
+    const auto [end, ignored] = std::ranges::mismatch(shared, entry.path.view());
     shared = shared.substr(0, static_cast<std::size_t>(end - shared.begin()));
   }
   return shared;

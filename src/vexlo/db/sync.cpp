@@ -61,12 +61,16 @@ Status Database::sync(const std::string& log_root) {
   ScanNotes notes;
   SystemScanSource system;
   scan_completed_ = false;
-  if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes); !result) {
+  if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes, held_path_texts());
+      !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
     return result;
   }
   scan_completed_ = true;
+  scan_order_.clear();
+  scan_order_.reserve(scanned.size());
+  for (const FileEntry& entry : scanned) scan_order_.push_back(entry.path);
   const std::uint64_t first_new_id = next_file_id_;
   // Files of equal time stay in scan order. The IDs, not given yet, hold
   // the scan order meanwhile: a stable sort would take a buffer of half the
@@ -96,7 +100,7 @@ Status Database::sync(const std::string& log_root) {
 std::vector<FileEntry> Database::entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes) {
   const IdOwners owners(files_);
   PathsInTurn paths(*this);  // each path is asked about once
-  const auto known_id = [&](const std::string& path) -> std::uint64_t {
+  const auto known_id = [&](std::string_view path) -> std::uint64_t {
     const FileEntry* known = paths.find(path);
     return known != nullptr && owners.owns(*known) ? known->id : 0;
   };
@@ -140,7 +144,25 @@ void Database::forget_ids_from(std::uint64_t first_new_id) {
 
 Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries, ScanNotes* notes) const {
   SystemScanSource system;
-  return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes);
+  return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes, held_path_texts());
+}
+
+KnownPathTexts Database::held_path_texts() const {
+  return [this, next = std::size_t{0}](std::string_view path) mutable -> const SharedText* {
+    // A scan of the tree the last one scanned meets its files in the same
+    // order, with no search; one file gone is stepped over.
+    for (std::size_t at = next; at < std::min(next + 2, scan_order_.size()); ++at) {
+      if (scan_order_[at] == path) {
+        next = at + 1;
+        return &scan_order_[at];
+      }
+    }
+    // The entries spell the log root as the database does; a scan spelling
+    // it otherwise finds none of their paths.
+    if (!spelling_.same()) return nullptr;
+    const FileEntry* entry = find_by_path(path);
+    return entry != nullptr ? &entry->path : nullptr;
+  };
 }
 
 }  // namespace vexlo

@@ -61,6 +61,24 @@ TEST_F(SyncTest, FirstRunNumbersFilesInTimeOrder) {
   sync_and_expect({{"early.json", 1, 10}, {"middle.json", 2, 20}, {"late.json", 3, 30}}, 4);
 }
 
+// Each path is held once however many lists hold it: the synchronisation
+// takes the loaded entries' paths, and a scan after it the entries'.
+TEST_F(SyncTest, ScansHoldNoSecondCopyOfAKnownPath) {
+  for (const char* name : {"a.json", "b.json", "c.json"}) add(name, 5);
+  sync_and_expect({{"a.json", 1, 5}, {"b.json", 2, 5}, {"c.json", 3, 5}}, 4);
+  add("d.json", 6);
+  auto db = Database::open(dir_.path());
+  ASSERT_TRUE(db);
+  const std::vector<FileEntry> loaded = db->files();
+  ASSERT_TRUE(db->sync(dir_.path()));
+  ASSERT_EQ(db->files().size(), 4u);
+  for (std::size_t i = 0; i < loaded.size(); ++i) EXPECT_TRUE(db->files()[i].path.shares(loaded[i].path)) << i;
+  std::vector<FileEntry> scanned;
+  ASSERT_TRUE(db->scan(dir_.path(), scanned));
+  ASSERT_EQ(scanned.size(), 4u);
+  for (const FileEntry& entry : scanned) EXPECT_TRUE(entry.path.shares(db->find_by_path(entry.path)->path)) << entry.path;
+}
+
 TEST_F(SyncTest, EqualTimesKeepDiscoveryOrder) {
   for (const char* name : {"a.json", "b.json", "c.json", "d.json"}) add(name, 5);
   std::vector<FileEntry> discovered;

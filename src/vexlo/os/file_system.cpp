@@ -178,6 +178,25 @@ Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
   return done;
 }
 
+}  // namespace
+
+Result<std::size_t> read_open_file_at(const OpenFile& file, std::uint64_t offset, std::span<char> into) {
+  std::size_t done = 0;
+  while (done < into.size()) {
+    const ssize_t got = ::pread(file.fd.get(), into.data() + done, into.size() - done,
+                                static_cast<off_t>(offset + done));
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+namespace {
+
 // Replaces the buffer by one holding its content with room for exactly
 // `capacity` bytes: a string's own growth may double, and for one large
 // file that would double the cost. Room beyond what a string may hold is

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -144,6 +145,10 @@ Result<OpenFile> open_regular_file_beneath(int directory_fd, const std::string& 
 // meanwhile is taken at the size it had when it was opened). ENOMEM when
 // the buffer cannot grow. On failure the buffer's content is unspecified.
 Result<ReadContent> read_open_file(const OpenFile& file, std::string& buffer, const ReadRules& rules);
+
+// Reads up to `into.size()` bytes of the file from `offset` on, fewer only
+// at its end: how many were read.
+Result<std::size_t> read_open_file_at(const OpenFile& file, std::uint64_t offset, std::span<char> into);
 
 // Reads a whole regular file (see open_regular_file) into `buffer` (see
 // read_open_file), whose capacity is kept when it suffices, so that

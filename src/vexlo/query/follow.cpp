@@ -55,7 +55,7 @@ PrintedLines NewLogPrinter::print_new(const Database& database, const std::strin
   repeated_text_in_ = std::move(repeated_now);
   // A file seen before that cannot be read right now (being rewritten) is
   // not new when it can be read again.
-  std::unordered_set<std::string> seen_now;
+  std::unordered_set<SharedText> seen_now;
   for (std::string& path : notes.unreadable) {
     if (seen_.contains(path)) seen_now.insert(std::move(path));
   }

@@ -44,7 +44,7 @@ class NewLogPrinter {
 
  private:
   ListQuery query_;
-  std::unordered_set<std::string> seen_;  // files on disk at the last scan
+  std::unordered_set<SharedText> seen_;  // files on disk at the last scan
   // Directories said to hold names that read alike, at the last scan, with
   // the number of files passed over in each.
   std::unordered_map<std::string, std::size_t> repeated_text_in_;

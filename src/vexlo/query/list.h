@@ -59,7 +59,7 @@ struct PrintedLines {
 // characters escaped on the streams that `terminals` names. With
 // `listing`, what the scan met is kept there.
 struct ListingScan {
-  std::vector<std::string> paths;             // every scanned file, selected or not, when kept
+  std::vector<SharedText> paths;              // every scanned file, selected or not, when kept
   bool keep_paths = true;                     // false: paths stays empty (nothing follows the listing)
   std::vector<std::string> repeated_text_in;  // directories said to hold names that read alike
   std::vector<std::string> unreadable;        // "json" files that could not be read or parsed

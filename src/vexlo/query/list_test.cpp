@@ -217,7 +217,7 @@ TEST_F(ListLogFiles, EmptyDatabaseGivesOneWarningPerScannedFile) {
   std::vector<FileEntry> scanned;
   ASSERT_TRUE(testing::scan_afresh(root_, scanned));
   std::string warnings;
-  for (const auto& entry : scanned) warnings += "Warning: File " + entry.path + " not found in database\n";
+  for (const auto& entry : scanned) warnings += "Warning: File " + entry.path.str() + " not found in database\n";
   EXPECT_EQ(output.err, warnings);
   EXPECT_EQ(output.out, lines({line("0", "late/shutdown/unsafe/f.json"),
                                line("0", "other/Shutdown/Unsafe/d.json"),
@@ -242,7 +242,7 @@ TEST(ListLogFilesOrder, EqualTimesKeepScanOrder) {
   ASSERT_TRUE(testing::scan_afresh(root, scanned));
   std::vector<std::string> expected = {root + "/newest.json"};
   for (const auto& entry : scanned) {
-    if (entry.timestamp == 1000) expected.push_back(entry.path);
+    if (entry.timestamp == 1000) expected.push_back(entry.path.str());
   }
   expected.push_back(root + "/oldest.json");
 
@@ -354,7 +354,7 @@ TEST(ListLogFilesFormats, UnusualTimesPathsAndUnknownFiles) {
   EXPECT_EQ(output.err, "Warning: File " + root + "/new.json not found in database\n");
   // On a terminal the JSON lines escape the characters that reorder or hide text too.
   const FileEntry hidden{root + "/\u202e.json", 7, 0};
-  testing::write_file(hidden.path, "{\"\u202e\": 1}");
+  testing::write_file(hidden.path.str(), "{\"\u202e\": 1}");
   every.content = true;
   std::ostringstream on_terminal, no_warnings;
   print_entries({&hidden, 1}, every, "", 1, on_terminal, no_warnings, {.out = true});

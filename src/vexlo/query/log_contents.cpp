@@ -48,7 +48,7 @@ class ContentReader {
   // handed on.
   template <class WaitForTurn>
   LogContent read(const FileEntry& entry, WaitForTurn wait_for_turn) {
-    const std::string& path = system_path(entry);
+    const std::string path = system_path(entry);
     auto file = request_.log_root.empty() ? os::open_regular_file(AT_FDCWD, path, os::Links::Follow)
                                           : opener_.open(path);
     if (!file) {
@@ -81,10 +81,10 @@ class ContentReader {
   }
 
  private:
-  const std::string& system_path(const FileEntry& entry) const {
-    if (request_.system_paths == nullptr) return entry.path;
-    const auto found = request_.system_paths->find(entry.path);
-    return found != request_.system_paths->end() ? found->second : entry.path;
+  std::string system_path(const FileEntry& entry) const {
+    if (request_.system_paths == nullptr) return entry.path.str();
+    const auto found = request_.system_paths->find(entry.path.str());
+    return found != request_.system_paths->end() ? found->second : entry.path.str();
   }
 
   template <class TakeTurn>
