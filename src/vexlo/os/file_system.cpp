@@ -163,11 +163,14 @@ Result<OpenFile> open_regular_file_beneath(int directory_fd, const std::string& 
 
 namespace {
 
-// Reads up to `count` bytes at `data`, fewer only at the end of the file.
-Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
+// Reads up to `count` bytes at `data`, fewer only at the end of the file,
+// through `read_some(at, count, done)`, a call of the system that reads
+// part of them.
+template <class ReadSome>
+Result<std::size_t> read_up_to(char* data, std::size_t count, const ReadSome& read_some) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::read(fd, data + done, count - done);
+    const ssize_t got = read_some(data + done, count - done, done);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -178,21 +181,16 @@ Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
   return done;
 }
 
+Result<std::size_t> read_up_to(int fd, char* data, std::size_t count) {
+  return read_up_to(data, count, [fd](char* at, std::size_t part, std::size_t) { return ::read(fd, at, part); });
+}
+
 }  // namespace
 
 Result<std::size_t> read_open_file_at(const OpenFile& file, std::uint64_t offset, std::span<char> into) {
-  std::size_t done = 0;
-  while (done < into.size()) {
-    const ssize_t got = ::pread(file.fd.get(), into.data() + done, into.size() - done,
-                                static_cast<off_t>(offset + done));
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(errno));
-    }
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
+  return read_up_to(into.data(), into.size(), [&](char* at, std::size_t part, std::size_t done) {
+    return ::pread(file.fd.get(), at, part, static_cast<off_t>(offset + done));
+  });
 }
 
 namespace {
