@@ -152,8 +152,9 @@ class Database {
   Status keep_damaged_database_file();
   void write_log_time_cache();
   void forget_ids_from(std::uint64_t first_new_id);
-  // The entries' paths, for a scan to share rather than copy.
-  KnownPathTexts held_path_texts() const;
+  // The paths of the last synchronisation's scan, for a scan to share
+  // rather than copy, and with `search_entries` the entries' paths too.
+  KnownPathTexts held_path_texts(bool search_entries) const;
   // The entries after a completed scan found `entries`: IDs kept for known
   // paths, new ones given, unreadable and passed-over files kept.
   std::vector<FileEntry> entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes);

@@ -61,7 +61,7 @@ Status Database::sync(const std::string& log_root) {
   ScanNotes notes;
   SystemScanSource system;
   scan_completed_ = false;
-  if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes, held_path_texts());
+  if (auto result = scan_log_files(log_root, scanned, system, log_times_, read_threads(), &notes, held_path_texts(true));
       !result) {
     // Nothing will be saved: let the next run in.
     lock_.release();
@@ -144,11 +144,11 @@ void Database::forget_ids_from(std::uint64_t first_new_id) {
 
 Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entries, ScanNotes* notes) const {
   SystemScanSource system;
-  return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes, held_path_texts());
+  return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes, held_path_texts(false));
 }
 
-KnownPathTexts Database::held_path_texts() const {
-  return [this, next = std::size_t{0}](std::string_view path) mutable -> const SharedText* {
+KnownPathTexts Database::held_path_texts(bool search_entries) const {
+  return [this, search_entries, next = std::size_t{0}](std::string_view path) mutable -> const SharedText* {
     // A scan of the tree the last one scanned meets its files in the same
     // order, with no search; one file gone is stepped over.
     for (std::size_t at = next; at < std::min(next + 2, scan_order_.size()); ++at) {
@@ -158,8 +158,10 @@ KnownPathTexts Database::held_path_texts() const {
       }
     }
     // The entries spell the log root as the database does; a scan spelling
-    // it otherwise finds none of their paths.
-    if (!spelling_.same()) return nullptr;
+    // it otherwise finds none of their paths. A scan after the
+    // synchronisation's builds no index for the few files it lacks (those
+    // without a time, names that are not UTF-8): they are held twice.
+    if (!search_entries || !spelling_.same()) return nullptr;
     const FileEntry* entry = find_by_path(path);
     return entry != nullptr ? &entry->path : nullptr;
   };
