@@ -96,7 +96,6 @@ class Reader {
   explicit Reader(std::string_view text) : text_(text) {}
 
   bool ok() const { return ok_; }
-  std::size_t remaining() const { return text_.size(); }
 
   std::uint64_t u64() { return unsigned_field(8); }
   std::uint32_t u32() { return static_cast<std::uint32_t>(unsigned_field(4)); }
