@@ -1,11 +1,13 @@
 // Database loading with the input as the database file: opening must never
 // fail on the content, the counter must lie above every ID loaded, and what
 // was loaded must survive a save and a reload unchanged, entries and counter
-// alike.
+// alike. Read in pieces of any size, the file loads as its whole text does.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 
 #include "fuzz_check.h"
 #include "vexlo/db/database.h"
+#include "vexlo/db/database_file.h"
 
 namespace {
 
@@ -48,8 +51,28 @@ std::string describe(const std::vector<vexlo::FileEntry>& files, std::uint64_t n
 
 }  // namespace
 
+// The file read in pieces of `piece` bytes against its whole text.
+void check_pieces(std::string_view text, std::size_t piece) {
+  const vexlo::ReadFileAt read_at = [text](std::uint64_t offset, std::span<char> into) -> vexlo::Result<std::size_t> {
+    const std::string_view rest = text.substr(std::min<std::size_t>(offset, text.size()));
+    const std::size_t count = std::min(rest.size(), into.size());
+    std::copy_n(rest.data(), count, into.data());
+    return count;
+  };
+  const auto in_pieces = vexlo::load_database_file(text.size(), read_at, piece);
+  const auto whole = vexlo::load_database_bytes(text);
+  require(in_pieces.has_value(), "reading in pieces failed");
+  require(in_pieces->damaged == whole.damaged && in_pieces->content.files == whole.content.files &&
+              in_pieces->content.next_file_id == whole.content.next_file_id &&
+              in_pieces->content.instance == whole.content.instance,
+          "the pieces change the load",
+          describe(in_pieces->content.files, in_pieces->content.next_file_id) + "--- whole ---\n" +
+              describe(whole.content.files, whole.content.next_file_id));
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   write_database({reinterpret_cast<const char*>(data), size});
+  check_pieces({reinterpret_cast<const char*>(data), size}, 1 + size % 61);
 
   std::vector<vexlo::FileEntry> loaded;
   std::uint64_t next_file_id = 0;

@@ -31,7 +31,6 @@
 
 #include <cerrno>
 
-#include "vexlo/common/utf8.h"
 #include "vexlo/db/config_files.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/db/log_scan.h"
@@ -108,21 +107,16 @@ bool is_unusable_file(const Error& read_error) {
   return read_error.os_code == ELOOP || read_error.os_code == EINVAL || read_error.os_code == EFBIG;
 }
 
-// The database file's bytes as a loaded database whose counter lies above
-// every ID they hold. A damaged file gives no entries.
-LoadedDatabase load_database_bytes(std::string_view bytes) {
-  LoadedDatabase loaded;
-  if (is_valid_utf8(bytes)) {
-    loaded = load_database(bytes);
-  } else {
-    loaded.damaged = true;
-  }
-  if (loaded.damaged) {
-    loaded.content = DatabaseContent{{}, salvage_counter(bytes)};
-  } else {
-    loaded.content.next_file_id = counter_above(loaded.content.files, loaded.content.next_file_id);
-  }
-  return loaded;
+// The database file, never through a link, refused when it is larger than
+// any file the tool would read (EFBIG).
+Result<LoadedDatabase> read_database_file(const os::Directory& directory) {
+  auto file = os::open_regular_file(directory.fd(), kDatabaseFile, os::Links::DoNotFollow);
+  if (!file) return std::unexpected(file.error());
+  if (file->status.size >= os::kMaxReadSize) return std::unexpected(os::os_error(EFBIG));
+  const ReadFileAt read_at = [&file](std::uint64_t offset, std::span<char> into) {
+    return os::read_open_file_at(*file, offset, into);
+  };
+  return load_database_file(file->status.size, read_at);
 }
 
 // Gives the file `name` in `directory` a second name that no file had
@@ -184,20 +178,20 @@ void Database::load(const std::string& log_root) {
   if (!config_dir_) return;
   if (auto status = os::status_of(config_dir_->fd())) config_distrust_ = distrust_of(*status, config_dir_->path());
   cache_distrust_ = config_distrust_;
-  if (auto bytes = os::read_file_at(config_dir_->fd(), kDatabaseFile)) {
-    LoadedDatabase loaded = load_database_bytes(*bytes);
+  if (auto read = read_database_file(*config_dir_)) {
+    LoadedDatabase& loaded = *read;
     files_ = std::move(loaded.content.files);
     next_file_id_ = loaded.content.next_file_id;
     instance_ = std::move(loaded.content.instance);
     instance_saved_ = !instance_.empty();
     damaged_ = loaded.damaged;
     spelling_ = RootSpelling::of(files_, log_root);
-  } else if (bytes.error().os_code == ENOENT) {
+  } else if (read.error().os_code == ENOENT) {
     file_missing_ = true;
-  } else if (is_unusable_file(bytes.error())) {
+  } else if (is_unusable_file(read.error())) {
     damaged_ = true;
-  } else if (names_unloadable_file(bytes.error())) {
-    read_error_ = bytes.error();
+  } else if (names_unloadable_file(read.error())) {
+    read_error_ = read.error();
   }
   // The database file's text is gone, and so, once the cache is read, is
   // the room its records had while they were read: both go back to the

@@ -53,27 +53,53 @@ std::optional<FileEntry> entry_from(const json::Value& element) {
   return FileEntry{std::string(path->as_string()), *number, 0};
 }
 
+// The shortest entry the layout has, with the separator after it: an ID of
+// one digit and an empty path.
+constexpr std::size_t kShortestEntry = 45;
+
 // Reads the layout render_database writes, and nothing else: every byte of
 // the text must be where that layout puts it. Any other text (a hand edit,
 // damage, a layout of another version) is left to the general reading,
 // which decides what it holds; so this reading only ever gives what that
 // one would give, without building a document of the whole file first.
+//
+// Read from a file, the text is held a piece at a time: an entry is read
+// only once the window holds its end, so that an entry cut by the end of a
+// piece is never taken for damage.
 class OwnLayout {
  public:
   explicit OwnLayout(std::string_view text) : text_(text) {}
+  OwnLayout(std::uint64_t size, const ReadFileAt& read_at, std::size_t piece)
+      : read_at_(&read_at), size_(size), piece_(std::max<std::size_t>(piece, 1)) {}
 
-  std::optional<DatabaseContent> read() {
+  // The content, none for another text, or the error of a read that failed.
+  Result<std::optional<DatabaseContent>> read() {
+    auto content = read_content();
+    if (read_error_) return std::unexpected(*read_error_);
+    return content;
+  }
+
+ private:
+  std::optional<DatabaseContent> read_content() {
     DatabaseContent content;
+    constexpr std::string_view kHead = "{\n  \"files\": [\n";
+    have(kHead.size());
     if (!literal("{\n  \"files\": ")) return std::nullopt;
     if (!literal("[]")) {
       if (!literal("[\n")) return std::nullopt;
       content.files.reserve(entry_count());
       do {
+        fill_through("\n    }");
         auto entry = entry_at();
         if (!entry) return std::nullopt;
         content.files.push_back(std::move(*entry));
+        have(std::string_view(",\n").size() + std::string_view("\n  ]").size());
       } while (literal(",\n"));
       if (!literal("\n  ]")) return std::nullopt;
+    }
+    // What follows the entries is short in the layout; whatever it is, the
+    // rest of the file decides.
+    while (refill()) {
     }
     if (literal(",\n  \"instance\": ")) {
       auto instance = plain_string();
@@ -91,9 +117,52 @@ class OwnLayout {
 
  private:
   // Each entry takes four lines and a string holds no raw line break, so
-  // the lines tell how many entries there are at most.
+  // the lines tell how many entries there are at most; a file read in
+  // pieces is not counted ahead, its size bounds them. Room reserved and
+  // never written is address space, not memory.
   std::size_t entry_count() const {
+    if (read_at_ != nullptr) return static_cast<std::size_t>(size_ / kShortestEntry + 1);
     return static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(at_), text_.end(), '\n')) / 4;
+  }
+
+  // Reads pieces until `count` bytes lie ahead or the file ends.
+  void have(std::size_t count) {
+    while (text_.size() - at_ < count && refill()) {
+    }
+  }
+
+  // Reads pieces until `end` lies ahead or the file ends.
+  void fill_through(std::string_view end) {
+    std::size_t from = at_;
+    while (text_.find(end, from) == std::string_view::npos) {
+      // Where an earlier search ended, less the bytes an end cut by the
+      // piece may have had before it.
+      const std::size_t searched = text_.size() - at_;
+      if (!refill()) return;
+      from = at_ + (searched >= end.size() ? searched - end.size() + 1 : 0);
+    }
+  }
+
+  // The next piece of the file after the bytes not yet read; false at its
+  // end or when a read fails.
+  bool refill() {
+    if (read_at_ == nullptr || offset_ >= size_ || read_error_) return false;
+    window_.erase(0, at_);
+    at_ = 0;
+    const std::size_t kept = window_.size();
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece_, size_ - offset_));
+    window_.resize(kept + wanted);
+    auto read = (*read_at_)(offset_, std::span<char>(window_.data() + kept, wanted));
+    if (!read) {
+      read_error_ = read.error();
+      return false;
+    }
+    window_.resize(kept + *read);
+    text_ = window_;
+    // A file that shrank since it was opened ends where its bytes end.
+    if (*read == 0) size_ = offset_;
+    offset_ += *read;
+    return *read != 0;
   }
 
   std::optional<FileEntry> entry_at() {
@@ -235,6 +304,14 @@ class OwnLayout {
 
   std::string_view text_;
   std::size_t at_ = 0;
+  // When read from a file: the bytes read and not yet passed, where the
+  // next piece starts, and how far the file goes.
+  const ReadFileAt* read_at_ = nullptr;
+  std::uint64_t size_ = 0;
+  std::size_t piece_ = 0;
+  std::string window_;
+  std::uint64_t offset_ = 0;
+  std::optional<Error> read_error_;
 };
 
 // The bytes of an entry besides its path and ID: the layout's, the quotes
@@ -312,8 +389,8 @@ Status render_database(const std::vector<FileEntry>& files, std::uint64_t next_f
 
 LoadedDatabase load_database(std::string_view text) {
   LoadedDatabase loaded;
-  if (auto content = OwnLayout(text).read()) {
-    loaded.content = std::move(*content);
+  if (auto content = OwnLayout(text).read(); content && *content) {
+    loaded.content = std::move(**content);
     return loaded;
   }
   loaded.damaged = true;
@@ -335,6 +412,43 @@ LoadedDatabase load_database(std::string_view text) {
     if (auto entry = entry_from(files->element(i))) content.files.push_back(std::move(*entry));
   }
   return loaded;
+}
+
+LoadedDatabase load_database_bytes(std::string_view bytes) {
+  LoadedDatabase loaded;
+  if (is_valid_utf8(bytes)) {
+    loaded = load_database(bytes);
+  } else {
+    loaded.damaged = true;
+  }
+  if (loaded.damaged) {
+    loaded.content = DatabaseContent{{}, salvage_counter(bytes)};
+  } else {
+    loaded.content.next_file_id = counter_above(loaded.content.files, loaded.content.next_file_id);
+  }
+  return loaded;
+}
+
+Result<LoadedDatabase> load_database_file(std::uint64_t size, const ReadFileAt& read_at, std::size_t piece) {
+  auto own = OwnLayout(size, read_at, piece).read();
+  if (!own) return std::unexpected(own.error());
+  if (*own) {
+    LoadedDatabase loaded{std::move(**own)};
+    loaded.content.next_file_id = counter_above(loaded.content.files, loaded.content.next_file_id);
+    return loaded;
+  }
+  // Any other text is read whole, as far as its bytes go.
+  std::string bytes;
+  for (std::uint64_t offset = 0; offset < size;) {
+    const std::size_t kept = bytes.size();
+    bytes.resize(kept + static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(piece, 1), size - offset)));
+    auto read = read_at(offset, std::span<char>(bytes.data() + kept, bytes.size() - kept));
+    if (!read) return std::unexpected(read.error());
+    bytes.resize(kept + *read);
+    if (*read == 0) break;
+    offset += *read;
+  }
+  return load_database_bytes(bytes);
 }
 
 std::uint64_t counter_above(const std::vector<FileEntry>& files, std::uint64_t next_file_id) {

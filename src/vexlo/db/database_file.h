@@ -10,6 +10,7 @@
 
 #include "vexlo/common/error.h"
 #include "vexlo/db/file_entry.h"
+#include "vexlo/db/file_pieces.h"
 
 namespace vexlo {
 
@@ -48,6 +49,21 @@ struct LoadedDatabase {
   bool damaged = false;
 };
 LoadedDatabase load_database(std::string_view text);
+
+// The database file's bytes as a loaded database whose counter lies above
+// every ID they hold. Bytes that are not UTF-8 or no database give no
+// entries and the counter salvage_counter finds.
+LoadedDatabase load_database_bytes(std::string_view bytes);
+
+// Bytes of the database file read at once.
+inline constexpr std::size_t kDatabasePieceSize = std::size_t{1} << 16;
+
+// The same of a file of `size` bytes read through `read_at`. A file in the
+// layout render_database writes is read in pieces of `piece` bytes and
+// never held whole; any other is read whole. The error of a read that
+// failed.
+Result<LoadedDatabase> load_database_file(std::uint64_t size, const ReadFileAt& read_at,
+                                          std::size_t piece = kDatabasePieceSize);
 
 // The counter a loaded database continues from: never 0 (which means "no
 // ID"), and above every ID an entry holds, so that no ID is handed out a

@@ -2,8 +2,35 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace vexlo {
 namespace {
+
+// Reads `text` as a file; a read that reaches `failing_offset` fails.
+ReadFileAt file_of(const std::string& text, std::uint64_t failing_offset = UINT64_MAX) {
+  return [&text, failing_offset](std::uint64_t offset, std::span<char> into) -> Result<std::size_t> {
+    if (offset + into.size() > failing_offset) return std::unexpected(Error{"I/O error", 5});
+    const std::string_view rest = std::string_view(text).substr(std::min<std::size_t>(offset, text.size()));
+    const std::size_t count = std::min(rest.size(), into.size());
+    std::copy_n(rest.data(), count, into.data());
+    return count;
+  };
+}
+
+// A database file read in pieces of any size loads as its whole text does.
+void expect_loads_in_pieces(const std::string& text, const std::string& name) {
+  const LoadedDatabase whole = load_database_bytes(text);
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{100}, kDatabasePieceSize}) {
+    const auto loaded = load_database_file(text.size(), file_of(text), piece);
+    ASSERT_TRUE(loaded) << name;
+    EXPECT_EQ(loaded->content.files, whole.content.files) << name << ", pieces of " << piece;
+    EXPECT_EQ(loaded->content.next_file_id, whole.content.next_file_id) << name << ", pieces of " << piece;
+    EXPECT_EQ(loaded->content.instance, whole.content.instance) << name << ", pieces of " << piece;
+    EXPECT_EQ(loaded->damaged, whole.damaged) << name << ", pieces of " << piece;
+  }
+}
 
 TEST(RenderDatabase, ExampleLayoutByteForByte) {
   const std::vector<FileEntry> files = {{"/var/log/orvane/a.json", 1, 55}, {"/var/log/orvane/sub/b.json", 3, 7}};
@@ -82,6 +109,25 @@ TEST(RenderDatabase, PiecesOfALargeDatabase) {
     EXPECT_EQ(loaded.content.files, files);
     EXPECT_EQ(loaded.content.next_file_id, 3001u);
     EXPECT_EQ(loaded.content.instance, "0af9");
+    expect_loads_in_pieces(text, "large database");
+    // Its own layout is read once, a piece at a time, never again whole.
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, kDatabasePieceSize}) {
+      std::uint64_t bytes_read = 0;
+      const ReadFileAt counted = [&, read = file_of(text)](std::uint64_t offset, std::span<char> into) {
+        auto count = read(offset, into);
+        bytes_read += count.value_or(0);
+        return count;
+      };
+      ASSERT_TRUE(load_database_file(text.size(), counted, piece));
+      EXPECT_EQ(bytes_read, text.size()) << "pieces of " << piece;
+    }
+    // A read that fails is an error, not a database with the entries read
+    // so far; so is one that fails when the file is read again whole.
+    for (const std::string& read : {text, text + " "}) {
+      const auto failed = load_database_file(read.size(), file_of(read, read.size() / 2));
+      ASSERT_FALSE(failed);
+      EXPECT_EQ(failed.error().text, "I/O error");
+    }
   }
 }
 
@@ -156,6 +202,7 @@ TEST(ParseDatabase, ToleratesWhateverTheFileHolds) {
     const DatabaseContent loaded = load_database(c.text).content;
     EXPECT_EQ(loaded.files, c.files) << c.name;
     EXPECT_EQ(loaded.next_file_id, c.next_file_id) << c.name;
+    expect_loads_in_pieces(c.text, c.name);
   }
 }
 

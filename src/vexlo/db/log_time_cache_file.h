@@ -6,13 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "vexlo/common/error.h"
+#include "vexlo/db/file_pieces.h"
 #include "vexlo/db/log_time_cache.h"
 
 namespace vexlo {
@@ -28,10 +27,6 @@ std::string encode_log_time_cache(const LogTimeCache& cache);
 // The part of that file before `records`, the cache's records as
 // LogTimeCache::laid_out() gives them.
 std::string log_time_cache_header(const LogTimeCache& cache, std::string_view records);
-
-// Reads up to `into.size()` bytes of a file from `offset` on: how many were
-// read, 0 at its end.
-using ReadFileAt = std::function<Result<std::size_t>(std::uint64_t offset, std::span<char> into)>;
 
 // Bytes of a cache file read at once.
 inline constexpr std::size_t kCachePieceSize = std::size_t{1} << 18;

@@ -12,6 +12,7 @@
 #include "vexlo/db/database.h"
 #include "vexlo/db/log_scan.h"
 #include "vexlo/os/file_system.h"
+#include "vexlo/os/memory.h"
 
 namespace vexlo {
 namespace {
@@ -91,6 +92,10 @@ Status Database::sync(const std::string& log_root) {
   if (files_.capacity() - files_.size() > files_.size() / 8) files_.shrink_to_fit();
   passed_over_ = std::move(notes.passed_over);
   path_index_.clear();
+  // The loaded entries, the index of their paths and the scan's earlier
+  // rooms are gone: the listing that follows takes its room from the
+  // system anew rather than adding to a heap that keeps them.
+  os::release_freed_memory();
   if (read_only_) return {};
   auto saved = save();
   if (!saved) forget_ids_from(first_new_id);
