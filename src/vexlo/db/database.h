@@ -155,6 +155,7 @@ class Database {
   // The paths of the last synchronisation's scan, for a scan to share
   // rather than copy, and with `search_entries` the entries' paths too.
   KnownPathTexts held_path_texts(bool search_entries) const;
+  std::vector<SharedText> entry_paths_by_cache_record() const;
   // The entries after a completed scan found `entries`: IDs kept for known
   // paths, new ones given, unreadable and passed-over files kept.
   std::vector<FileEntry> entries_after_scan(std::vector<FileEntry> entries, ScanNotes& notes);

@@ -217,23 +217,32 @@ class OwnLayout {
     if (!literal("\"")) return std::nullopt;
     std::string out;
     while (at_ < text_.size()) {
-      const std::size_t plain_end = text_.find_first_of("\"\\", at_);
-      if (plain_end == std::string_view::npos) return std::nullopt;
-      const std::string_view plain = text_.substr(at_, plain_end - at_);
-      if (!is_plain_text(plain)) return std::nullopt;
-      out += plain;
-      at_ = plain_end + 1;
-      if (text_[plain_end] == '"') return out;
+      const auto plain = plain_run();
+      if (!plain) return std::nullopt;
+      out += *plain;
+      at_ += plain->size() + 1;
+      if (text_[at_ - 1] == '"') return out;
       if (!escape(out)) return std::nullopt;
     }
     return std::nullopt;
   }
 
-  static bool is_plain_text(std::string_view text) {
-    for (const char c : text) {
-      if (static_cast<unsigned char>(c) < 0x20) return false;
+  // The bytes from here to the next quote or backslash, which must be
+  // there, when they hold no raw control character and are valid UTF-8.
+  // One pass over the bytes; only a run that is not ASCII is checked again.
+  std::optional<std::string_view> plain_run() const {
+    bool ascii = true;
+    for (std::size_t end = at_; end < text_.size(); ++end) {
+      const auto c = static_cast<unsigned char>(text_[end]);
+      if (c == '"' || c == '\\') {
+        const std::string_view run = text_.substr(at_, end - at_);
+        if (!ascii && !is_valid_utf8(run)) return std::nullopt;
+        return run;
+      }
+      if (c < 0x20) return std::nullopt;
+      ascii = ascii && c < 0x80;
     }
-    return is_valid_utf8(text);
+    return std::nullopt;
   }
 
   bool escape(std::string& out) {

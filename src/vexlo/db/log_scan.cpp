@@ -64,15 +64,17 @@ void take_results(FoundFiles& found, Outcomes& outcomes) {
 // another file's. A text belongs to the file whose path it is byte for byte
 // (the file that a later look-up of the text opens), else to the first
 // whose path gives it. Only a replaced path can give the text of another,
-// so a tree of UTF-8 names costs no more than the check. With
-// `system_paths`, the bytes of each replaced path that keeps its text are
-// added to it.
-std::vector<char> to_path_texts(std::vector<FileEntry>& found, SystemPaths* system_paths) {
+// so a tree of UTF-8 names costs nothing more. `not_utf8` holds the places
+// of the paths that are not UTF-8, in order: they were checked as the walk
+// found them, where a pass over the list now would read each path again.
+// With `system_paths`, the bytes of each replaced path that keeps its text
+// are added to it.
+std::vector<char> to_path_texts(std::vector<FileEntry>& found, const std::vector<std::size_t>& not_utf8,
+                                SystemPaths* system_paths) {
   std::vector<char> replaced(found.size(), 0);
   std::vector<std::string> bytes;  // of the replaced paths, in order
   std::unordered_set<std::string> replaced_texts;
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    if (is_valid_utf8(found[i].path)) continue;
+  for (const std::size_t i : not_utf8) {
     bytes.push_back(found[i].path.str());
     found[i].path = to_utf8_lossy(bytes.back());
     replaced[i] = 1;
@@ -155,11 +157,12 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   FoundFiles found(source, threads);
   found.entries.reserve(cache.size());
   std::vector<char> timed;  // of each file, whether it has a time
+  std::vector<std::size_t> not_utf8;  // the places of paths that are not UTF-8
   std::optional<LogTimeCache::Lookup> lookup(std::in_place, cache);
   // A path that is already held is not held again.
-  const auto text_of = [&known](const std::string& path) {
-    const SharedText* held = known ? known(path) : nullptr;
-    return held != nullptr ? *held : SharedText(path);
+  const auto text_of = [&known, &lookup](const std::string& path) {
+    auto held = known ? known(path, lookup->path_met()) : std::nullopt;
+    return held ? std::move(*held) : SharedText(path);
   };
   // Each file is asked about as the walk finds it, so that only the
   // versions of those that must be read are kept. The identity is the one
@@ -167,6 +170,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   // matches it at the next scan and is read again.
   const auto on_found = [&](std::string path, const os::FileStatus& status) {
     const auto cached = lookup->find(path, status.version());
+    if (!is_valid_utf8(path)) not_utf8.push_back(timed.size());
     timed.push_back(cached && *cached);
     if (cached) {
       found.entries.push_back(FileEntry{text_of(path), 0, *cached ? **cached : 0});
@@ -190,7 +194,7 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
   lookup.reset();
   if (learned != nullptr && !found_the_cache) teach(*learned, cache, found, outcomes, started);
   found.to_read.drop();
-  const std::vector<char> repeated = to_path_texts(found.entries, notes != nullptr ? &notes->system_paths : nullptr);
+  const std::vector<char> repeated = to_path_texts(found.entries, not_utf8, notes != nullptr ? &notes->system_paths : nullptr);
   keep_timed(found.entries, outcomes, repeated, notes);
   if (entries.empty()) {
     entries = std::move(found.entries);

@@ -46,10 +46,12 @@ struct ScanNotes {
   SystemPaths system_paths;
 };
 
-// For a path a scan found, an equal text already held elsewhere (in the
-// database's entries), or null: the entry then shares that text rather than
-// hold a copy.
-using KnownPathTexts = std::function<const SharedText*(std::string_view path)>;
+// For a path a scan found, and the position of the cache's record of that
+// path (none when it has none), an equal text already held elsewhere (in
+// the database's entries), or none: the entry then shares that text rather
+// than hold a copy.
+using KnownPathTexts =
+    std::function<std::optional<SharedText>(std::string_view path, std::optional<std::size_t> cache_record)>;
 
 // Appends one entry per JSON log file found below `directory`, in
 // discovery order, or returns the error that ended the scan. Files that

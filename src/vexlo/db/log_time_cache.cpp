@@ -318,9 +318,26 @@ LogTimeCache::HeldRecord LogTimeCache::Lookup::meet(std::size_t position) {
   return record;
 }
 
+std::vector<std::uint32_t> LogTimeCache::timed_positions_by_time() const {
+  if (count_ > std::numeric_limits<std::uint32_t>::max()) return {};
+  std::vector<std::pair<std::int64_t, std::uint32_t>> timed;
+  timed.reserve(count_);
+  for (std::size_t i = 0, offset = 0; i < count_; ++i) {
+    const HeldRecord record = read_held(offset, nullptr);
+    if (record.time) timed.emplace_back(*record.time, static_cast<std::uint32_t>(i));
+    offset = record.end;
+  }
+  std::ranges::sort(timed);
+  std::vector<std::uint32_t> positions;
+  positions.reserve(timed.size());
+  for (const auto& [time, position] : timed) positions.push_back(position);
+  return positions;
+}
+
 std::optional<std::optional<std::int64_t>> LogTimeCache::Lookup::find(std::string_view path,
                                                                       const FileIdentity& identity) {
   const auto found = position(path);
+  path_met_ = found;
   if (!found) return std::nullopt;
   const bool in_order = *found == next_;
   const HeldRecord record = meet(*found);

@@ -94,6 +94,10 @@ class LogTimeCache {
   }
 
   std::size_t size() const { return count_; }
+  // The positions of the records that hold a time, ordered by the time and,
+  // among equal times, by position; none when there are more than 32 bits
+  // can count.
+  std::vector<std::uint32_t> timed_positions_by_time() const;
   // The records copied out, in order.
   std::vector<Record> records() const;
   // The records as the cache file lays them out.
@@ -132,6 +136,9 @@ class LogTimeCache {
     // The identity recorded for the file at `path`, asked in the same
     // order: what a scan learns again of the files it found known.
     std::optional<FileIdentity> identity(std::string_view path);
+    // The position of the record whose path the last find() asked about,
+    // whether or not it answered: none when no record has that path.
+    std::optional<std::size_t> path_met() const { return path_met_; }
     // True when every one of `count` files asked about was answered, one
     // after another in the records' order, and there are no other records:
     // the scan found what the cache holds.
@@ -150,6 +157,7 @@ class LogTimeCache {
     std::string last_path_;         // of the record met last
     std::string path_;              // of a record looked at
     std::size_t answered_in_order_ = 0;
+    std::optional<std::size_t> path_met_;
     // Made only when a file is not met in order: where every record
     // starts, and the records by the hash of their path.
     std::vector<std::size_t> offsets_;

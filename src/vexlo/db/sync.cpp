@@ -152,23 +152,48 @@ Status Database::scan(const std::string& log_root, std::vector<FileEntry>& entri
   return scan_log_files(log_root, entries, system, log_times_, read_threads(), notes, held_path_texts(false));
 }
 
+// The loaded entries' paths by the position of the cache record of each:
+// the last synchronisation kept its entries in the order of their times
+// and, among equal times, in the order of its scan, which is the cache's.
+// A position whose record the entries lack holds none.
+std::vector<SharedText> Database::entry_paths_by_cache_record() const {
+  std::vector<SharedText> by_record(log_times_.size());
+  const std::vector<std::uint32_t> in_entry_order = log_times_.timed_positions_by_time();
+  for (std::size_t i = 0; i < std::min(in_entry_order.size(), files_.size()); ++i) {
+    by_record[in_entry_order[i]] = files_[i].path;
+  }
+  return by_record;
+}
+
 KnownPathTexts Database::held_path_texts(bool search_entries) const {
-  return [this, search_entries, next = std::size_t{0}](std::string_view path) mutable -> const SharedText* {
+  // The entries spell the log root as the database does; a scan spelling
+  // it otherwise finds none of their paths.
+  search_entries = search_entries && spelling_.same();
+  std::vector<SharedText> by_record = search_entries ? entry_paths_by_cache_record() : std::vector<SharedText>{};
+  return [this, search_entries, next = std::size_t{0}, by_record = std::move(by_record)](
+             std::string_view path, std::optional<std::size_t> record) mutable -> std::optional<SharedText> {
     // A scan of the tree the last one scanned meets its files in the same
     // order, with no search; one file gone is stepped over.
     for (std::size_t at = next; at < std::min(next + 2, scan_order_.size()); ++at) {
       if (scan_order_[at] == path) {
         next = at + 1;
-        return &scan_order_[at];
+        return scan_order_[at];
       }
     }
-    // The entries spell the log root as the database does; a scan spelling
-    // it otherwise finds none of their paths. A scan after the
-    // synchronisation's builds no index for the few files it lacks (those
-    // without a time, names that are not UTF-8): they are held twice.
-    if (!search_entries || !spelling_.same()) return nullptr;
+    // A scan after the synchronisation's builds no index for the few files
+    // it lacks (those without a time, names that are not UTF-8): they are
+    // held twice.
+    if (!search_entries) return std::nullopt;
+    // The synchronisation's scan takes the text of its cache record's
+    // entry, each once, without a search. A file the cache does not know,
+    // or knows as no log, is no entry's; only where the cache and the
+    // entries disagree are the entries searched.
+    if (!by_record.empty()) {
+      if (!record || *record >= by_record.size() || by_record[*record].empty()) return std::nullopt;
+      if (by_record[*record] == path) return std::move(by_record[*record]);
+    }
     const FileEntry* entry = find_by_path(path);
-    return entry != nullptr ? &entry->path : nullptr;
+    return entry != nullptr ? std::optional(entry->path) : std::nullopt;
   };
 }
 

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "testing/child_process.h"
 #include "testing/machine.h"
@@ -62,21 +64,41 @@ TEST_F(SyncTest, FirstRunNumbersFilesInTimeOrder) {
 }
 
 // Each path is held once however many lists hold it: the synchronisation
-// takes the loaded entries' paths, and a scan after it the entries'.
+// takes the loaded entries' paths, by the cache's records or, where there
+// is no cache or it disagrees with the entries, by a search, and a scan
+// after it the entries'.
 TEST_F(SyncTest, ScansHoldNoSecondCopyOfAKnownPath) {
   for (const char* name : {"a.json", "b.json", "c.json"}) add(name, 5);
   sync_and_expect({{"a.json", 1, 5}, {"b.json", 2, 5}, {"c.json", 3, 5}}, 4);
   add("d.json", 6);
-  auto db = Database::open(dir_.path());
-  ASSERT_TRUE(db);
-  const std::vector<FileEntry> loaded = db->files();
-  ASSERT_TRUE(db->sync(dir_.path()));
-  ASSERT_EQ(db->files().size(), 4u);
-  for (std::size_t i = 0; i < loaded.size(); ++i) EXPECT_TRUE(db->files()[i].path.shares(loaded[i].path)) << i;
-  std::vector<FileEntry> scanned;
-  ASSERT_TRUE(db->scan(dir_.path(), scanned));
-  ASSERT_EQ(scanned.size(), 4u);
-  for (const FileEntry& entry : scanned) EXPECT_TRUE(entry.path.shares(db->find_by_path(entry.path)->path)) << entry.path;
+  const auto db_file = dir_ / ".config/vexlo-db.json";
+  const std::function<void()> saved_otherwise[] = {
+      [] {},
+      [&] {
+        std::vector<FileEntry> reversed = load_database(testing::read_file(db_file)).content.files;
+        std::ranges::reverse(reversed);
+        testing::write_file(db_file, render_database(reversed, 5, 0));
+      },
+      [&] { ASSERT_EQ(::unlink((dir_ / ".config/vexlo-cache").c_str()), 0); },
+  };
+  for (std::size_t way = 0; way < std::size(saved_otherwise); ++way) {
+    saved_otherwise[way]();
+    auto db = Database::open(dir_.path());
+    ASSERT_TRUE(db);
+    const std::vector<FileEntry> loaded = db->files();
+    ASSERT_TRUE(db->sync(dir_.path()));
+    ASSERT_EQ(db->files().size(), 4u);
+    for (const FileEntry& entry : db->files()) {
+      const bool shared = std::ranges::any_of(loaded, [&](const FileEntry& old) { return entry.path.shares(old.path); });
+      EXPECT_EQ(shared, !entry.path.ends_with("d.json") || way != 0) << entry.path << ", way " << way;
+    }
+    std::vector<FileEntry> scanned;
+    ASSERT_TRUE(db->scan(dir_.path(), scanned));
+    ASSERT_EQ(scanned.size(), 4u);
+    for (const FileEntry& entry : scanned) {
+      EXPECT_TRUE(entry.path.shares(db->find_by_path(entry.path)->path)) << entry.path;
+    }
+  }
 }
 
 TEST_F(SyncTest, EqualTimesKeepDiscoveryOrder) {
