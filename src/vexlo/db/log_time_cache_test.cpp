@@ -299,9 +299,25 @@ TEST(LogTimeCache, EveryRecordIsFoundInAnyOrder) {
     for (std::size_t k = 0; k < records.size(); ++k) {
       const auto& record = records[backwards ? records.size() - 1 - k : k];
       EXPECT_EQ(lookup.find(record.path, record.identity), std::optional(record.time)) << record.path;
+      EXPECT_EQ(lookup.path_met(), backwards ? records.size() - 1 - k : k) << record.path;
     }
     EXPECT_EQ(lookup.found_all_in_order(records.size()), !backwards);
+    // A path no record has meets none, whatever was met before.
+    EXPECT_FALSE(lookup.find("/logs/none.json", records[0].identity));
+    EXPECT_EQ(lookup.path_met(), std::nullopt);
   }
+}
+
+// The records with a time, by time and then by place: what a database
+// saved from the scan that wrote them holds in the same order.
+TEST(LogTimeCache, TimedPositionsByTime) {
+  EXPECT_EQ(sample_cache().timed_positions_by_time(), (std::vector<std::uint32_t>{2, 0, 3}));
+  std::vector<LogTimeCache::Record> records;
+  for (const std::optional<std::int64_t> time : {std::optional<std::int64_t>(7), {}, {3}, {7}, {3}, {}}) {
+    records.push_back({"/logs/" + std::to_string(records.size()), some_status().version(), time});
+  }
+  const LogTimeCache cache = LogTimeCache::restore(std::move(records), {1800000000, 0});
+  EXPECT_EQ(cache.timed_positions_by_time(), (std::vector<std::uint32_t>{2, 4, 0, 3}));
 }
 
 void expect_same(const LogTimeCache& a, const LogTimeCache& b) {
