@@ -115,7 +115,6 @@ class OwnLayout {
     return content;
   }
 
- private:
   // Each entry takes four lines and a string holds no raw line break, so
   // the lines tell how many entries there are at most; a file read in
   // pieces is not counted ahead, its size bounds them. Room reserved and
