@@ -59,14 +59,18 @@ void check_pieces(std::string_view text, std::size_t piece) {
     std::copy_n(rest.data(), count, into.data());
     return count;
   };
-  const auto in_pieces = vexlo::load_database_file(text.size(), read_at, piece);
+  const auto in_pieces = vexlo::load_own_database_layout(text.size(), read_at, piece);
+  const auto in_one_piece = vexlo::load_own_database_layout(text.size(), read_at, text.size() + 1);
+  require(in_pieces.has_value() && in_one_piece.has_value(), "reading in pieces failed");
+  require(in_pieces->has_value() == in_one_piece->has_value(), "the pieces change whether the layout is the tool's own");
+  if (!*in_pieces) return;
   const auto whole = vexlo::load_database_bytes(text);
-  require(in_pieces.has_value(), "reading in pieces failed");
-  require(in_pieces->damaged == whole.damaged && in_pieces->content.files == whole.content.files &&
-              in_pieces->content.next_file_id == whole.content.next_file_id &&
-              in_pieces->content.instance == whole.content.instance,
+  const vexlo::LoadedDatabase& loaded = **in_pieces;
+  require(!whole.damaged && loaded.content.files == whole.content.files &&
+              loaded.content.next_file_id == whole.content.next_file_id &&
+              loaded.content.instance == whole.content.instance,
           "the pieces change the load",
-          describe(in_pieces->content.files, in_pieces->content.next_file_id) + "--- whole ---\n" +
+          describe(loaded.content.files, loaded.content.next_file_id) + "--- whole ---\n" +
               describe(whole.content.files, whole.content.next_file_id));
 }
 

@@ -31,6 +31,7 @@
 
 #include <cerrno>
 
+#include "vexlo/common/out_of_memory.h"
 #include "vexlo/db/config_files.h"
 #include "vexlo/db/database_file.h"
 #include "vexlo/db/log_scan.h"
@@ -108,15 +109,25 @@ bool is_unusable_file(const Error& read_error) {
 }
 
 // The database file, never through a link, refused when it is larger than
-// any file the tool would read (EFBIG).
+// any file the tool would read (EFBIG). The tool's own layout is read in
+// pieces; any other text is read whole. Memory that runs out while it is
+// read fails the file as a read error does (ENOMEM).
 Result<LoadedDatabase> read_database_file(const os::Directory& directory) {
   auto file = os::open_regular_file(directory.fd(), kDatabaseFile, os::Links::DoNotFollow);
   if (!file) return std::unexpected(file.error());
   if (file->status.size >= os::kMaxReadSize) return std::unexpected(os::os_error(EFBIG));
+  const auto out_of_memory = [] { return std::unexpected(os::os_error(ENOMEM)); };
   const ReadFileAt read_at = [&file](std::uint64_t offset, std::span<char> into) {
     return os::read_open_file_at(*file, offset, into);
   };
-  return load_database_file(file->status.size, read_at);
+  auto own = within_memory([&] { return load_own_database_layout(file->status.size, read_at); },
+                           [&]() -> Result<std::optional<LoadedDatabase>> { return out_of_memory(); });
+  if (!own) return std::unexpected(own.error());
+  if (*own) return std::move(**own);
+  std::string bytes;
+  if (auto read = os::read_open_file(*file, bytes, {}); !read) return std::unexpected(read.error());
+  return within_memory([&]() -> Result<LoadedDatabase> { return load_database_bytes(bytes); },
+                       [&]() -> Result<LoadedDatabase> { return out_of_memory(); });
 }
 
 // Gives the file `name` in `directory` a second name that no file had

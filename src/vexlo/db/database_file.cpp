@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <new>
 #include <optional>
 
 #include "vexlo/common/utf8.h"
@@ -112,6 +113,9 @@ class OwnLayout {
     const auto next = unsigned_number();
     if (!next || !literal("\n}") || at_ != text_.size()) return std::nullopt;
     content.next_file_id = *next;
+    // Room reserved by the file's size that the entries did not take goes,
+    // where a limit on address space would count it.
+    if (content.files.capacity() - content.files.size() > content.files.size() / 8) content.files.shrink_to_fit();
     return content;
   }
 
@@ -403,6 +407,9 @@ LoadedDatabase load_database(std::string_view text) {
   }
   loaded.damaged = true;
   auto document = json::parse(text);
+  // Memory that ran out says nothing of the text: taken for damage, it
+  // would have the file kept aside and every ID given anew.
+  if (!document && document.error().out_of_memory) throw std::bad_alloc();
   if (!document) return loaded;
   const json::Value root = document->root();
   if (root.kind() != json::Kind::Object) return loaded;
@@ -437,26 +444,14 @@ LoadedDatabase load_database_bytes(std::string_view bytes) {
   return loaded;
 }
 
-Result<LoadedDatabase> load_database_file(std::uint64_t size, const ReadFileAt& read_at, std::size_t piece) {
+Result<std::optional<LoadedDatabase>> load_own_database_layout(std::uint64_t size, const ReadFileAt& read_at,
+                                                               std::size_t piece) {
   auto own = OwnLayout(size, read_at, piece).read();
   if (!own) return std::unexpected(own.error());
-  if (*own) {
-    LoadedDatabase loaded{std::move(**own)};
-    loaded.content.next_file_id = counter_above(loaded.content.files, loaded.content.next_file_id);
-    return loaded;
-  }
-  // Any other text is read whole, as far as its bytes go.
-  std::string bytes;
-  for (std::uint64_t offset = 0; offset < size;) {
-    const std::size_t kept = bytes.size();
-    bytes.resize(kept + static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(piece, 1), size - offset)));
-    auto read = read_at(offset, std::span<char>(bytes.data() + kept, bytes.size() - kept));
-    if (!read) return std::unexpected(read.error());
-    bytes.resize(kept + *read);
-    if (*read == 0) break;
-    offset += *read;
-  }
-  return load_database_bytes(bytes);
+  if (!*own) return std::nullopt;
+  LoadedDatabase loaded{std::move(**own)};
+  loaded.content.next_file_id = counter_above(loaded.content.files, loaded.content.next_file_id);
+  return loaded;
 }
 
 std::uint64_t counter_above(const std::vector<FileEntry>& files, std::uint64_t next_file_id) {

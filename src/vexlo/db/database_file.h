@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,8 @@ struct LoadedDatabase {
   // counter) is taken as a hand edit and loads.
   bool damaged = false;
 };
+// Memory that runs out while the text is parsed is no damage: it throws
+// std::bad_alloc, as any allocation that fails does.
 LoadedDatabase load_database(std::string_view text);
 
 // The database file's bytes as a loaded database whose counter lies above
@@ -58,12 +61,12 @@ LoadedDatabase load_database_bytes(std::string_view bytes);
 // Bytes of the database file read at once.
 inline constexpr std::size_t kDatabasePieceSize = std::size_t{1} << 16;
 
-// The same of a file of `size` bytes read through `read_at`. A file in the
-// layout render_database writes is read in pieces of `piece` bytes and
-// never held whole; any other is read whole. The error of a read that
-// failed.
-Result<LoadedDatabase> load_database_file(std::uint64_t size, const ReadFileAt& read_at,
-                                          std::size_t piece = kDatabasePieceSize);
+// The same of a file of `size` bytes in the layout render_database writes,
+// read through `read_at` in pieces of `piece` bytes and never held whole;
+// none for any other text, which the caller reads whole for
+// load_database_bytes. The error of a read that failed.
+Result<std::optional<LoadedDatabase>> load_own_database_layout(std::uint64_t size, const ReadFileAt& read_at,
+                                                               std::size_t piece = kDatabasePieceSize);
 
 // The counter a loaded database continues from: never 0 (which means "no
 // ID"), and above every ID an entry holds, so that no ID is handed out a
