@@ -113,19 +113,22 @@ class OwnLayout {
     const auto next = unsigned_number();
     if (!next || !literal("\n}") || at_ != text_.size()) return std::nullopt;
     content.next_file_id = *next;
-    // Room reserved by the file's size that the entries did not take goes,
-    // where a limit on address space would count it.
+    // Room the first piece promised that the entries did not take goes.
     if (content.files.capacity() - content.files.size() > content.files.size() / 8) content.files.shrink_to_fit();
     return content;
   }
 
   // Each entry takes four lines and a string holds no raw line break, so
-  // the lines tell how many entries there are at most; a file read in
-  // pieces is not counted ahead, its size bounds them. Room reserved and
-  // never written is address space, not memory.
+  // the lines tell how many entries there are at most. A file read in
+  // pieces is not counted ahead: the lines of its first piece tell how
+  // many the rest will hold about, a sixteenth more to spare, and never
+  // more than its size allows.
   std::size_t entry_count() const {
-    if (read_at_ != nullptr) return static_cast<std::size_t>(size_ / kShortestEntry + 1);
-    return static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(at_), text_.end(), '\n')) / 4;
+    const auto lines = static_cast<std::size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(at_), text_.end(), '\n'));
+    if (read_at_ == nullptr) return lines / 4;
+    const double bytes_seen = static_cast<double>(text_.size() - at_) + 1;
+    const double estimate = static_cast<double>(lines) / 4 * static_cast<double>(size_) / bytes_seen * 17 / 16;
+    return static_cast<std::size_t>(std::min(estimate, static_cast<double>(size_ / kShortestEntry + 1)));
   }
 
   // Reads pieces until `count` bytes lie ahead or the file ends.
