@@ -63,6 +63,12 @@ std::optional<std::string> distrust_of(const os::FileStatus& status, const std::
   return reason;
 }
 
+// Reads an open file of the tool's own at any offset, for the readers
+// that take it in pieces.
+ReadFileAt reader_of(const os::OpenFile& file) {
+  return [&file](std::uint64_t offset, std::span<char> into) { return os::read_open_file_at(file, offset, into); };
+}
+
 // Whatever the cache file holds, if it is a cache: a missing, unreadable,
 // oversized or damaged file, a link, or one of another version gives an
 // empty cache, which the next save replaces. One that is not the running
@@ -74,10 +80,7 @@ LogTimeCache load_log_time_cache(const os::Directory& directory, std::size_t dat
   distrust = distrust_of(file->status, os::join_path(directory.path(), kCacheFile));
   if (distrust) return {};
   if (file->status.size > max_log_time_cache_size(database_entries)) return {};
-  const ReadFileAt read_at = [&file](std::uint64_t offset, std::span<char> into) {
-    return os::read_open_file_at(*file, offset, into);
-  };
-  auto cache = decode_log_time_cache(file->status.size, read_at);
+  auto cache = decode_log_time_cache(file->status.size, reader_of(*file));
   if (!cache) return {};
   return std::move(*cache);
 }
@@ -117,10 +120,7 @@ Result<LoadedDatabase> read_database_file(const os::Directory& directory) {
   if (!file) return std::unexpected(file.error());
   if (file->status.size >= os::kMaxReadSize) return std::unexpected(os::os_error(EFBIG));
   const auto out_of_memory = [] { return std::unexpected(os::os_error(ENOMEM)); };
-  const ReadFileAt read_at = [&file](std::uint64_t offset, std::span<char> into) {
-    return os::read_open_file_at(*file, offset, into);
-  };
-  auto own = within_memory([&] { return load_own_database_layout(file->status.size, read_at); },
+  auto own = within_memory([&] { return load_own_database_layout(file->status.size, reader_of(*file)); },
                            [&]() -> Result<std::optional<LoadedDatabase>> { return out_of_memory(); });
   if (!own) return std::unexpected(own.error());
   if (*own) return std::move(**own);

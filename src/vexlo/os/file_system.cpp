@@ -327,14 +327,6 @@ Result<std::string> read_text_file(const std::string& path, const ReadRules& rul
   return checked_text(std::move(read), std::move(data));
 }
 
-Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size) {
-  auto file = open_regular_file(directory_fd, name, Links::DoNotFollow);
-  if (!file) return std::unexpected(file.error());
-  std::string data;
-  if (auto read = read_open_file(*file, data, {.max_size = max_size}); !read) return std::unexpected(read.error());
-  return data;
-}
-
 Status link_file(int directory_fd, const std::string& from, const std::string& to) {
   // Without AT_SYMLINK_FOLLOW a symbolic link is not followed.
   if (::linkat(directory_fd, from.c_str(), directory_fd, to.c_str(), 0) != 0) {

@@ -165,11 +165,6 @@ Result<std::string> read_open_text_file(const OpenFile& file, const ReadRules& r
 // `check` rejected: its complete characters).
 Result<std::string> read_text_file(const std::string& path, const ReadRules& rules = {});
 
-// Reads the whole regular file `name` in the directory `directory_fd`
-// with kReadPadding spare bytes, never through a link; a file larger than
-// `max_size` is refused (EFBIG).
-Result<std::string> read_file_at(int directory_fd, const std::string& name, std::uint64_t max_size = kMaxReadSize - 1);
-
 // Gives the file that `from` names the second name `to` (a hard link), both
 // relative to `directory_fd` (which may be AT_FDCWD). A symbolic link at
 // `from` is linked itself, never followed, and an existing `to` is never
