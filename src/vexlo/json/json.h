@@ -112,6 +112,20 @@ class ParsedText {
   const DocumentStorage* storage_;
 };
 
+// A whole document parsed without the index (parse_for_writing), which
+// owns what its ParsedText views.
+class ParsedDocument {
+ public:
+  explicit ParsedDocument(std::unique_ptr<DocumentStorage> storage);
+  ParsedDocument(ParsedDocument&&) noexcept;
+  ParsedDocument& operator=(ParsedDocument&&) noexcept;
+  ~ParsedDocument();
+  ParsedText text() const { return ParsedText(storage_.get()); }
+
+ private:
+  std::unique_ptr<DocumentStorage> storage_;
+};
+
 struct ParserState;  // defined by the implementation
 
 // Reads many texts one after another, reusing its buffers: for their boot
@@ -146,6 +160,9 @@ class Parser {
 // place, the other copies the text first.
 std::expected<Document, ParseError> parse(std::string_view text);
 std::expected<Document, ParseError> parse(PaddedText text);
+// The same without the index, for a document that is only written out; the
+// parser's buffers are let go before it returns.
+std::expected<ParsedDocument, ParseError> parse_for_writing(PaddedText text);
 
 // False when the first bytes of a text show that it cannot be one JSON
 // value: its first byte other than space, tab, line feed and carriage
@@ -193,12 +210,14 @@ void append_pretty(std::string& out, Value value, Escapes escapes = Escapes::Jso
 // Writes the same text as append_pretty to `out` in large blocks, without
 // holding all of it in memory.
 void write_pretty(std::ostream& out, Value value, Escapes escapes = Escapes::Json);
+void write_pretty(std::ostream& out, ParsedText document, Escapes escapes = Escapes::Json);
 
 // Writes the value as compact JSON on one line, in large blocks: no white
 // space, members in the order held, numbers as append_number, strings as
 // append_quoted_without_controls unless `escapes` asks for more. No final
 // newline.
 void write_compact(std::ostream& out, Value value, Escapes escapes = Escapes::Controls);
+void write_compact(std::ostream& out, ParsedText document, Escapes escapes = Escapes::Controls);
 // The same text appended to a string, for a line that carries a document
 // among other members.
 void append_compact(std::string& out, Value value, Escapes escapes = Escapes::Controls);

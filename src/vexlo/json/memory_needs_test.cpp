@@ -21,12 +21,18 @@ TEST(MemoryNeeds, CountsTokensTapeWordsStringsAndChildren) {
       {R"({"a\"b":"x"})", {4 * 6, 8 * 6 + 9 + 6, 4 * 4}},
       {"[true,-1.5e3,null]", {4 * 8, 8 * 8, 4 * 5}},
       {R"(["unterminated)", {4 * 3, 8 * 5 + 16, 4 * 3}},
+      // Runs of backslashes, one escaping a quote, that the shifts below
+      // carry across the text's pieces of 64 bytes.
+      {"[\"" + std::string(60, 'a') + R"(\\\")" + std::string(70, 'b') + R"(\\"])", {4 * 4, 8 * 5 + 141, 4 * 3}},
   };
   for (const Case& c : cases) {
-    const MemoryNeeds needs = memory_needs(c.text);
-    EXPECT_EQ(needs.parsing, c.needs.parsing) << c.text;
-    EXPECT_EQ(needs.document, c.needs.document) << c.text;
-    EXPECT_EQ(needs.index, c.needs.index) << c.text;
+    for (const std::size_t shift : {0, 1, 31, 60, 63, 64, 65, 127}) {
+      const std::string text = std::string(shift, ' ') + c.text;
+      const MemoryNeeds needs = memory_needs(text);
+      EXPECT_EQ(needs.parsing, c.needs.parsing) << text;
+      EXPECT_EQ(needs.document, c.needs.document) << text;
+      EXPECT_EQ(needs.index, c.needs.index) << text;
+    }
   }
 }
 

@@ -373,4 +373,12 @@ std::expected<Document, ParseError> parse(PaddedText text) {
   return parse_within_memory([&] { return parse_once(text.text(), true); });
 }
 
+std::expected<ParsedDocument, ParseError> parse_for_writing(PaddedText text) {
+  return parse_within_memory([&]() -> std::expected<ParsedDocument, ParseError> {
+    auto storage = ParserState().parse_tape(text.text(), true);
+    if (!storage) return std::unexpected(storage.error());
+    return ParsedDocument(std::move(*storage));
+  });
+}
+
 }  // namespace vexlo::json

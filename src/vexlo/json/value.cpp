@@ -136,6 +136,11 @@ Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
+ParsedDocument::ParsedDocument(std::unique_ptr<DocumentStorage> storage) : storage_(std::move(storage)) {}
+ParsedDocument::ParsedDocument(ParsedDocument&&) noexcept = default;
+ParsedDocument& ParsedDocument::operator=(ParsedDocument&&) noexcept = default;
+ParsedDocument::~ParsedDocument() = default;
+
 // The first tape word is the root marker; the value follows it.
 Value Document::root() const { return Value(storage_.get(), 1); }
 

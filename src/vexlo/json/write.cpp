@@ -525,6 +525,11 @@ void write_compact(std::ostream& out, Value value, Escapes escapes) {
   print<true>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
 }
 
+void write_compact(std::ostream& out, ParsedText document, Escapes escapes) {
+  BlockWriter writer(out);
+  print<true>(ValueAccess::storage(document), 1, writer.buffer(), &writer, escapes);
+}
+
 void append_number(std::string& out, double value) {
   char text[kMaxNumberText];
   out.append(text, write_float(text, value));
@@ -551,6 +556,11 @@ void append_pretty(std::string& out, Value value, Escapes escapes) {
 void write_pretty(std::ostream& out, Value value, Escapes escapes) {
   BlockWriter writer(out);
   print<false>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
+}
+
+void write_pretty(std::ostream& out, ParsedText document, Escapes escapes) {
+  BlockWriter writer(out);
+  print<false>(ValueAccess::storage(document), 1, writer.buffer(), &writer, escapes);
 }
 
 BlockWriter::BlockWriter(std::ostream& out) : out_(out) { buffer_.reserve(kBlockSize + 4096); }

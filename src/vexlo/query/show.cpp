@@ -144,45 +144,55 @@ void write_json(std::ostream& out, bool colour, Write write) {
   out << '\n';
 }
 
+bool cannot_open(const Shown& path, std::string_view why, std::ostream& err) {
+  err << "Error opening file " << path << ": " << why << '\n';
+  return false;
+}
+
+bool cannot_parse(const Shown& path, const json::ParseError& error, std::ostream& err) {
+  // A file too large for the memory left could not be taken in, as one
+  // too large to read (see common/out_of_memory.h).
+  if (error.out_of_memory) return cannot_open(path, os::error_text(ENOMEM), err);
+  err << "Error parsing JSON in file " << path << '\n';
+  return false;
+}
+
+// The JSON forms write the document out once, in order: it needs no index.
+bool show_json(std::string& text, const Shown& path, ShowFormat format, std::ostream& out, std::ostream& err,
+               TerminalOutput terminals, bool colour) {
+  // The parser lets its index of the text go before it returns.
+  const std::string refusal = refusal_for(text, {.parser_kept = false, .indexed = false}, kMemorySlack);
+  if (!refusal.empty()) return cannot_open(path, refusal, err);
+  auto document = json::parse_for_writing(json::PaddedText(text));
+  std::string().swap(text);
+  if (!document) return cannot_parse(path, document.error(), err);
+  write_json(out, colour, [&](std::ostream& to) {
+    const json::Escapes escapes = json_escapes(format, terminals.out);
+    if (format == ShowFormat::Pretty) {
+      json::write_pretty(to, document->text(), escapes);
+    } else {
+      json::write_compact(to, document->text(), escapes);
+    }
+  });
+  return true;
+}
+
 bool show_open_file(const Result<os::OpenFile>& file, const std::string& path, ShowFormat format, std::ostream& out,
                     std::ostream& err, TerminalOutput terminals, bool colour) {
   const Shown shown_path{path, terminals.err};
-  const auto cannot_open = [&](std::string_view why) {
-    err << "Error opening file " << shown_path << ": " << why << '\n';
-    return false;
-  };
   const os::ReadRules rules{.check = json::may_begin_value, .stop_after_nul = true};
   auto text = file ? os::read_open_text_file(*file, rules) : Result<std::string>(std::unexpected(file.error()));
-  if (!text) return cannot_open(text.error().text);
+  if (!text) return cannot_open(shown_path, text.error().text, err);
+  if (format != ShowFormat::Text) return show_json(*text, shown_path, format, out, err, terminals, colour);
   // The parser lets its index of the text go before the document's is built.
   const std::string refusal = refusal_for(*text, {.parser_kept = false}, kMemorySlack);
-  if (!refusal.empty()) return cannot_open(refusal);
+  if (!refusal.empty()) return cannot_open(shown_path, refusal, err);
   auto document = json::parse(json::PaddedText(*text));
   // The document holds its own copy of the strings; the text can go before
   // the output is rendered.
   std::string().swap(*text);
-  if (!document) {
-    // A file too large for the memory left could not be taken in, as one
-    // too large to read (see common/out_of_memory.h).
-    if (document.error().out_of_memory) return cannot_open(os::error_text(ENOMEM));
-    err << "Error parsing JSON in file " << shown_path << '\n';
-    return false;
-  }
-  switch (format) {
-    case ShowFormat::Text:
-      print_json_text(document->root(), "", out, terminals.out, colour);
-      break;
-    case ShowFormat::Pretty:
-      write_json(out, colour, [&](std::ostream& to) {
-        json::write_pretty(to, document->root(), json_escapes(format, terminals.out));
-      });
-      break;
-    case ShowFormat::Json:
-      write_json(out, colour, [&](std::ostream& to) {
-        json::write_compact(to, document->root(), json_escapes(format, terminals.out));
-      });
-      break;
-  }
+  if (!document) return cannot_parse(shown_path, document.error(), err);
+  print_json_text(document->root(), "", out, terminals.out, colour);
   return true;
 }
 
