@@ -2,7 +2,9 @@
 // character and the start of each scalar), a tape of 8 bytes for each
 // literal, string and container end and 16 for each number, and every
 // string with 4 bytes of length and a final zero; the index takes 4 bytes
-// for each container and each of its children. Strings are counted at
+// for each container and each of its children, and each object's members
+// are put in name order through a list of 16 bytes a member (all of them,
+// as the lists of nested objects may be held at once). Strings are counted at
 // their length in the text, which their unescaped form never exceeds.
 //
 // The text is read 64 bytes at a time as bit masks, one bit a byte, as the
@@ -55,6 +57,7 @@ struct Chunk {
   std::uint64_t space = 0;
   std::uint64_t op = 0;         // , : [ ] { }
   std::uint64_t open = 0;       // [ {
+  std::uint64_t colon = 0;      // one a member
   std::uint64_t numeric = 0;    // - and digits, which begin numbers
 
   explicit Chunk(const char* at) {
@@ -68,6 +71,7 @@ struct Chunk {
       space |= lanes_of((b == ' ') | (b == '\t') | (b == '\n') | (b == '\r')) << shift;
       op |= lanes_of(open_bracket | (b == ']') | (b == '}') | (b == ',') | (b == ':')) << shift;
       open |= lanes_of(open_bracket) << shift;
+      colon |= lanes_of(b == ':') << shift;
       numeric |= lanes_of((b == '-') | (static_cast<Block>(b - '0') < 10)) << shift;
     }
   }
@@ -94,6 +98,7 @@ class Counter {
     scalar_before_ = scalar >> 63;
     ops_ += bit_count(chunk.op & outside);
     containers_ += bit_count(chunk.open & outside);
+    members_ += bit_count(chunk.colon & outside);
     strings_ += bit_count(opening);
     scalars_ += bit_count(scalar_start);
     numbers_ += bit_count(scalar_start & chunk.numeric);
@@ -111,7 +116,8 @@ class Counter {
     const std::uint64_t string_bytes = string_text_ + 3 * strings_;
     return MemoryNeeds{.parsing = 4 * (tokens + 1),
                        .document = 8 * tape_words + string_bytes,
-                       .index = 4 * (containers_ + values)};
+                       .index = 4 * (containers_ + values),
+                       .ordering = 16 * members_};
   }
 
  private:
@@ -132,6 +138,7 @@ class Counter {
   std::uint64_t scalar_before_ = 0;     // 1 when the last chunk ended inside a scalar
   std::uint64_t ops_ = 0;
   std::uint64_t containers_ = 0;
+  std::uint64_t members_ = 0;
   std::uint64_t strings_ = 0;
   std::uint64_t scalars_ = 0;
   std::uint64_t numbers_ = 0;

@@ -15,6 +15,7 @@ struct MemoryNeeds {
   std::uint64_t parsing = 0;   // the parser's index of the text's tokens, held while it parses
   std::uint64_t document = 0;  // the parsed values and strings, held as long as the document
   std::uint64_t index = 0;     // the random access to members and elements a Value gives
+  std::uint64_t ordering = 0;  // the names of objects' members while they are put in name order
 };
 
 MemoryNeeds memory_needs(std::string_view text);

@@ -14,11 +14,12 @@ TEST(MemoryNeeds, CountsTokensTapeWordsStringsAndChildren) {
   };
   // parsing: 4 bytes a token and one more; document: 8 a tape word (the
   // root's two included) and each string's length + 3; index: 4 a value
-  // and a container.
+  // and a container; ordering: 16 a member.
   const Case cases[] = {
       {"[0,0]", {4 * 6, 8 * 8, 4 * 4}},
       {" [ [] , [] ] ", {4 * 8, 8 * 8, 4 * 6}},
-      {R"({"a\"b":"x"})", {4 * 6, 8 * 6 + 9 + 6, 4 * 4}},
+      {R"({"a\"b":"x"})", {4 * 6, 8 * 6 + 9 + 6, 4 * 4, 16}},
+      {R"([{"a":{"b:":0},"c":[]}])", {4 * 17, 8 * 15 + 6 + 7 + 6, 4 * 12, 16 * 3}},
       {"[true,-1.5e3,null]", {4 * 8, 8 * 8, 4 * 5}},
       {R"(["unterminated)", {4 * 3, 8 * 5 + 16, 4 * 3}},
       // Runs of backslashes, one escaping a quote, that the shifts below
@@ -32,18 +33,32 @@ TEST(MemoryNeeds, CountsTokensTapeWordsStringsAndChildren) {
       EXPECT_EQ(needs.parsing, c.needs.parsing) << text;
       EXPECT_EQ(needs.document, c.needs.document) << text;
       EXPECT_EQ(needs.index, c.needs.index) << text;
+      EXPECT_EQ(needs.ordering, c.needs.ordering) << text;
     }
   }
 }
 
-TEST(MemoryNeeds, TheWorstShapeStaysWithinTheBoundPerByte) {
-  // One-digit numbers, each with a comma: the most tokens, tape words and
-  // children for the fewest bytes.
-  std::string text = "[";
-  for (int i = 0; i < 100000; ++i) text += "0,";
-  text += "0]";
-  const MemoryNeeds needs = memory_needs(text);
-  EXPECT_LE(needs.parsing + needs.document + needs.index, kWorstNeedsPerTextByte * text.size());
+TEST(MemoryNeeds, TheWorstShapesStayWithinTheBoundPerByte) {
+  // The fewest bytes for the most tokens, tape words, children and members.
+  const struct {
+    const char* part;
+    const char* open;
+    const char* close;
+  } shapes[] = {
+      {"0,", "[", "0]"},
+      {"[],", "[", "[]]"},
+      {R"({"":0},)", "[", "{}]"},
+      {R"("":0,)", "{", R"("":0})"},
+      {R"("":{},)", "{", R"("":0})"},
+  };
+  for (const auto& shape : shapes) {
+    std::string text = shape.open;
+    for (int i = 0; i < 100000; ++i) text += shape.part;
+    text += shape.close;
+    const MemoryNeeds needs = memory_needs(text);
+    EXPECT_LE(needs.parsing + needs.document + needs.index + needs.ordering, kWorstNeedsPerTextByte * text.size())
+        << shape.part;
+  }
 }
 
 }  // namespace

@@ -11,7 +11,9 @@ std::string refusal_for(std::string_view text, LogHolding holding, std::uint64_t
   if (size * (json::kWorstNeedsPerTextByte + 2) <= slack) return {};
   const json::MemoryNeeds needs = json::memory_needs(text);
   const std::uint64_t line = holding.line ? size : 0;
-  const std::uint64_t index = holding.indexed ? needs.index : 0;
+  // Members are put in name order as the index is built, or as the
+  // document is written out without one.
+  const std::uint64_t index = (holding.indexed ? needs.index : 0) + needs.ordering;
   // Without the parser kept, its index goes before the document's.
   const std::uint64_t held = holding.parser_kept ? needs.parsing + needs.document + index + line
                                                  : needs.document + std::max(needs.parsing, index + line);
