@@ -24,10 +24,11 @@ namespace {
 // Both the view's texts go to the terminal.
 constexpr TerminalOutput kTerminal{true, true};
 
-// The logs the filter line selects; `query` becomes its query, and
-// `scanned` what its scan met.
+// The logs the filter line selects; `query` becomes its query,
+// `system_paths` the bytes of its paths that are not UTF-8, and `scanned`
+// what its scan met.
 browse::Listing list_logs(const Database& database, const std::string& log_root, std::string_view filter_line,
-                          ListQuery& query, ListingScan* scanned) {
+                          ListQuery& query, SystemPaths& system_paths, ListingScan* scanned) {
   const std::vector<std::string> words = browse::split_words(filter_line);
   std::vector<std::string_view> args = {"vexlo", "browse"};
   args.insert(args.end(), words.begin(), words.end());
@@ -40,25 +41,30 @@ browse::Listing list_logs(const Database& database, const std::string& log_root,
   browse::Listing listing;
   if (selected) {
     listing.entries = keep_matching_content(std::move(selected->entries), query, log_root, &selected->system_paths);
+    system_paths = std::move(selected->system_paths);
   }
   listing.messages = said.str();
   return listing;
 }
 
-std::string preview(const std::string& log_root, const FileEntry& entry, bool colour) {
+std::string preview(const std::string& log_root, const FileEntry& entry, const SystemPaths& system_paths,
+                    bool colour) {
   std::ostringstream out;
   std::ostringstream err;
-  show_log_at(log_root, entry.path.str(), ShowFormat::Pretty, out, err, kTerminal, colour);
+  const auto bytes = system_paths.find(entry.path.str());
+  show_log_at(log_root, entry.path.str(), bytes != system_paths.end() ? bytes->second : entry.path.str(),
+              ShowFormat::Pretty, out, err, kTerminal, colour);
   return err.str().empty() ? out.str() : err.str();
 }
 
 // The cells of --fields, read as list --fields reads them; a log that
 // cannot be read has none of its fields.
 std::vector<std::string> field_cells(const std::string& log_root, const FileEntry& entry,
-                                     std::span<const std::string> keys) {
+                                     std::span<const std::string> keys, const SystemPaths& system_paths) {
   if (keys.empty()) return {};
   ContentRequest request;
   request.log_root = log_root;
+  request.system_paths = &system_paths;
   request.fields = keys;
   const LogContent content = read_log_content(entry, request);
   std::vector<std::string> cells;
@@ -107,14 +113,15 @@ int browse_logs(const BrowseCommand& command, const Database& database, const st
   ListQuery query;
   // What the first listing scanned is not new to the follower.
   std::optional<ListingScan> first_scan;
+  SystemPaths system_paths;  // of the listing shown
   const browse::Source source{
       [&](std::string_view line) {
         const bool first = !first_scan;
         if (first) first_scan.emplace();
-        return list_logs(database, log_root, line, query, first ? &*first_scan : nullptr);
+        return list_logs(database, log_root, line, query, system_paths, first ? &*first_scan : nullptr);
       },
-      [&](const FileEntry& entry) { return preview(log_root, entry, colour); },
-      [&](const FileEntry& entry) { return field_cells(log_root, entry, query.fields); },
+      [&](const FileEntry& entry) { return preview(log_root, entry, system_paths, colour); },
+      [&](const FileEntry& entry) { return field_cells(log_root, entry, query.fields, system_paths); },
   };
   bool following = false;
   const browse::TakeNews take_news = [&](browse::Browser& browser) {

@@ -292,6 +292,12 @@ Status Database::write_private_file(std::string_view name, std::string_view text
   return os::replace_file(*config_dir_, std::string(name), text, os::Permissions::OwnerOnly);
 }
 
+std::string Database::system_path_for_run(const FileEntry& entry) const {
+  std::string path = path_for_run(entry);
+  if (const auto found = system_paths_.find(path); found != system_paths_.end()) return found->second;
+  return path;
+}
+
 const FileEntry* Database::find_by_id(std::uint64_t id) const {
   if (id == 0) return nullptr;
   for (const auto& entry : files_) {

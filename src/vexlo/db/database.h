@@ -101,6 +101,10 @@ class Database {
   };
   // The entry's path as this run spells the log root.
   std::string path_for_run(const FileEntry& entry) const { return spelling_.for_run(entry.path); }
+  // The same as the bytes to open: a path that is not UTF-8 is held as a
+  // text with U+FFFD, which names no file; this run's synchronisation
+  // found the bytes it stands for.
+  std::string system_path_for_run(const FileEntry& entry) const;
 
   // Gives a database that has no "instance" (see DatabaseContent) a new
   // one, which the next save writes. Nothing for a read-only database.
@@ -179,6 +183,7 @@ class Database {
   std::optional<std::string> config_distrust_;
   std::optional<std::string> cache_distrust_;
   std::vector<PassedOverDirectory> passed_over_;
+  SystemPaths system_paths_;  // of the synchronisation's scan
   os::FileLock lock_;             // held from loading until the end of the save
   std::optional<Error> lock_error_;  // why the lock is not held: nothing is saved
   bool read_only_ = false;

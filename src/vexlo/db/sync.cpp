@@ -91,6 +91,7 @@ Status Database::sync(const std::string& log_root) {
   // the rest of the run.
   if (files_.capacity() - files_.size() > files_.size() / 8) files_.shrink_to_fit();
   passed_over_ = std::move(notes.passed_over);
+  system_paths_ = std::move(notes.system_paths);
   path_index_.clear();
   // The loaded entries, the index of their paths and the scan's earlier
   // rooms are gone: the listing that follows takes its room from the

@@ -215,12 +215,13 @@ bool show_log_file(const Database& database, const std::string& log_root, std::u
     err << "File with ID " << id << " not found\n";
     return false;
   }
-  return show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
+  return show_open_file(open_log_file(log_root, database.system_path_for_run(*entry)), path, format, out, err,
+                        terminals, colour);
 }
 
-void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
-                 std::ostream& err, TerminalOutput terminals, bool colour) {
-  show_open_file(open_log_file(log_root, path), path, format, out, err, terminals, colour);
+void show_log_at(const std::string& log_root, const std::string& path, const std::string& system_path,
+                 ShowFormat format, std::ostream& out, std::ostream& err, TerminalOutput terminals, bool colour) {
+  show_open_file(open_log_file(log_root, system_path), path, format, out, err, terminals, colour);
 }
 
 }  // namespace vexlo

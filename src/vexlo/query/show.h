@@ -30,10 +30,12 @@ bool show_log_file(const Database& database, const std::string& log_root, std::u
                    std::ostream& out, std::ostream& err, TerminalOutput terminals = {}, bool colour = false);
 
 // The part of show_log_file after the lookup, for a path the scan of
-// `log_root` gave: opened as the scan would take it (so not at all when it
-// lies outside the log root).
-void show_log_at(const std::string& log_root, const std::string& path, ShowFormat format, std::ostream& out,
-                 std::ostream& err, TerminalOutput terminals = {}, bool colour = false);
+// `log_root` gave, as text and as the bytes it stands for (the same but
+// where it is not UTF-8): opened as the scan would take it (so not at all
+// when it lies outside the log root).
+void show_log_at(const std::string& log_root, const std::string& path, const std::string& system_path,
+                 ShowFormat format, std::ostream& out, std::ostream& err, TerminalOutput terminals = {},
+                 bool colour = false);
 
 // The part of show_log_file after the lookup: reads, parses and prints the
 // file at `path`.
