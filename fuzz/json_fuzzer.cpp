@@ -108,8 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string pretty;
   json::append_pretty(pretty, root);
+  std::string unindexed_text(text);
+  const auto unindexed = json::parse_for_writing(json::PaddedText(unindexed_text));
+  require(unindexed.has_value(), "a text that parses fails to parse for writing", pretty);
   std::ostringstream streamed;
-  json::write_pretty(streamed, root);
+  json::write_pretty(streamed, unindexed->text());
   require(streamed.str() == pretty, "write_pretty and append_pretty differ", pretty);
 
   const auto reparsed = json::parse(pretty);
@@ -124,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The compact form (show --json): one line without any control
   // character, the same document when read back.
   std::ostringstream compact_streamed;
-  json::write_compact(compact_streamed, root);
+  json::write_compact(compact_streamed, unindexed->text());
   const std::string compact = compact_streamed.str();
   std::string compact_appended;
   json::append_compact(compact_appended, root);

@@ -207,20 +207,18 @@ void append_number(std::string& out, Value value);
 // final newline.
 void append_pretty(std::string& out, Value value, Escapes escapes = Escapes::Json);
 
-// Writes the same text as append_pretty to `out` in large blocks, without
-// holding all of it in memory.
-void write_pretty(std::ostream& out, Value value, Escapes escapes = Escapes::Json);
+// Writes the text append_pretty gives of the document's root to `out` in
+// large blocks, without holding all of it in memory.
 void write_pretty(std::ostream& out, ParsedText document, Escapes escapes = Escapes::Json);
 
-// Writes the value as compact JSON on one line, in large blocks: no white
-// space, members in the order held, numbers as append_number, strings as
+// Appends the value as compact JSON on one line: no white space, members in
+// the order held, numbers as append_number, strings as
 // append_quoted_without_controls unless `escapes` asks for more. No final
 // newline.
-void write_compact(std::ostream& out, Value value, Escapes escapes = Escapes::Controls);
-void write_compact(std::ostream& out, ParsedText document, Escapes escapes = Escapes::Controls);
-// The same text appended to a string, for a line that carries a document
-// among other members.
 void append_compact(std::string& out, Value value, Escapes escapes = Escapes::Controls);
+// The same text of a whole document, appended, or written to `out` in
+// large blocks.
+void write_compact(std::ostream& out, ParsedText document, Escapes escapes = Escapes::Controls);
 void append_compact(std::string& out, ParsedText document, Escapes escapes = Escapes::Controls);
 
 // Collects text and hands it to a stream in large blocks.

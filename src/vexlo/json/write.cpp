@@ -520,11 +520,6 @@ void append_compact(std::string& out, ParsedText document, Escapes escapes) {
   print<true>(ValueAccess::storage(document), 1, out, nullptr, escapes);
 }
 
-void write_compact(std::ostream& out, Value value, Escapes escapes) {
-  BlockWriter writer(out);
-  print<true>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
-}
-
 void write_compact(std::ostream& out, ParsedText document, Escapes escapes) {
   BlockWriter writer(out);
   print<true>(ValueAccess::storage(document), 1, writer.buffer(), &writer, escapes);
@@ -551,11 +546,6 @@ void append_number(std::string& out, Value value) {
 
 void append_pretty(std::string& out, Value value, Escapes escapes) {
   print<false>(ValueAccess::storage(value), ValueAccess::index(value), out, nullptr, escapes);
-}
-
-void write_pretty(std::ostream& out, Value value, Escapes escapes) {
-  BlockWriter writer(out);
-  print<false>(ValueAccess::storage(value), ValueAccess::index(value), writer.buffer(), &writer, escapes);
 }
 
 void write_pretty(std::ostream& out, ParsedText document, Escapes escapes) {
