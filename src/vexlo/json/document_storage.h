@@ -54,10 +54,22 @@ inline std::uint32_t next_index(const std::uint64_t* words, std::uint32_t index)
 
 }  // namespace tape
 
+// A member's name as an object's members are put in order: its tape
+// index, and its first bytes as a number that orders as the bytes do,
+// taken once so that most comparisons need no more.
+struct MemberName {
+  std::uint64_t prefix;
+  std::uint32_t index;
+};
+
 struct DocumentStorage {
   simdjson::dom::document doc;
   std::vector<std::uint32_t> children;
   bool indexed = false;  // `children` describes the tape
+  // Of a document not indexed: for each depth, room for the members of its
+  // largest object, taken as it is parsed, through which writing it puts
+  // members in order without taking memory (see size_member_lists).
+  mutable std::vector<std::vector<MemberName>> member_lists;
 
   std::uint64_t word(std::uint32_t index) const { return doc.tape[index]; }
   std::string_view string(std::uint32_t index) const {
@@ -70,13 +82,7 @@ struct DocumentStorage {
 // kept. For tape indices, through a buffer reused from object to object.
 class MemberOrder {
  public:
-  // A member's name: its tape index, and its first bytes as a number that
-  // orders as the bytes do, taken once so that most comparisons need no
-  // more.
-  struct Named {
-    std::uint64_t prefix;
-    std::uint32_t index;
-  };
+  using Named = MemberName;
   static Named named(const DocumentStorage& storage, std::uint32_t index) {
     const std::uint8_t* at = storage.doc.string_buf.get() + tape::payload_of(storage.word(index));
     std::uint32_t length;
@@ -91,6 +97,8 @@ class MemberOrder {
     return {bytes, index};
   }
   static void order(std::vector<Named>& members, const DocumentStorage& storage);
+  // Gives a document not indexed its member_lists.
+  static void size_member_lists(DocumentStorage& storage);
 
   void order(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
 

@@ -4,7 +4,8 @@
 // string with 4 bytes of length and a final zero; the index takes 4 bytes
 // for each container and each of its children, and each object's members
 // are put in name order through a list of 16 bytes a member (all of them,
-// as the lists of nested objects may be held at once). Strings are counted at
+// as the lists of nested objects may be held at once), sorted with a
+// buffer of half as many. Strings are counted at
 // their length in the text, which their unescaped form never exceeds.
 //
 // The text is read 64 bytes at a time as bit masks, one bit a byte, as the
@@ -117,7 +118,7 @@ class Counter {
     return MemoryNeeds{.parsing = 4 * (tokens + 1),
                        .document = 8 * tape_words + string_bytes,
                        .index = 4 * (containers_ + values),
-                       .ordering = 16 * members_};
+                       .ordering = 24 * members_};
   }
 
  private:

@@ -22,6 +22,6 @@ MemoryNeeds memory_needs(std::string_view text);
 
 // A text up to this many times its length in bytes needs no more than
 // this many bytes of each of the above together, whatever its shape.
-inline constexpr std::uint64_t kWorstNeedsPerTextByte = 15;
+inline constexpr std::uint64_t kWorstNeedsPerTextByte = 16;
 
 }  // namespace vexlo::json

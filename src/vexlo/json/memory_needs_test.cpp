@@ -14,12 +14,12 @@ TEST(MemoryNeeds, CountsTokensTapeWordsStringsAndChildren) {
   };
   // parsing: 4 bytes a token and one more; document: 8 a tape word (the
   // root's two included) and each string's length + 3; index: 4 a value
-  // and a container; ordering: 16 a member.
+  // and a container; ordering: 24 a member.
   const Case cases[] = {
       {"[0,0]", {4 * 6, 8 * 8, 4 * 4}},
       {" [ [] , [] ] ", {4 * 8, 8 * 8, 4 * 6}},
-      {R"({"a\"b":"x"})", {4 * 6, 8 * 6 + 9 + 6, 4 * 4, 16}},
-      {R"([{"a":{"b:":0},"c":[]}])", {4 * 17, 8 * 15 + 6 + 7 + 6, 4 * 12, 16 * 3}},
+      {R"({"a\"b":"x"})", {4 * 6, 8 * 6 + 9 + 6, 4 * 4, 24}},
+      {R"([{"a":{"b:":0},"c":[]}])", {4 * 17, 8 * 15 + 6 + 7 + 6, 4 * 12, 24 * 3}},
       {"[true,-1.5e3,null]", {4 * 8, 8 * 8, 4 * 5}},
       {R"(["unterminated)", {4 * 3, 8 * 5 + 16, 4 * 3}},
       // Runs of backslashes, one escaping a quote, that the shifts below

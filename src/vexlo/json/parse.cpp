@@ -98,10 +98,49 @@ void MemberOrder::order(std::vector<Named>& members, const DocumentStorage& stor
 
 void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
   named_.clear();
+  // Room for these members exactly: a list grown by doubling would hold
+  // three times as much while it moves, more than a document is counted for.
+  if (named_.capacity() < members.size()) {
+    std::vector<Named>().swap(named_);
+    named_.reserve(members.size());
+  }
   for (const std::uint32_t index : members) named_.push_back(named(storage, index));
   order(named_, storage);
   members.clear();
   for (const Named& member : named_) members.push_back(member.index);
+}
+
+void MemberOrder::size_member_lists(DocumentStorage& storage) {
+  const std::uint64_t* words = storage.doc.tape.get();
+  const std::uint32_t end = tape_end(words);
+  std::vector<std::size_t> most;  // the members of the largest object at each depth
+  std::size_t depth = 0;
+  for (std::uint32_t at = 1; at < end;) {
+    const char type = tape::type_of(words[at]);
+    if (tape::is_container(type)) {
+      if (most.size() <= depth) most.resize(depth + 1, 0);
+      if (type == '{') {
+        std::size_t members = 0;
+        const std::uint32_t last = next_index(words, at) - 1;
+        for (std::uint32_t name = at + 1; name < last; name = next_index(words, name + 1)) ++members;
+        most[depth] = std::max(most[depth], members);
+      }
+      ++depth;
+      ++at;
+    } else if (type == ']' || type == '}') {
+      --depth;
+      ++at;
+    } else {
+      at += tape::is_number(type) ? 2 : 1;
+    }
+  }
+  storage.member_lists.resize(most.size());
+  for (std::size_t i = 0; i < most.size(); ++i) {
+    std::vector<Named>& list = storage.member_lists[i];
+    if (list.capacity() >= most[i]) continue;
+    std::vector<Named>().swap(list);
+    list.reserve(most[i]);
+  }
 }
 
 namespace {
@@ -246,6 +285,7 @@ struct ParserState {
     std::string replacement;
     if (auto parsed = parse_exact(reused.doc, text.text(), true, replacement); !parsed) return parsed;
     mark_negative_zeros(reused.doc.tape.get(), replacement.empty() ? text.text() : std::string_view(replacement));
+    MemberOrder::size_member_lists(reused);
     return {};
   }
 
@@ -377,6 +417,7 @@ std::expected<ParsedDocument, ParseError> parse_for_writing(PaddedText text) {
   return parse_within_memory([&]() -> std::expected<ParsedDocument, ParseError> {
     auto storage = ParserState().parse_tape(text.text(), true);
     if (!storage) return std::unexpected(storage.error());
+    MemberOrder::size_member_lists(**storage);
     return ParsedDocument(std::move(*storage));
   });
 }

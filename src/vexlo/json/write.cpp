@@ -437,16 +437,17 @@ class TapePrinter {
       for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at)) each(at);
       return;
     }
-    // Deeper objects take the lists after this one's.
-    if (members_.size() <= depth) members_.resize(depth + 1);
-    std::vector<MemberOrder::Named> members = std::move(members_[depth]);
+    // Deeper objects take the lists after this one's, which the parse gave
+    // room enough.
+    if (storage_.member_lists.size() <= depth) storage_.member_lists.resize(depth + 1);
+    std::vector<MemberOrder::Named> members = std::move(storage_.member_lists[depth]);
     members.clear();
     for (std::uint32_t at = index + 1; at < end; at = tape::next_index(words, at + 1)) {
       members.push_back(MemberOrder::named(storage_, at));
     }
     MemberOrder::order(members, storage_);
     for (const MemberOrder::Named& member : members) each(member.index);
-    members_[depth] = std::move(members);
+    storage_.member_lists[depth] = std::move(members);
   }
 
   std::string_view string_at(std::uint32_t index) const {
@@ -458,7 +459,6 @@ class TapePrinter {
   const std::uint8_t* strings_;  // the string buffer
   RawText out_;
   BlockWriter* writer_;
-  std::vector<std::vector<MemberOrder::Named>> members_;  // per depth, reused
 };
 
 }  // namespace
