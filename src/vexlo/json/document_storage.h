@@ -16,6 +16,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -100,7 +101,9 @@ class MemberOrder {
   // Gives a document not indexed its member_lists.
   static void size_member_lists(DocumentStorage& storage);
 
-  void order(std::vector<std::uint32_t>& members, const DocumentStorage& storage);
+  // The members' tape indices put in order in place; returns how many are
+  // left.
+  std::size_t order(std::span<std::uint32_t> members, const DocumentStorage& storage);
 
  private:
   std::vector<Named> named_;

@@ -96,7 +96,7 @@ void MemberOrder::order(std::vector<Named>& members, const DocumentStorage& stor
   members.erase(out, members.end());
 }
 
-void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStorage& storage) {
+std::size_t MemberOrder::order(std::span<std::uint32_t> members, const DocumentStorage& storage) {
   named_.clear();
   // Room for these members exactly: a list grown by doubling would hold
   // three times as much while it moves, more than a document is counted for.
@@ -106,8 +106,8 @@ void MemberOrder::order(std::vector<std::uint32_t>& members, const DocumentStora
   }
   for (const std::uint32_t index : members) named_.push_back(named(storage, index));
   order(named_, storage);
-  members.clear();
-  for (const Named& member : named_) members.push_back(member.index);
+  for (std::size_t i = 0; i < named_.size(); ++i) members[i] = named_[i].index;
+  return named_.size();
 }
 
 void MemberOrder::size_member_lists(DocumentStorage& storage) {
@@ -145,11 +145,13 @@ void MemberOrder::size_member_lists(DocumentStorage& storage) {
 
 namespace {
 
-// Builds the children index of every container in one pass along the tape:
-// the children of each open container gather in a list of their own and go
-// to the index, objects' members in name order, when the container closes.
-// Walking the tape in order keeps the pass within the cache; containers that
-// a repeated name leaves unreachable are indexed too and simply never met.
+// Builds the children index of every container in one pass along the tape.
+// A container, as it opens, takes its entry at the end of the index, room
+// for its count and its children, which it knows by stepping over them; its
+// children fill it as they are met, and an object's members are put in name
+// order when it closes. Walking the tape in order keeps the pass within the
+// cache; containers that a repeated name leaves unreachable are indexed
+// too and simply never met.
 class Indexer {
  public:
   explicit Indexer(DocumentStorage& storage)
@@ -179,33 +181,44 @@ class Indexer {
     std::uint32_t start;
     bool is_object;
     bool expects_name;  // objects: the next word is a member's name
+    std::size_t entry;  // its place in the index
+    std::size_t next;   // where its next child goes
   };
-
-  std::vector<std::uint32_t>& children_of_innermost() { return pending_[open_.size() - 1]; }
 
   // Arrays list their elements, objects the names of their members (the
   // value follows its name on the tape).
   void note_child(std::uint32_t at) {
     if (open_.empty()) return;  // the root
     OpenContainer& parent = open_.back();
-    if (!parent.is_object || parent.expects_name) children_of_innermost().push_back(at);
+    if (!parent.is_object || parent.expects_name) children_[parent.next++] = at;
     if (parent.is_object) parent.expects_name = !parent.expects_name;
   }
 
+  // Read before any container inside it closes and its start word becomes
+  // its place in the index.
+  std::uint32_t child_count(std::uint32_t start, bool is_object) const {
+    const std::uint32_t end = next_index(words_, start) - 1;
+    std::uint32_t count = 0;
+    for (std::uint32_t at = start + 1; at < end; at = next_index(words_, is_object ? at + 1 : at)) ++count;
+    return count;
+  }
+
   void open(std::uint32_t start, bool is_object) {
-    open_.push_back({start, is_object, true});
-    if (pending_.size() < open_.size()) pending_.emplace_back();
-    children_of_innermost().clear();
+    const std::uint32_t count = child_count(start, is_object);
+    const std::size_t entry = children_.size();
+    children_.resize(entry + 1 + count);
+    children_[entry] = count;
+    open_.push_back({start, is_object, true, entry, entry + 1});
   }
 
   void close() {
     const OpenContainer container = open_.back();
-    std::vector<std::uint32_t>& children = children_of_innermost();
-    if (container.is_object) member_order_.order(children, storage_);
-    const std::size_t offset = children_.size();
-    children_.push_back(static_cast<std::uint32_t>(children.size()));
-    children_.insert(children_.end(), children.begin(), children.end());
-    words_[container.start] = tape::make(tape::type_of(words_[container.start]), offset);
+    if (container.is_object) {
+      // A repeated name leaves fewer members than places.
+      children_[container.entry] = static_cast<std::uint32_t>(
+          member_order_.order({children_.data() + container.entry + 1, children_[container.entry]}, storage_));
+    }
+    words_[container.start] = tape::make(tape::type_of(words_[container.start]), container.entry);
     open_.pop_back();
   }
 
@@ -213,8 +226,7 @@ class Indexer {
   std::uint64_t* words_;
   std::vector<std::uint32_t>& children_;
   MemberOrder member_order_;
-  std::vector<OpenContainer> open_;                 // from the root inwards
-  std::vector<std::vector<std::uint32_t>> pending_;  // children per open level, reused
+  std::vector<OpenContainer> open_;  // from the root inwards
 };
 
 }  // namespace
