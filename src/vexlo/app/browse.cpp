@@ -51,9 +51,8 @@ std::string preview(const std::string& log_root, const FileEntry& entry, const S
                     bool colour) {
   std::ostringstream out;
   std::ostringstream err;
-  const auto bytes = system_paths.find(entry.path.str());
-  show_log_at(log_root, entry.path.str(), bytes != system_paths.end() ? bytes->second : entry.path.str(),
-              ShowFormat::Pretty, out, err, kTerminal, colour);
+  show_log_at(log_root, entry.path.str(), system_path_of(system_paths, entry.path.str()), ShowFormat::Pretty, out,
+              err, kTerminal, colour);
   return err.str().empty() ? out.str() : err.str();
 }
 

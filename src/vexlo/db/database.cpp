@@ -293,9 +293,7 @@ Status Database::write_private_file(std::string_view name, std::string_view text
 }
 
 std::string Database::system_path_for_run(const FileEntry& entry) const {
-  std::string path = path_for_run(entry);
-  if (const auto found = system_paths_.find(path); found != system_paths_.end()) return found->second;
-  return path;
+  return system_path_of(system_paths_, path_for_run(entry));
 }
 
 const FileEntry* Database::find_by_id(std::uint64_t id) const {

@@ -207,6 +207,11 @@ Status scan_into(const std::string& directory, std::vector<FileEntry>& entries, 
 
 }  // namespace
 
+std::string system_path_of(const SystemPaths& paths, const std::string& text) {
+  const auto found = paths.find(text);
+  return found != paths.end() ? found->second : text;
+}
+
 Status scan_log_files(const std::string& directory, std::vector<FileEntry>& entries, ScanSource& source,
                       LogTimeCache& cache, std::size_t threads, ScanNotes* notes, const KnownPathTexts& known) {
   return scan_into(directory, entries, source, cache, &cache, threads, notes, known);

@@ -27,6 +27,10 @@ inline constexpr std::size_t kMaxReadThreads = 8;
 // Path texts mapped to the path bytes they were made from.
 using SystemPaths = std::unordered_map<std::string, std::string>;
 
+// The bytes a path text stands for: those `paths` holds for it, else the
+// text itself.
+std::string system_path_of(const SystemPaths& paths, const std::string& text);
+
 // What a scan passed over besides the files that are no logs.
 struct ScanNotes {
   // In discovery order. The files below them that the database holds keep

@@ -83,8 +83,7 @@ class ContentReader {
  private:
   std::string system_path(const FileEntry& entry) const {
     if (request_.system_paths == nullptr) return entry.path.str();
-    const auto found = request_.system_paths->find(entry.path.str());
-    return found != request_.system_paths->end() ? found->second : entry.path.str();
+    return system_path_of(*request_.system_paths, entry.path.str());
   }
 
   template <class TakeTurn>
